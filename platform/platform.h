@@ -1,0 +1,103 @@
+#pragma once
+// What the program needs of the desktop, as small interfaces with no toolkit or window-system
+// types in them. platform/x11 implements them for Linux desktops; tests/support has a scripted
+// fake. A Windows backend would map each onto its Win32 calls one to one.
+
+#include "imaging/picture.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glimmerly::platform {
+
+struct Monitor {
+    Rect rect; // desktop coordinates
+    bool primary = false;
+};
+
+class Screen {
+public:
+    virtual ~Screen() = default;
+    // Every monitor in the system's order, with its full rectangle.
+    virtual std::vector<Monitor> Monitors() = 0;
+    // Height of the primary monitor (SM_CYSCREEN).
+    virtual int PrimaryHeight() = 0;
+    // Width and height of the virtual desktop (SM_CXVIRTUALSCREEN, SM_CYVIRTUALSCREEN).
+    virtual int VirtualWidth() = 0;
+    virtual int VirtualHeight() = 0;
+    // The screen area `band` (desktop coordinates) as a picture of band's size; parts that lie
+    // off the screen are black. Throws std::runtime_error when the screen cannot be read.
+    virtual Picture Grab(const Rect& band) = 0;
+};
+
+struct WindowInfo {
+    std::string title; // Windows-1252, at most 254 characters
+    Rect outer;        // outer rectangle, frame included, desktop coordinates
+};
+
+class Windows {
+public:
+    virtual ~Windows() = default;
+    // The window that has the keyboard focus on the desktop; nullopt when there is none.
+    virtual std::optional<WindowInfo> Foreground() = 0;
+    // Restore (when minimised) and raise the given top-level window of this program and give it
+    // the focus. `nativeId` is the window system's id of the window (QWidget::winId()).
+    virtual void BringToFront(std::uintptr_t nativeId) = 0;
+};
+
+enum class Key { Print, End };
+enum Modifier : unsigned { NoModifier = 0, Alt = 1, Control = 2, Shift = 4 };
+
+class HotKeys {
+public:
+    virtual ~HotKeys() = default;
+    // Registers a global hot key under `id`; false when it cannot be had (another program holds
+    // it). Presses arrive through the handler, on the window thread, one call per press.
+    virtual bool Register(int id, Key key, unsigned modifiers) = 0;
+    virtual void Unregister(int id) = 0;
+    virtual void SetHandler(std::function<void(int id)> onHotKey) = 0;
+};
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    // Opens an address with the desktop's default program ("open"); the result is not reported.
+    virtual void Open(const std::string& address) = 0;
+    // Simulated Shift key press and release (keybd_event with VK_SHIFT).
+    virtual void PressShift() = 0;
+    virtual void ReleaseShift() = 0;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+    // The per-user private temporary folder (created 0700 when missing, owner and mode checked),
+    // with a trailing '/'. Throws std::runtime_error when no safe folder can be had.
+    virtual std::string TempDir() = 0;
+    // Size in bytes, or 0 when the file does not exist or cannot be examined.
+    virtual std::uint64_t FileSizeOf(const std::string& path) = 0;
+    virtual bool Exists(const std::string& path) = 0;
+    virtual bool DeleteFile(const std::string& path) = 0;
+    // Moves (renames, or copies and deletes across file systems); false on failure.
+    virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+};
+
+// Held for the life of the process; released when destroyed or when the process dies.
+class InstanceGuard {
+public:
+    virtual ~InstanceGuard() = default;
+};
+
+struct Platform {
+    std::unique_ptr<Screen> screen;
+    std::unique_ptr<Windows> windows;
+    std::unique_ptr<HotKeys> hotKeys;
+    std::unique_ptr<Shell> shell;
+    std::unique_ptr<Files> files;
+};
+
+} // namespace glimmerly::platform
