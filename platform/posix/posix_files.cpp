@@ -1,0 +1,213 @@
+#include "platform/posix/posix_files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace glimmerly::platform {
+
+namespace {
+
+std::string WithSlash(std::string path) {
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    return path;
+}
+
+std::string WithoutSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+[[noreturn]] void Refuse(const std::string& path, const std::string& why) {
+    throw std::runtime_error("Temporärer Ordner " + path + " ist nicht sicher: " + why);
+}
+
+// A folder counts as the user's own when it is a real folder, owned by us, writable by nobody
+// else. $XDG_RUNTIME_DIR is only trusted when it passes this.
+bool IsOwnPrivateFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports whether the close (and so the last writes) succeeded.
+    bool Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+void EnsurePrivateFolder(const std::string& given) {
+    const std::string path = WithoutSlash(given);
+    if (path.empty()) {
+        Refuse(given, "kein Pfad");
+    }
+    if (::mkdir(path.c_str(), 0700) == 0) {
+        // The umask may have taken rights from the owner; the folder is ours, so set them.
+        ::chmod(path.c_str(), 0700);
+    } else if (errno != EEXIST) {
+        Refuse(path, std::strerror(errno));
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        Refuse(path, std::strerror(errno));
+    }
+    if (S_ISLNK(st.st_mode)) {
+        Refuse(path, "symbolische Verknüpfung");
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        Refuse(path, "kein Ordner");
+    }
+    if (st.st_uid != ::geteuid()) {
+        Refuse(path, "gehört einem anderen Benutzer");
+    }
+    if ((st.st_mode & 07777) != 0700) {
+        Refuse(path, "Zugriffsrechte sind nicht 0700");
+    }
+}
+
+PosixFiles::PosixFiles() : PosixFiles("", "/tmp") {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        runtimeDir_ = runtime;
+    }
+}
+
+PosixFiles::PosixFiles(std::string runtimeDir, std::string sharedTmp)
+    : runtimeDir_(std::move(runtimeDir)), sharedTmp_(std::move(sharedTmp)) {}
+
+std::string PosixFiles::TempDir() {
+    if (!runtimeDir_.empty() && runtimeDir_.front() == '/' &&
+        IsOwnPrivateFolder(WithoutSlash(runtimeDir_))) {
+        const std::string path = WithSlash(runtimeDir_) + "glimmerly";
+        EnsurePrivateFolder(path);
+        return WithSlash(path);
+    }
+    const std::string path = WithSlash(sharedTmp_) + "glimmerly-" + std::to_string(::geteuid());
+    EnsurePrivateFolder(path);
+    return WithSlash(path);
+}
+
+std::uint64_t PosixFiles::FileSizeOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool PosixFiles::Exists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+bool PosixFiles::DeleteFile(const std::string& path) {
+    struct stat st {};
+    // Only files: a folder given here is an error, as with the Windows call.
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFiles::MoveFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) {
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        return true;
+    }
+    if (errno != EXDEV) {
+        return false;
+    }
+    return CopyThenDelete(from, to);
+}
+
+bool PosixFiles::CopyThenDelete(const std::string& from, const std::string& to) {
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    // The copy is written under a temporary name beside the target and only renamed onto it
+    // once complete, so a failed copy neither leaves half a file nor destroys an existing one.
+    std::string partName = to + ".XXXXXX";
+    std::vector<char> templ(partName.begin(), partName.end());
+    templ.push_back('\0');
+    Fd out(::mkostemp(templ.data(), O_CLOEXEC));
+    if (out.get() < 0) {
+        return false;
+    }
+    partName = templ.data();
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    ok = ok && ::fchmod(out.get(), st.st_mode & 07777) == 0;
+    ok = ok && ::fsync(out.get()) == 0;
+    ok = out.Close() && ok;
+    ok = ok && ::rename(partName.c_str(), to.c_str()) == 0;
+    if (!ok) {
+        ::unlink(partName.c_str());
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+} // namespace glimmerly::platform

@@ -1,0 +1,230 @@
+#include "platform/x11/x11_parts.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace glimmerly::platform::x11 {
+
+namespace {
+
+// Qt gives a screen's position in device pixels and its size in logical ones; the desktop works
+// in device pixels throughout.
+Rect DeviceRect(const QScreen* screen) {
+    const QRect g = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    const int width = static_cast<int>(std::lround(g.width() * ratio));
+    const int height = static_cast<int>(std::lround(g.height() * ratio));
+    return Rect{g.x(), g.y(), g.x() + width, g.y() + height};
+}
+
+struct PixelLayout {
+    int bitsPerPixel = 0;
+    bool msbFirst = false;
+    std::uint32_t red = 0, green = 0, blue = 0;
+};
+
+int ShiftOf(std::uint32_t mask) {
+    int shift = 0;
+    while (mask != 0 && (mask & 1u) == 0) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+std::uint8_t Channel(std::uint32_t pixel, std::uint32_t mask) {
+    if (mask == 0) {
+        return 0;
+    }
+    const int shift = ShiftOf(mask);
+    const std::uint32_t max = mask >> shift;
+    const std::uint32_t value = (pixel & mask) >> shift;
+    return static_cast<std::uint8_t>(max == 255 ? value : (value * 255 + max / 2) / max);
+}
+
+PixelLayout LayoutOf(xcb_connection_t* connection, xcb_window_t root, std::uint8_t depth,
+                     xcb_visualid_t visual) {
+    PixelLayout layout;
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    layout.msbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
+    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+        if (f.data->depth == depth) {
+            layout.bitsPerPixel = f.data->bits_per_pixel;
+        }
+    }
+    for (auto s = xcb_setup_roots_iterator(setup); s.rem; xcb_screen_next(&s)) {
+        if (s.data->root != root) {
+            continue;
+        }
+        for (auto d = xcb_screen_allowed_depths_iterator(s.data); d.rem; xcb_depth_next(&d)) {
+            for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+                if (v.data->visual_id == visual) {
+                    layout.red = v.data->red_mask;
+                    layout.green = v.data->green_mask;
+                    layout.blue = v.data->blue_mask;
+                }
+            }
+        }
+    }
+    return layout;
+}
+
+// Converts `rows` rows of a ZPixmap reply into the picture at (x, y).
+void ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_t dataSize,
+                 int width, int rows, Picture& picture, int x, int y) {
+    const int bytesPerPixel = layout.bitsPerPixel / 8;
+    // Scanlines are padded to 32 bits in every server this runs against.
+    const std::size_t lineBytes =
+        ((static_cast<std::size_t>(width) * layout.bitsPerPixel + 31) / 32) * 4;
+    if (dataSize < lineBytes * static_cast<std::size_t>(rows)) {
+        throw std::runtime_error("Bildschirminhalt unvollständig gelesen");
+    }
+    const bool plain = bytesPerPixel == 4 && !layout.msbFirst && layout.red == 0xff0000 &&
+                       layout.green == 0xff00 && layout.blue == 0xff;
+    for (int row = 0; row < rows; ++row) {
+        const std::uint8_t* src = data + lineBytes * static_cast<std::size_t>(row);
+        std::uint8_t* dst = picture.At(x, y + row);
+        if (plain) {
+            // B, G, R, X in memory: keep the first three bytes of each pixel.
+            for (int i = 0; i < width; ++i, src += 4, dst += 3) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+            }
+            continue;
+        }
+        for (int i = 0; i < width; ++i, src += bytesPerPixel, dst += 3) {
+            std::uint32_t pixel = 0;
+            for (int b = 0; b < bytesPerPixel; ++b) {
+                const int index = layout.msbFirst ? b : bytesPerPixel - 1 - b;
+                pixel = (pixel << 8) | src[index];
+            }
+            dst[0] = Channel(pixel, layout.blue);
+            dst[1] = Channel(pixel, layout.green);
+            dst[2] = Channel(pixel, layout.red);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<Monitor> X11Screen::Monitors() {
+    std::vector<Monitor> monitors;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        monitors.push_back(Monitor{DeviceRect(screen), screen == primary});
+    }
+    if (monitors.empty()) {
+        // No screen known to Qt: the root window is the one monitor.
+        xcb_connection_t* c = context_->connection();
+        auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, context_->root()), nullptr);
+        if (geometry != nullptr) {
+            monitors.push_back(Monitor{Rect{0, 0, geometry->width, geometry->height}, true});
+            std::free(geometry);
+        }
+    }
+    return monitors;
+}
+
+int X11Screen::PrimaryHeight() {
+    const std::vector<Monitor> monitors = Monitors();
+    for (const Monitor& m : monitors) {
+        if (m.primary) {
+            return m.rect.Height();
+        }
+    }
+    return monitors.empty() ? 0 : monitors.front().rect.Height();
+}
+
+Rect X11Screen::VirtualRect() {
+    const std::vector<Monitor> monitors = Monitors();
+    if (monitors.empty()) {
+        return Rect{};
+    }
+    Rect all = monitors.front().rect;
+    for (const Monitor& m : monitors) {
+        all.Left = std::min(all.Left, m.rect.Left);
+        all.Top = std::min(all.Top, m.rect.Top);
+        all.Right = std::max(all.Right, m.rect.Right);
+        all.Bottom = std::max(all.Bottom, m.rect.Bottom);
+    }
+    return all;
+}
+
+int X11Screen::VirtualWidth() {
+    return VirtualRect().Width();
+}
+
+int X11Screen::VirtualHeight() {
+    return VirtualRect().Height();
+}
+
+Picture X11Screen::Grab(const Rect& band) {
+    if (band.Width() <= 0 || band.Height() <= 0) {
+        return Picture();
+    }
+    Picture picture(band.Width(), band.Height()); // black where nothing is read
+    xcb_connection_t* c = context_->connection();
+    const xcb_window_t root = context_->root();
+
+    auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr);
+    if (geometry == nullptr) {
+        throw std::runtime_error("Bildschirmgröße kann nicht gelesen werden");
+    }
+    const Rect rootRect{0, 0, geometry->width, geometry->height};
+    const std::uint8_t depth = geometry->depth;
+    std::free(geometry);
+
+    const Rect clip{std::max(band.Left, rootRect.Left), std::max(band.Top, rootRect.Top),
+                    std::min(band.Right, rootRect.Right), std::min(band.Bottom, rootRect.Bottom)};
+    if (clip.Width() <= 0 || clip.Height() <= 0) {
+        return picture;
+    }
+
+    // Read in strips so that no single reply grows past a few megabytes.
+    const int width = clip.Width();
+    const int stripRows = std::max(1, (8 << 20) / (width * 4));
+    PixelLayout layout;
+    for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
+        const int rows = std::min(stripRows, clip.Bottom - top);
+        xcb_generic_error_t* error = nullptr;
+        auto* reply = xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(clip.Left),
+                          static_cast<std::int16_t>(top), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(rows), ~0u),
+            &error);
+        if (reply == nullptr) {
+            std::free(error);
+            throw std::runtime_error("Bildschirminhalt kann nicht gelesen werden");
+        }
+        if (layout.bitsPerPixel == 0) {
+            layout = LayoutOf(c, root, reply->depth ? reply->depth : depth, reply->visual);
+        }
+        const bool supported =
+            (layout.bitsPerPixel == 16 || layout.bitsPerPixel == 24 || layout.bitsPerPixel == 32) &&
+            layout.red != 0 && layout.green != 0 && layout.blue != 0;
+        if (!supported) {
+            std::free(reply);
+            throw std::runtime_error("Farbformat des Bildschirms wird nicht unterstützt");
+        }
+        try {
+            ConvertRows(layout, xcb_get_image_data(reply),
+                        static_cast<std::size_t>(xcb_get_image_data_length(reply)), width, rows,
+                        picture, clip.Left - band.Left, top - band.Top);
+        } catch (...) {
+            std::free(reply);
+            throw;
+        }
+        std::free(reply);
+    }
+    return picture;
+}
+
+} // namespace glimmerly::platform::x11
