@@ -1,0 +1,211 @@
+#include "platform/posix/posix_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using glimmerly::platform::EnsurePrivateFolder;
+using glimmerly::platform::PosixFiles;
+
+namespace {
+
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "glimmerly-files-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        dir_ = templ;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    void Write(const std::string& path, const std::string& content) const {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static mode_t ModeOf(const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0);
+        return st.st_mode & 07777;
+    }
+
+    std::string dir_;
+};
+
+using PrivateFolder = Scratch;
+
+TEST_F(PrivateFolder, IsCreatedWithMode0700EvenUnderARestrictiveUmask) {
+    const mode_t old = ::umask(0777);
+    EXPECT_NO_THROW(EnsurePrivateFolder(Path("new")));
+    ::umask(old);
+    EXPECT_EQ(ModeOf(Path("new")), 0700u);
+    // An existing private folder, with or without the trailing slash, is accepted as it is.
+    EXPECT_NO_THROW(EnsurePrivateFolder(Path("new") + "/"));
+}
+
+TEST_F(PrivateFolder, RefusesFoldersOthersCouldUseAndThingsThatAreNoFolders) {
+    ASSERT_EQ(::mkdir(Path("open").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(Path("open").c_str(), 0755), 0);
+    EXPECT_THROW(EnsurePrivateFolder(Path("open")), std::runtime_error);
+    ASSERT_EQ(::chmod(Path("open").c_str(), 01777), 0);
+    EXPECT_THROW(EnsurePrivateFolder(Path("open")), std::runtime_error);
+
+    // A symlink to a perfectly private folder is still refused: it could be swapped.
+    ASSERT_EQ(::mkdir(Path("real").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(Path("real").c_str(), Path("link").c_str()), 0);
+    EXPECT_THROW(EnsurePrivateFolder(Path("link")), std::runtime_error);
+
+    Write(Path("file"), "x");
+    EXPECT_THROW(EnsurePrivateFolder(Path("file")), std::runtime_error);
+    EXPECT_THROW(EnsurePrivateFolder(Path("missing/below")), std::runtime_error);
+    EXPECT_THROW(EnsurePrivateFolder(""), std::runtime_error);
+}
+
+TEST_F(PrivateFolder, RefusesAFolderOfAnotherOwner) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a folder to another user";
+    }
+    ASSERT_EQ(::mkdir(Path("theirs").c_str(), 0700), 0);
+    ASSERT_EQ(::chown(Path("theirs").c_str(), 65534, 65534), 0);
+    EXPECT_THROW(EnsurePrivateFolder(Path("theirs")), std::runtime_error);
+}
+
+TEST_F(PrivateFolder, TempDirPrefersAPrivateRuntimeDirAndElseUsesAPerUserFolder) {
+    ASSERT_EQ(::mkdir(Path("run").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(Path("tmp").c_str(), 0777), 0);
+    const std::string perUser = Path("tmp") + "/glimmerly-" + std::to_string(::geteuid()) + "/";
+
+    EXPECT_EQ(PosixFiles(Path("run"), Path("tmp")).TempDir(), Path("run") + "/glimmerly/");
+    EXPECT_EQ(ModeOf(Path("run") + "/glimmerly"), 0700u);
+    EXPECT_EQ(PosixFiles("", Path("tmp")).TempDir(), perUser);
+    EXPECT_EQ(ModeOf(perUser), 0700u);
+
+    // A runtime folder that others may enter, or a relative one, is not used.
+    ASSERT_EQ(::mkdir(Path("shared-run").c_str(), 0755), 0);
+    EXPECT_EQ(PosixFiles(Path("shared-run"), Path("tmp")).TempDir(), perUser);
+    EXPECT_EQ(PosixFiles("relative/run", Path("tmp")).TempDir(), perUser);
+    EXPECT_FALSE(fs::exists(Path("shared-run") + "/glimmerly"));
+}
+
+TEST_F(PrivateFolder, TempDirRefusesAPerUserFolderPlantedByAnotherProgram) {
+    ASSERT_EQ(::mkdir(Path("tmp").c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(Path("elsewhere").c_str(), 0700), 0);
+    const std::string perUser = Path("tmp") + "/glimmerly-" + std::to_string(::geteuid());
+    ASSERT_EQ(::symlink(Path("elsewhere").c_str(), perUser.c_str()), 0);
+    EXPECT_THROW(PosixFiles("", Path("tmp")).TempDir(), std::runtime_error);
+}
+
+using FileOps = Scratch;
+
+TEST_F(FileOps, FileSizeOfCountsBytesAndIsZeroForWhatIsNoFile) {
+    PosixFiles files("", dir_);
+    EXPECT_EQ(files.FileSizeOf(Path("missing")), 0u);
+    Write(Path("empty"), "");
+    EXPECT_EQ(files.FileSizeOf(Path("empty")), 0u);
+    Write(Path("jpeg"), std::string(307201, 'x'));
+    EXPECT_EQ(files.FileSizeOf(Path("jpeg")), 307201u);
+    EXPECT_EQ(files.FileSizeOf(dir_), 0u);
+    EXPECT_EQ(files.FileSizeOf(""), 0u);
+
+    // Past 4 GiB the count must not wrap (a sparse file takes no space).
+    const int fd = ::open(Path("huge").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    const off_t huge = (off_t{1} << 32) + 5;
+    const bool sized = ::ftruncate(fd, huge) == 0;
+    ::close(fd);
+    if (sized) {
+        EXPECT_EQ(files.FileSizeOf(Path("huge")), static_cast<std::uint64_t>(huge));
+    }
+}
+
+TEST_F(FileOps, ExistsAndDeleteFile) {
+    PosixFiles files("", dir_);
+    Write(Path("screen.jpg"), "jpeg");
+    EXPECT_TRUE(files.Exists(Path("screen.jpg")));
+    EXPECT_TRUE(files.DeleteFile(Path("screen.jpg")));
+    EXPECT_FALSE(files.Exists(Path("screen.jpg")));
+    EXPECT_FALSE(files.DeleteFile(Path("screen.jpg")));
+    EXPECT_FALSE(files.Exists(""));
+
+    // Folders are not deleted by a file operation.
+    ASSERT_EQ(::mkdir(Path("folder").c_str(), 0700), 0);
+    EXPECT_FALSE(files.DeleteFile(Path("folder")));
+    EXPECT_TRUE(fs::is_directory(Path("folder")));
+}
+
+TEST_F(FileOps, MoveFileRenamesAndReplacesAndFailsWithoutLosingTheSource) {
+    PosixFiles files("", dir_);
+    Write(Path("screen.jpg"), "picture");
+    EXPECT_TRUE(files.MoveFile(Path("screen.jpg"), Path("Urlaub.jpg")));
+    EXPECT_FALSE(files.Exists(Path("screen.jpg")));
+    EXPECT_EQ(Read(Path("Urlaub.jpg")), "picture");
+
+    Write(Path("screen.jpg"), "newer");
+    EXPECT_TRUE(files.MoveFile(Path("screen.jpg"), Path("Urlaub.jpg")));
+    EXPECT_EQ(Read(Path("Urlaub.jpg")), "newer");
+
+    EXPECT_FALSE(files.MoveFile(Path("missing"), Path("x")));
+    Write(Path("screen.jpg"), "kept");
+    EXPECT_FALSE(files.MoveFile(Path("screen.jpg"), Path("no-such-folder/x.jpg")));
+    EXPECT_EQ(Read(Path("screen.jpg")), "kept");
+    EXPECT_FALSE(files.MoveFile(Path("screen.jpg"), ""));
+}
+
+TEST_F(FileOps, CopyThenDeleteKeepsContentAndModeAndLeavesNoPartOnFailure) {
+    std::string content(200000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7);
+    }
+    Write(Path("screen.jpg"), content);
+    ASSERT_EQ(::chmod(Path("screen.jpg").c_str(), 0640), 0);
+    Write(Path("target.jpg"), "old");
+
+    EXPECT_TRUE(PosixFiles::CopyThenDelete(Path("screen.jpg"), Path("target.jpg")));
+    EXPECT_EQ(Read(Path("target.jpg")), content);
+    EXPECT_EQ(ModeOf(Path("target.jpg")), 0640u);
+    EXPECT_FALSE(fs::exists(Path("screen.jpg")));
+
+    Write(Path("screen.jpg"), "kept");
+    EXPECT_FALSE(PosixFiles::CopyThenDelete(Path("screen.jpg"), Path("gone/target.jpg")));
+    EXPECT_EQ(Read(Path("screen.jpg")), "kept");
+    // A target that is a folder: the copy fails at the rename and its part file is removed.
+    ASSERT_EQ(::mkdir(Path("folder").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(Path("folder/inner").c_str(), 0700), 0);
+    EXPECT_FALSE(PosixFiles::CopyThenDelete(Path("screen.jpg"), Path("folder")));
+    EXPECT_EQ(Read(Path("screen.jpg")), "kept");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 3u); // screen.jpg, target.jpg, folder
+}
+
+TEST_F(FileOps, MoveFileCrossesFileSystems) {
+    struct stat here {
+    }, shm{};
+    if (::stat(dir_.c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+        here.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no second writable file system at /dev/shm";
+    }
+    std::string templ = "/dev/shm/glimmerly-move-XXXXXX";
+    const int fd = ::mkstemp(templ.data());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "across", 6), 6);
+    ::close(fd);
+    EXPECT_TRUE(PosixFiles("", dir_).MoveFile(templ, Path("saved.jpg")));
+    EXPECT_EQ(Read(Path("saved.jpg")), "across");
+    EXPECT_FALSE(fs::exists(templ));
+}
+
+} // namespace
