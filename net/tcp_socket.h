@@ -1,0 +1,70 @@
+#pragma once
+// One TCP connection of the HTTP client, on POSIX sockets. Every blocking step (connect, send,
+// receive) waits with poll() on the socket and on a cancel descriptor, so that a cancel from
+// another thread or an idle time-out ends it. Failures raise SocketError with Windows Sockets
+// numbers. SIGPIPE is never raised (MSG_NOSIGNAL).
+
+#include <cstddef>
+#include <string>
+
+namespace glimmerly::net {
+
+// A one-way switch another thread can throw: once Fire() has run, every wait that watches it
+// ends at once (and every later one too).
+class CancelSignal {
+public:
+    CancelSignal();
+    ~CancelSignal();
+    CancelSignal(const CancelSignal&) = delete;
+    CancelSignal& operator=(const CancelSignal&) = delete;
+    void Fire(); // safe from any thread
+    bool Fired() const;
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Outcome of a wait.
+enum class WaitResult { Ready, TimedOut };
+
+class TcpSocket {
+public:
+    // Number raised when the cancel signal ends a wait: "Interrupted system call.".
+    static constexpr int kCancelled = 10004;
+
+    explicit TcpSocket(const CancelSignal& cancel) : cancel_(cancel) {}
+    ~TcpSocket() { Close(); }
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Resolves the host ("LOCALHOST" is 127.0.0.1, a dotted quad is used as it is, anything else
+    // is looked up and its first IPv4 address taken) and connects. timeoutMs 0: no limit of our
+    // own. Throws SocketError (11001 lookup, 10060 time-out, 10061 refused, ...).
+    void Connect(const std::string& host, int port, int timeoutMs);
+    // Takes over an already connected stream socket (tests and fuzzing use socket pairs).
+    void Adopt(int fd);
+
+    // Hands bytes to the socket; returns how many one send() accepted (at least 1). Throws
+    // SocketError; 10060 when the socket takes nothing for timeoutMs (0: no limit).
+    std::size_t SendSome(const char* data, std::size_t n, int timeoutMs);
+    // Reads up to n bytes; returns 0 when the peer has closed. Throws SocketError.
+    std::size_t ReceiveSome(char* data, std::size_t n);
+    // Waits until data (or the peer's close) can be read. timeoutMs 0: no limit.
+    WaitResult WaitReadable(int timeoutMs);
+
+    // Shuts down the sending direction, then closes. Nothing when already closed.
+    void Close();
+
+private:
+    // Waits for `events` on the socket; the cancel signal raises SocketError(kCancelled).
+    WaitResult Wait(short events, int timeoutMs);
+    [[noreturn]] void Fail(int errnoValue);
+
+    const CancelSignal& cancel_;
+    int fd_ = -1;
+};
+
+} // namespace glimmerly::net
