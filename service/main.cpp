@@ -1,0 +1,145 @@
+// glimmerly-service: the web service behind the desktop client. It takes uploads on one port,
+// serves pages, pictures, renames and session logins on another, and keeps its data in a folder.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "service/server.h"
+#include "service/store.h"
+
+namespace {
+
+using glimmerly::service::Server;
+using glimmerly::service::ServiceConfig;
+using glimmerly::service::Store;
+
+void Usage(std::FILE* out) {
+    std::fputs(
+        "Usage: glimmerly-service [options]\n"
+        "  --data DIR          data folder (default $XDG_DATA_HOME/glimmerly-service or\n"
+        "                      ~/.local/share/glimmerly-service)\n"
+        "  --listen ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
+        "  --service-port N    port of the service host (default 8460, 0 = any free port)\n"
+        "  --upload-port N     port of the upload host (default 8461, 0 = any free port)\n"
+        "  --public-host H     host[:port] put into picture addresses (default localhost:8460)\n"
+        "  --version TEXT      program version announced to clients (default 3.2)\n"
+        "  --session-ttl S     seconds a session stays open after login or upload (default "
+        "86400)\n"
+        "  --help              this text\n",
+        out);
+}
+
+std::filesystem::path DefaultDataFolder() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+        return std::filesystem::path(xdg) / "glimmerly-service";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".local/share/glimmerly-service";
+}
+
+bool ParsePort(const char* text, std::uint16_t& port) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (!*text || *end || value < 0 || value > 65535) {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ServiceConfig config;
+    std::filesystem::path data = DefaultDataFolder();
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "glimmerly-service: unknown option or missing value: %s\n",
+                         argv[i]);
+            Usage(stderr);
+            return 2;
+        }
+        const char* value = argv[++i];
+        bool ok = true;
+        if (arg == "--data") {
+            data = value;
+        } else if (arg == "--listen") {
+            config.listenAddress = value;
+        } else if (arg == "--service-port") {
+            ok = ParsePort(value, config.servicePort);
+        } else if (arg == "--upload-port") {
+            ok = ParsePort(value, config.uploadPort);
+        } else if (arg == "--public-host") {
+            config.publicHost = value;
+            ok = !config.publicHost.empty() &&
+                 config.publicHost.find_first_of(" /\\\r\n\t") == std::string::npos;
+        } else if (arg == "--version") {
+            config.version = value;
+            ok = config.version.find_first_of("|\r\n") == std::string::npos;
+        } else if (arg == "--session-ttl") {
+            char* end = nullptr;
+            double seconds = std::strtod(value, &end);
+            ok = *value && !*end && seconds > 0 && seconds < 1e9;
+            config.sessionTtl = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        } else {
+            std::fprintf(stderr, "glimmerly-service: unknown option: %s\n", argv[i - 1]);
+            Usage(stderr);
+            return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "glimmerly-service: invalid value for %s: %s\n", argv[i - 1],
+                         value);
+            return 2;
+        }
+    }
+
+    // Block the stop signals before any thread starts, so every thread inherits the mask and
+    // only sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string error;
+    std::unique_ptr<Store> store = Store::Open(data, error);
+    if (!store) {
+        std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
+        return 1;
+    }
+    const auto& repairs = store->Repairs();
+    if (repairs.temporaryFiles || repairs.orphanFiles || repairs.missingFiles) {
+        std::fprintf(stderr,
+                     "glimmerly-service: cleaned up after an interrupted run: %d unfinished "
+                     "upload(s), %d file(s) without entry, %d entry/entries without file\n",
+                     repairs.temporaryFiles, repairs.orphanFiles, repairs.missingFiles);
+    }
+    Server server(*store, config);
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("glimmerly-service: service http://%s:%u upload http://%s:%u data %s\n",
+                config.listenAddress.c_str(), server.ServicePort(), config.listenAddress.c_str(),
+                server.UploadPort(), store->Folder().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.Stop();
+    std::printf("glimmerly-service: stopped (%s)\n", received == SIGTERM ? "SIGTERM" : "SIGINT");
+    return 0;
+}

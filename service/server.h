@@ -1,0 +1,74 @@
+#pragma once
+// The HTTP side of glimmerly-service: two libmicrohttpd daemons on the service port (pages,
+// pictures, rename, session login, live updates) and the upload port (upload.php).
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "service/store.h"
+
+struct MHD_Daemon;
+
+namespace glimmerly::service {
+
+struct ServiceConfig {
+    std::string listenAddress = "127.0.0.1";
+    std::uint16_t servicePort = 8460; // 0: any free port
+    std::uint16_t uploadPort = 8461;  // 0: any free port
+    std::string publicHost = "localhost:8460";
+    std::string version = "3.2";
+    std::chrono::milliseconds sessionTtl = std::chrono::hours(24);
+    // Interval of the keep-alive comments on the live-update stream.
+    std::chrono::milliseconds eventPing = std::chrono::seconds(15);
+};
+
+// Largest JPEG the upload host takes; larger ones are answered with "toobig".
+inline constexpr std::size_t kMaxPictureBytes = 307200;
+// Room for the form fields and part heads around the picture.
+inline constexpr std::size_t kMaxUploadBody = kMaxPictureBytes + 64 * 1024;
+// Bodies beyond this size are refused before they are read.
+inline constexpr std::size_t kRefusedUploadBody = 64u * 1024 * 1024;
+
+class Server {
+public:
+    Server(Store& store, ServiceConfig config);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    bool Start(std::string& error);
+    // Ends live-update streams and stops both daemons; waits for running requests.
+    void Stop();
+
+    std::uint16_t ServicePort() const { return servicePort_; }
+    std::uint16_t UploadPort() const { return uploadPort_; }
+
+    // Request routing, called by the daemons' handlers.
+    struct Exchange;
+    struct Reply;
+    Reply HandleService(const std::string& method, const std::string& rawTarget,
+                        const char* lastEventId);
+    Reply HandleUpload(const std::string& method, const std::string& rawTarget,
+                       const char* contentType, Exchange& exchange);
+
+    Store& store() { return store_; }
+    const ServiceConfig& config() const { return config_; }
+
+private:
+    Reply Rename(const std::string& query);
+    Reply Login(const std::string& query);
+    Reply SessionPage(const std::string& session);
+    Reply Events(const std::string& session, const std::string& query, const char* lastEventId);
+    Reply Picture(const std::string& name);
+    std::string PictureAddress(const std::string& name) const;
+
+    Store& store_;
+    ServiceConfig config_;
+    MHD_Daemon* service_ = nullptr;
+    MHD_Daemon* upload_ = nullptr;
+    std::uint16_t servicePort_ = 0;
+    std::uint16_t uploadPort_ = 0;
+};
+
+} // namespace glimmerly::service

@@ -1,0 +1,434 @@
+#include "service/store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include <sqlite3.h>
+
+#include "platform/cp1252.h"
+#include "service/names.h"
+
+namespace glimmerly::service {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS sessions(
+    name    TEXT PRIMARY KEY,
+    created INTEGER NOT NULL,
+    expires INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS pictures(
+    id      INTEGER PRIMARY KEY AUTOINCREMENT,
+    name    TEXT NOT NULL UNIQUE,
+    file    TEXT NOT NULL UNIQUE,
+    title   TEXT NOT NULL,
+    session TEXT,
+    size    INTEGER NOT NULL,
+    width   INTEGER NOT NULL,
+    height  INTEGER NOT NULL,
+    created INTEGER NOT NULL,
+    seq     INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS pictures_by_session ON pictures(session, seq);
+)sql";
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               Store::Clock::now().time_since_epoch())
+        .count();
+}
+
+// A prepared statement that finalizes itself.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    Statement& Bind(int i, std::string_view text) {
+        sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement& Bind(int i, std::int64_t v) {
+        sqlite3_bind_int64(stmt_, i, v);
+        return *this;
+    }
+    Statement& BindNull(int i) {
+        sqlite3_bind_null(stmt_, i);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+    std::int64_t Int(int col) { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) {
+        const unsigned char* t = sqlite3_column_text(stmt_, col);
+        return t ? std::string(reinterpret_cast<const char*>(t),
+                               static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                 : std::string();
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+constexpr const char* kPictureColumns =
+    "id, name, title, coalesce(session, ''), size, width, height, created, seq";
+
+StoredPicture ReadPicture(Statement& s) {
+    StoredPicture p;
+    p.id = s.Int(0);
+    p.name = s.Text(1);
+    p.title = s.Text(2);
+    p.session = s.Text(3);
+    p.size = s.Int(4);
+    p.width = static_cast<int>(s.Int(5));
+    p.height = static_cast<int>(s.Int(6));
+    p.created = s.Int(7);
+    p.seq = s.Int(8);
+    return p;
+}
+
+bool IsToken(std::string_view t) {
+    if (t.size() != 32) {
+        return false;
+    }
+    for (char c : t) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SyncFolder(const fs::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Store> Store::Open(const fs::path& folder, std::string& error) {
+    std::unique_ptr<Store> store(new Store());
+    if (!store->Init(folder, error)) {
+        return nullptr;
+    }
+    return store;
+}
+
+bool Store::Init(const fs::path& folder, std::string& error) {
+    std::error_code ec;
+    folder_ = fs::absolute(folder, ec);
+    pictures_ = folder_ / "pictures";
+    fs::create_directories(pictures_, ec);
+    if (ec) {
+        error = "cannot create " + pictures_.string() + ": " + ec.message();
+        return false;
+    }
+    fs::path lockPath = folder_ / "lock";
+    lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd_ < 0) {
+        error = "cannot open " + lockPath.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        error = "data folder " + folder_.string() + " is in use by another glimmerly-service";
+        return false;
+    }
+    fs::path dbPath = folder_ / "glimmerly.db";
+    if (sqlite3_open_v2(dbPath.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = "cannot open " + dbPath.string() + ": " + (db_ ? sqlite3_errmsg(db_) : "?");
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    char* message = nullptr;
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                     &message) != SQLITE_OK ||
+        sqlite3_exec(db_, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = "cannot set up " + dbPath.string() + ": " + (message ? message : "?");
+        sqlite3_free(message);
+        return false;
+    }
+    Statement max(db_, "SELECT coalesce(max(seq), 0) FROM pictures");
+    if (max.Step() == SQLITE_ROW) {
+        seq_ = max.Int(0);
+    }
+    Repair();
+    return true;
+}
+
+Store::~Store() {
+    if (db_) {
+        sqlite3_close_v2(db_);
+    }
+    if (lockFd_ >= 0) {
+        ::close(lockFd_); // releases the lock
+    }
+}
+
+void Store::Repair() {
+    std::set<std::string> files;
+    std::vector<std::int64_t> missing;
+    {
+        Statement s(db_, "SELECT id, file FROM pictures");
+        while (s.Step() == SQLITE_ROW) {
+            std::string token = s.Text(1);
+            std::error_code ec;
+            if (IsToken(token) && fs::is_regular_file(pictures_ / (token + ".jpg"), ec)) {
+                files.insert(token);
+            } else {
+                missing.push_back(s.Int(0));
+            }
+        }
+    }
+    for (std::int64_t id : missing) {
+        Statement del(db_, "DELETE FROM pictures WHERE id = ?");
+        del.Bind(1, id).Step();
+        ++repairs_.missingFiles;
+    }
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(pictures_, ec)) {
+        std::string leaf = entry.path().filename().string();
+        if (leaf.rfind(".tmp-", 0) == 0) {
+            fs::remove(entry.path(), ec);
+            ++repairs_.temporaryFiles;
+        } else if (entry.path().extension() == ".jpg" &&
+                   !files.count(entry.path().stem().string())) {
+            fs::remove(entry.path(), ec);
+            ++repairs_.orphanFiles;
+        }
+    }
+    if (repairs_.orphanFiles || repairs_.temporaryFiles) {
+        SyncFolder(pictures_);
+    }
+}
+
+bool Store::WriteFile(std::string_view bytes, const std::string& token) {
+    fs::path temp = pictures_ / (".tmp-" + token);
+    fs::path final = pictures_ / (token + ".jpg");
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), final.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolder(pictures_);
+    return true;
+}
+
+void Store::RemoveFile(const std::string& token) {
+    ::unlink((pictures_ / (token + ".jpg")).c_str());
+}
+
+bool Store::NameTaken(const std::string& name) {
+    Statement s(db_, "SELECT 1 FROM pictures WHERE name = ?");
+    return s.Bind(1, name).Step() == SQLITE_ROW;
+}
+
+Store::UploadResult Store::AddPicture(std::string_view jpeg, JpegSize size,
+                                      std::string_view typedName, std::string_view session,
+                                      std::chrono::milliseconds ttl) {
+    UploadResult result;
+    if (!session.empty() && GetSession(session) != SessionState::Active) {
+        result.status = UploadStatus::WrongSession;
+        return result;
+    }
+    std::string token = RandomToken();
+    if (!WriteFile(jpeg, token)) {
+        return result;
+    }
+    std::lock_guard lock(mutex_);
+    std::int64_t now = NowMs();
+    if (!session.empty()) {
+        // Checked again under the lock: the session may have run out while the file was written.
+        Statement extend(db_, "UPDATE sessions SET expires = ? WHERE name = ? AND expires > ?");
+        extend.Bind(1, now + ttl.count()).Bind(2, session).Bind(3, now).Step();
+        if (sqlite3_changes(db_) != 1) {
+            RemoveFile(token);
+            result.status = UploadStatus::WrongSession;
+            return result;
+        }
+    }
+    std::string base = MakePictureName(typedName);
+    std::string name;
+    if (base.empty()) {
+        do {
+            name = RandomPictureName();
+        } while (NameTaken(name));
+    } else {
+        name = base;
+        for (int n = 2; NameTaken(name); ++n) {
+            name = base + "-" + std::to_string(n);
+        }
+    }
+    std::string title = typedName.empty() ? name : cp1252::ToUtf8(typedName);
+    Statement insert(db_, "INSERT INTO pictures(name, file, title, session, size, width, height, "
+                          "created, seq) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, name).Bind(2, token).Bind(3, title);
+    if (session.empty()) {
+        insert.BindNull(4);
+    } else {
+        insert.Bind(4, session);
+    }
+    insert.Bind(5, static_cast<std::int64_t>(jpeg.size()))
+        .Bind(6, static_cast<std::int64_t>(size.width))
+        .Bind(7, static_cast<std::int64_t>(size.height))
+        .Bind(8, now)
+        .Bind(9, seq_ + 1);
+    if (insert.Step() != SQLITE_DONE) {
+        RemoveFile(token);
+        return result;
+    }
+    ++seq_;
+    changed_.notify_all();
+    result.status = UploadStatus::Stored;
+    result.name = name;
+    return result;
+}
+
+Store::RenameStatus Store::Rename(std::string_view current, std::string_view typedName,
+                                  std::string& newName) {
+    std::string name = MakePictureName(typedName);
+    if (typedName.size() > kMaxTypedNameLength) {
+        name.clear();
+    }
+    std::lock_guard lock(mutex_);
+    Statement find(db_, "SELECT id FROM pictures WHERE name = ?");
+    if (!IsPictureName(current) || find.Bind(1, current).Step() != SQLITE_ROW) {
+        return RenameStatus::UnknownPicture;
+    }
+    std::int64_t id = find.Int(0);
+    if (name.empty()) {
+        return RenameStatus::InvalidName;
+    }
+    if (name != current && NameTaken(name)) {
+        return RenameStatus::NameTaken;
+    }
+    Statement update(db_, "UPDATE pictures SET name = ?, title = ?, seq = ? WHERE id = ?");
+    update.Bind(1, name).Bind(2, cp1252::ToUtf8(typedName)).Bind(3, seq_ + 1).Bind(4, id);
+    if (update.Step() != SQLITE_DONE) {
+        return RenameStatus::NameTaken; // lost a race for the UNIQUE name
+    }
+    ++seq_;
+    changed_.notify_all();
+    newName = name;
+    return RenameStatus::Renamed;
+}
+
+void Store::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
+    std::lock_guard lock(mutex_);
+    std::int64_t now = NowMs();
+    Statement s(db_, "INSERT INTO sessions(name, created, expires) VALUES(?, ?, ?) "
+                     "ON CONFLICT(name) DO UPDATE SET expires = excluded.expires");
+    s.Bind(1, name).Bind(2, now).Bind(3, now + ttl.count()).Step();
+}
+
+Store::SessionState Store::GetSession(std::string_view name) {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "SELECT expires FROM sessions WHERE name = ?");
+    if (s.Bind(1, name).Step() != SQLITE_ROW) {
+        return SessionState::Unknown;
+    }
+    return s.Int(0) > NowMs() ? SessionState::Active : SessionState::Expired;
+}
+
+std::vector<StoredPicture> Store::SessionPictures(std::string_view session, std::int64_t afterSeq) {
+    std::lock_guard lock(mutex_);
+    std::string sql = std::string("SELECT ") + kPictureColumns +
+                      " FROM pictures WHERE session = ? AND seq > ? ORDER BY id DESC";
+    Statement s(db_, sql.c_str());
+    s.Bind(1, session).Bind(2, afterSeq);
+    std::vector<StoredPicture> out;
+    while (s.Step() == SQLITE_ROW) {
+        out.push_back(ReadPicture(s));
+    }
+    return out;
+}
+
+std::optional<StoredPicture> Store::FindPicture(std::string_view name) {
+    if (!IsPictureName(name)) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    std::string sql = std::string("SELECT ") + kPictureColumns + " FROM pictures WHERE name = ?";
+    Statement s(db_, sql.c_str());
+    if (s.Bind(1, name).Step() != SQLITE_ROW) {
+        return std::nullopt;
+    }
+    return ReadPicture(s);
+}
+
+std::optional<fs::path> Store::PictureFile(std::string_view name) {
+    if (!IsPictureName(name)) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "SELECT file FROM pictures WHERE name = ?");
+    if (s.Bind(1, name).Step() != SQLITE_ROW) {
+        return std::nullopt;
+    }
+    std::string token = s.Text(0);
+    if (!IsToken(token)) {
+        return std::nullopt;
+    }
+    return pictures_ / (token + ".jpg");
+}
+
+std::int64_t Store::LastSeq() {
+    std::lock_guard lock(mutex_);
+    return seq_;
+}
+
+std::int64_t Store::WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return stopping_ || seq_ > seen; });
+    return seq_;
+}
+
+void Store::Shutdown() {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    changed_.notify_all();
+}
+
+bool Store::ShuttingDown() {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
+} // namespace glimmerly::service

@@ -1,0 +1,411 @@
+// The service's endpoints over raw sockets, with the exact bytes the desktop client sends.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/service/harness.h"
+
+namespace glimmerly::service::test {
+namespace {
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(service_.ok()); }
+
+    std::uint16_t up() const { return service_.uploadPort(); }
+    std::uint16_t sp() const { return service_.servicePort(); }
+
+    std::string UploadOk(const std::string& jpeg, const UploadFields& fields = {}) {
+        HttpResponse r = Upload(up(), jpeg, fields);
+        EXPECT_EQ(r.status, 200);
+        std::string name = NameFromReply(r.body);
+        EXPECT_FALSE(name.empty()) << r.body;
+        return name;
+    }
+
+    TempFolder temp_;
+    ServiceProcess service_{temp_.path() / "data"};
+    std::string jpeg_ = MakeJpeg(64, 48, 1);
+};
+
+TEST_F(ServiceTest, UploadRepliesWithVersionAndAddressAndServesTheSameBytes) {
+    HttpResponse r = Upload(up(), jpeg_);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body.rfind("ok|3.2|http://localhost:8460/", 0), 0u) << r.body;
+    std::string name = NameFromReply(r.body);
+    EXPECT_EQ(name.size(), 8u); // no screenshotname: a short random name
+
+    HttpResponse picture = ClientGet(sp(), "/" + name + ".jpg");
+    EXPECT_EQ(picture.status, 200);
+    EXPECT_EQ(picture.Header("content-type"), "image/jpeg");
+    EXPECT_EQ(picture.body, jpeg_);
+    // The upload port only takes uploads.
+    EXPECT_EQ(ClientGet(up(), "/" + name + ".jpg").status, 404);
+    EXPECT_EQ(ClientGet(up(), "/upload.php").status, 405);
+}
+
+TEST_F(ServiceTest, ScreenshotNameIsMadeAddressSafeAndUnique) {
+    UploadFields f;
+    f.screenshotName = "Urlaub am See";
+    EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see");
+    EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see-2");
+    EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see-3");
+    f.screenshotName = std::string("Gr\xFC\xDF"
+                                   "e aus K\xF6ln"); // Grüße aus Köln
+    EXPECT_EQ(UploadOk(jpeg_, f), "gruesse_aus_koeln");
+    f.screenshotName = "../../etc/passwd";
+    EXPECT_EQ(UploadOk(jpeg_, f), "etc_passwd");
+    f.screenshotName = "C:\\Bilder\\plan";
+    EXPECT_EQ(UploadOk(jpeg_, f), "c_bilder_plan");
+    f.screenshotName = "%2e%2e";
+    EXPECT_EQ(UploadOk(jpeg_, f), "2e_2e");
+    f.screenshotName = "???";
+    EXPECT_EQ(UploadOk(jpeg_, f).size(), 8u); // nothing usable: random name
+}
+
+TEST_F(ServiceTest, UploadLimitIsExactly307200Bytes) {
+    // Pad a real JPEG with comment segments to the exact limit.
+    std::string big = jpeg_;
+    unsigned seed = 10;
+    while (307200 - big.size() > 65000) {
+        big = WithComment(big, seed++, 60000);
+    }
+    big = WithComment(big, seed, 307200 - big.size() - 4);
+    ASSERT_EQ(big.size(), 307200u);
+    std::string name = UploadOk(big);
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").body, big);
+
+    std::string over = WithComment(big, 99, 1).substr(0, 307200) + std::string("\xFF\xD9", 2);
+    ASSERT_EQ(over.size(), 307202u);
+    EXPECT_EQ(Upload(up(), over).body, "toobig");
+    // Far larger bodies are read to the end and answered the same way.
+    std::string huge(2 * 1024 * 1024, 'x');
+    HttpResponse r = Upload(up(), huge);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "toobig");
+}
+
+TEST_F(ServiceTest, NonJpegAndDamagedUploadsAreRefused) {
+    // Not a JPEG: a German error text in Windows-1252 (the client shows it in a message box).
+    HttpResponse r = Upload(up(), "BM this is a bitmap, not a jpeg");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "Die hochgeladene Datei ist kein g\xFCltiges JPEG-Bild.");
+    EXPECT_EQ(r.Header("content-type"), "text/plain; charset=windows-1252");
+    // Cut short: no end marker.
+    EXPECT_EQ(Upload(up(), jpeg_.substr(0, jpeg_.size() / 2)).body, r.body);
+    EXPECT_EQ(Upload(up(), "").body, r.body);
+    // SOI and EOI around garbage: the header does not decode.
+    EXPECT_EQ(Upload(up(), std::string("\xFF\xD8\xFF\xE0garbage-garbage\xFF\xD9", 21)).body,
+              r.body);
+}
+
+TEST_F(ServiceTest, MalformedMultipartIsAnsweredNotCrashed) {
+    std::string good = UploadBody(jpeg_);
+    auto send = [&](const std::string& body, const std::string& type) {
+        return RawRequest(up(), UploadRequest(body, up(), type));
+    };
+    EXPECT_EQ(send(good, "text/plain").status, 400);
+    EXPECT_EQ(send(good, "multipart/form-data").status, 400); // no boundary
+    EXPECT_EQ(send(good, "multipart/form-data; boundary=other").status, 400);
+    std::string type = std::string("multipart/form-data; boundary=") + kBoundary;
+    EXPECT_EQ(send(good.substr(0, good.size() - 40), type).status, 400); // no closing delimiter
+    EXPECT_EQ(send("", type).status, 400);
+    EXPECT_EQ(send(std::string(5000, '-'), type).status, 400);
+    std::string noFile = std::string("--") + kBoundary +
+                         "\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\nscreenshot"
+                         "\r\n--" +
+                         kBoundary + "--\r\n";
+    HttpResponse r = send(noFile, type);
+    EXPECT_EQ(r.status, 400);
+    EXPECT_NE(r.body.find("kein Bild"), std::string::npos);
+    std::string headless =
+        std::string("--") + kBoundary + "\r\nno header end" + std::string(9000, 'a');
+    EXPECT_EQ(send(headless, type).status, 400);
+    // A declared body far beyond any picture is refused before it is read.
+    HttpResponse refused =
+        RawRequest(up(), "POST /upload.php HTTP/1.0\r\nContent-Type: " + type +
+                             "\r\nContent-Length: 999999999999\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(refused.status, 413);
+    // Headers beyond the memory limit.
+    HttpResponse longHeader = RawRequest(
+        sp(), "GET / HTTP/1.1\r\nHost: x\r\nX-Long: " + std::string(100000, 'a') + "\r\n\r\n");
+    EXPECT_TRUE(!longHeader.ok || longHeader.status == 431 || longHeader.status == 413)
+        << longHeader.statusLine;
+    // Still serving afterwards.
+    EXPECT_EQ(Upload(up(), jpeg_).status, 200);
+}
+
+TEST_F(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
+    std::string name = UploadOk(jpeg_);
+    // The client's rename after an upload: HTTP/1.0 leftovers and the raw typed name.
+    std::string request = "GET /setname.php?filename=" + name +
+                          ".jpg&newfilename=Gr\xFCne Wiese am See HTTP/1.1\r\n"
+                          "Connection: keep-alive\r\nContent-Type: multipart/form-data; "
+                          "boundary=--------120626134507089\r\nHost: localhost\r\n"
+                          "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
+    HttpResponse r = RawRequest(sp(), request);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "http://localhost:8460/gruene_wiese_am_see.jpg");
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 404);
+    EXPECT_EQ(ClientGet(sp(), "/gruene_wiese_am_see.jpg").body, jpeg_);
+
+    // "&" and "=" inside the typed name survive: only the first "&newfilename=" splits.
+    r = ClientGet(sp(),
+                  "/setname.php?filename=gruene_wiese_am_see.jpg&newfilename=Tom & Jerry=1+1");
+    EXPECT_EQ(r.body, "http://localhost:8460/tom_jerry_1_1.jpg");
+    // Renaming to its own name again is fine.
+    r = ClientGet(sp(), "/setname.php?filename=tom_jerry_1_1.jpg&newfilename=Tom Jerry 1 1");
+    EXPECT_EQ(r.body, "http://localhost:8460/tom_jerry_1_1.jpg");
+}
+
+TEST_F(ServiceTest, RenameErrorsAreGermanTexts) {
+    std::string a = UploadOk(jpeg_);
+    std::string b = UploadOk(jpeg_);
+    HttpResponse taken = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + b);
+    EXPECT_EQ(taken.body.rfind("Der Name \x84" + b + "\x93 ist bereits vergeben.", 0), 0u)
+        << taken.body;
+    HttpResponse unknown = ClientGet(sp(), "/setname.php?filename=nothere.jpg&newfilename=x");
+    EXPECT_EQ(unknown.body.rfind("Der Screenshot wurde nicht gefunden.", 0), 0u);
+    for (const std::string& bad :
+         std::vector<std::string>{"", "...", " / ", std::string(201, 'a')}) {
+        HttpResponse r = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + bad);
+        EXPECT_EQ(r.body.rfind("Ung\xFCltiger Name.", 0), 0u) << bad << ": " << r.body;
+    }
+    HttpResponse missing = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg");
+    EXPECT_EQ(missing.body.rfind("Fehlende Angaben", 0), 0u);
+    // A traversal attempt as the current name is simply unknown.
+    HttpResponse trav = ClientGet(sp(), "/setname.php?filename=../glimmerly.db&newfilename=x");
+    EXPECT_EQ(trav.body.rfind("Der Screenshot wurde nicht gefunden.", 0), 0u);
+    // None of this moved the pictures.
+    EXPECT_EQ(ClientGet(sp(), "/" + a + ".jpg").status, 200);
+    EXPECT_EQ(ClientGet(sp(), "/" + b + ".jpg").status, 200);
+}
+
+TEST_F(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
+    EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=Demo_1-x").body, "ok Demo_1-x");
+    EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + std::string(40, 'a')).body,
+              "ok " + std::string(40, 'a'));
+    for (std::string bad : {std::string(), std::string("a b"), std::string(41, 'a'),
+                            std::string("../x"), std::string("M\xFCller"), std::string("a+b")}) {
+        EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + bad).body, "invalidname")
+            << bad;
+    }
+    EXPECT_EQ(ClientGet(sp(), "/loginsession.php").body, "invalidname");
+}
+
+TEST_F(ServiceTest, UploadsInASessionNeedAnOpenSession) {
+    UploadFields f;
+    f.sessionName = "nosuch";
+    EXPECT_EQ(Upload(up(), jpeg_, f).body, "wrongsession");
+    f.sessionName = "bad name";
+    EXPECT_EQ(Upload(up(), jpeg_, f).body, "wrongsession");
+    ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=team").body, "ok team");
+    f.sessionName = "team";
+    f.screenshotName = "<script>alert(1)</script>";
+    std::string first = UploadOk(jpeg_, f);
+    f.screenshotName = "Zweites Bild";
+    std::string second = UploadOk(jpeg_, f);
+
+    HttpResponse page = ClientGet(sp(), "/~team");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.Header("content-type"), "text/html; charset=utf-8");
+    std::size_t posFirst = page.body.find("/" + first + ".jpg");
+    std::size_t posSecond = page.body.find("/" + second + ".jpg");
+    ASSERT_NE(posFirst, std::string::npos);
+    ASSERT_NE(posSecond, std::string::npos);
+    EXPECT_LT(posSecond, posFirst); // newest first
+    EXPECT_EQ(page.body.find("<script>alert"), std::string::npos);
+    EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_EQ(ClientGet(sp(), "/~nosuch").status, 404);
+    EXPECT_EQ(ClientGet(sp(), "/~bad%20name").status, 404);
+}
+
+TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
+    TempFolder temp;
+    ServiceProcess service(temp.path() / "data", {"--session-ttl", "0.3"});
+    ASSERT_TRUE(service.ok());
+    ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=kurz").body,
+              "ok kurz");
+    UploadFields f;
+    f.sessionName = "kurz";
+    std::string jpeg = MakeJpeg(16, 16, 3);
+    EXPECT_EQ(NameFromReply(Upload(service.uploadPort(), jpeg, f).body).size(), 8u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body, "wrongsession");
+    HttpResponse page = ClientGet(service.servicePort(), "/~kurz");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("abgelaufen"), std::string::npos);
+    // Logging in again reopens it.
+    ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=kurz").body,
+              "ok kurz");
+    EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body.rfind("ok|", 0), 0u);
+}
+
+TEST_F(ServiceTest, NoPathLeavesTheDataFolder) {
+    std::string name = UploadOk(jpeg_);
+    for (const std::string& target : std::vector<std::string>{
+             "/../glimmerly.db", "/%2e%2e/glimmerly.db", "/..%2fglimmerly.db", "/glimmerly.db",
+             "/pictures/", "/lock", "/../../../../etc/passwd", "/..\\glimmerly.db",
+             "/%2e%2e%2fglimmerly.db.jpg", "/../" + name + ".jpg", "/pictures/" + name + ".jpg",
+             "/~../../etc", "/~team/../../glimmerly.db", "//etc/passwd", "/.jpg"}) {
+        HttpResponse r = ClientGet(sp(), target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_EQ(r.body.find("SQLite"), std::string::npos) << target;
+    }
+}
+
+TEST_F(ServiceTest, PagesAreGermanHtml) {
+    HttpResponse home = ClientGet(sp(), "/");
+    EXPECT_EQ(home.status, 200);
+    EXPECT_NE(home.body.find("<html lang=\"de\">"), std::string::npos);
+    EXPECT_NE(home.body.find("Session ansehen"), std::string::npos);
+    HttpResponse download = ClientGet(sp(), "/download.htm");
+    EXPECT_EQ(download.status, 200);
+    EXPECT_NE(download.body.find("Die aktuelle Version ist <strong>3.2</strong>"),
+              std::string::npos);
+    HttpResponse go = ClientGet(sp(), "/?session=team");
+    EXPECT_EQ(go.status, 303);
+    EXPECT_EQ(go.Header("location"), "/~team");
+    EXPECT_EQ(ClientGet(sp(), "/?session=<b>").status, 200);
+    EXPECT_EQ(ClientGet(sp(), "/session.js").Header("content-type"),
+              "text/javascript; charset=utf-8");
+    HttpResponse post =
+        RawRequest(sp(), "POST /setname.php HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc");
+    EXPECT_EQ(post.status, 405);
+}
+
+TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
+    TempFolder temp;
+    ServiceProcess service(temp.path() / "data",
+                           {"--version", "3.3", "--public-host", "bilder.example:8080"});
+    ASSERT_TRUE(service.ok());
+    std::string jpeg = MakeJpeg(16, 16, 4);
+    UploadFields f;
+    f.screenshotName = "plan";
+    EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body,
+              "ok|3.3|http://bilder.example:8080/plan.jpg");
+    EXPECT_EQ(
+        ClientGet(service.servicePort(), "/setname.php?filename=plan.jpg&newfilename=Plan B").body,
+        "http://bilder.example:8080/plan_b.jpg");
+    // A second service cannot take the same data folder.
+    std::string command = std::string(GLIMMERLY_SERVICE_BINARY) + " --data '" +
+                          (temp.path() / "data").string() +
+                          "' --service-port 0 --upload-port 0 2>&1";
+    FILE* second = ::popen(command.c_str(), "r");
+    ASSERT_NE(second, nullptr);
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, second)) {
+        output += buffer;
+    }
+    int status = ::pclose(second);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(output.find("is in use by another glimmerly-service"), std::string::npos) << output;
+}
+
+// Reads from a live-update stream until text appears or the time runs out.
+bool StreamShows(int fd, std::string& seen, const std::string& text, int ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (seen.find(text) == std::string::npos) {
+        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        deadline - std::chrono::steady_clock::now())
+                                        .count());
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, left) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return false;
+        }
+        seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+int OpenStream(std::uint16_t port, const std::string& target, const std::string& extra = {}) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    return fd;
+}
+
+TEST_F(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
+    ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=live").body, "ok live");
+    ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=other").body, "ok other");
+    int fd = OpenStream(sp(), "/~live/events?after=0");
+    ASSERT_GE(fd, 0);
+    std::string seen;
+    ASSERT_TRUE(StreamShows(fd, seen, "retry: 2000", 3000)) << seen;
+    EXPECT_NE(seen.find("text/event-stream"), std::string::npos);
+
+    UploadFields f;
+    f.sessionName = "other";
+    f.screenshotName = "fremd";
+    UploadOk(jpeg_, f); // another session's upload does not show up here
+    f.sessionName = "live";
+    f.screenshotName = "Erstes \"Bild\"";
+    std::string name = UploadOk(jpeg_, f);
+    EXPECT_TRUE(StreamShows(fd, seen, "\"name\":\"" + name + "\"", 3000)) << seen;
+    EXPECT_NE(seen.find("\"title\":\"Erstes \\\"Bild\\\"\""), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("fremd"), std::string::npos);
+
+    ClientGet(sp(), "/setname.php?filename=" + name + ".jpg&newfilename=Umbenannt");
+    EXPECT_TRUE(StreamShows(fd, seen, "\"name\":\"umbenannt\"", 3000)) << seen;
+    ::close(fd);
+
+    // A reconnecting page passes the last event id and gets only what came after it.
+    int again = OpenStream(sp(), "/~live/events?after=0", "Last-Event-ID: 999999\r\n");
+    std::string later;
+    EXPECT_TRUE(StreamShows(again, later, "retry:", 3000));
+    f.screenshotName = "danach";
+    UploadOk(jpeg_, f);
+    EXPECT_TRUE(StreamShows(again, later, "\"name\":\"danach\"", 3000)) << later;
+    EXPECT_EQ(later.find("umbenannt"), std::string::npos);
+    ::close(again);
+    EXPECT_EQ(ClientGet(sp(), "/~nosuch/events").status, 404);
+}
+
+TEST(ServiceLifecycleTest, StopsCleanlyOnSigtermWithOpenStreams) {
+    TempFolder temp;
+    ServiceProcess service(temp.path() / "data");
+    ASSERT_TRUE(service.ok());
+    ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=s").body, "ok s");
+    int fd = OpenStream(service.servicePort(), "/~s/events");
+    std::string seen;
+    ASSERT_TRUE(StreamShows(fd, seen, "retry:", 3000));
+    auto start = std::chrono::steady_clock::now();
+    int status = service.Stop(SIGTERM);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(service.Output().find("stopped (SIGTERM)"), std::string::npos);
+    ::close(fd);
+}
+
+} // namespace
+} // namespace glimmerly::service::test

@@ -1,0 +1,131 @@
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "service/store.h"
+#include "tests/service/harness.h"
+
+namespace glimmerly::service {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class StoreTest : public ::testing::Test {
+protected:
+    std::unique_ptr<Store> OpenStore() {
+        std::string error;
+        auto store = Store::Open(temp_.path() / "data", error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+    test::TempFolder temp_;
+    std::string jpeg_ = test::MakeJpeg(20, 10, 7);
+    JpegSize size_{20, 10};
+};
+
+TEST_F(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
+    auto store = OpenStore();
+    auto a = store->AddPicture(jpeg_, size_, "Plan", "", 1h);
+    auto b = store->AddPicture(jpeg_, size_, "plan", "", 1h);
+    ASSERT_EQ(a.status, Store::UploadStatus::Stored);
+    EXPECT_EQ(a.name, "plan");
+    EXPECT_EQ(b.name, "plan-2");
+    std::string renamed;
+    EXPECT_EQ(store->Rename("plan", "plan-2", renamed), Store::RenameStatus::NameTaken);
+    EXPECT_EQ(store->Rename("plan", "Neuer Plan", renamed), Store::RenameStatus::Renamed);
+    EXPECT_EQ(renamed, "neuer_plan");
+    EXPECT_EQ(store->FindPicture("neuer_plan")->title, "Neuer Plan");
+    EXPECT_EQ(store->Rename("plan", "x", renamed), Store::RenameStatus::UnknownPicture);
+    EXPECT_EQ(store->Rename("neuer_plan", "!!", renamed), Store::RenameStatus::InvalidName);
+    // The freed name can be taken again.
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "plan", "", 1h).name, "plan");
+    auto file = store->PictureFile("neuer_plan");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->parent_path(), fs::absolute(temp_.path() / "data" / "pictures"));
+    EXPECT_FALSE(store->PictureFile("../glimmerly"));
+}
+
+TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
+    auto store = OpenStore();
+    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Unknown);
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 1h).status,
+              Store::UploadStatus::WrongSession);
+    store->OpenSession("s", 150ms);
+    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
+    std::this_thread::sleep_for(100ms);
+    // An upload keeps the session open for another ttl.
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 150ms).status, Store::UploadStatus::Stored);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Expired);
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 150ms).status,
+              Store::UploadStatus::WrongSession);
+    EXPECT_EQ(store->SessionPictures("s").size(), 1u);
+    // No file was left behind by the refused uploads.
+    int files = 0;
+    for (auto& e : fs::directory_iterator(temp_.path() / "data" / "pictures")) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
+    auto store = OpenStore();
+    store->OpenSession("s", 1h);
+    std::int64_t seen = store->LastSeq();
+    std::thread uploader([&] {
+        std::this_thread::sleep_for(50ms);
+        store->AddPicture(jpeg_, size_, "eins", "s", 1h);
+    });
+    EXPECT_GT(store->WaitForChange(seen, 5s), seen);
+    uploader.join();
+    store->AddPicture(jpeg_, size_, "zwei", "s", 1h);
+    auto list = store->SessionPictures("s");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].name, "zwei");
+    EXPECT_EQ(list[1].name, "eins");
+    EXPECT_EQ(store->SessionPictures("s", list[1].seq).size(), 1u);
+    std::string renamed;
+    store->Rename("eins", "drei", renamed);
+    auto changed = store->SessionPictures("s", list[0].seq);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0].name, "drei");
+    store->Shutdown();
+    EXPECT_EQ(store->WaitForChange(store->LastSeq(), 10s), store->LastSeq()); // returns at once
+}
+
+TEST_F(StoreTest, OpeningRepairsWhatAnInterruptedRunLeft) {
+    std::string keptName;
+    {
+        auto store = OpenStore();
+        keptName = store->AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
+        store->AddPicture(jpeg_, size_, "verschwindet", "", 1h);
+        fs::remove(*store->PictureFile("verschwindet"));
+        // A second store cannot open the folder while this one holds it.
+        std::string error;
+        EXPECT_FALSE(Store::Open(temp_.path() / "data", error));
+        EXPECT_NE(error.find("in use"), std::string::npos);
+    }
+    fs::path pictures = temp_.path() / "data" / "pictures";
+    std::ofstream(pictures / ".tmp-0123456789abcdef0123456789abcdef") << "half";
+    std::ofstream(pictures / "fedcba9876543210fedcba9876543210.jpg") << jpeg_;
+    auto store = OpenStore();
+    EXPECT_EQ(store->Repairs().temporaryFiles, 1);
+    EXPECT_EQ(store->Repairs().orphanFiles, 1);
+    EXPECT_EQ(store->Repairs().missingFiles, 1);
+    EXPECT_TRUE(store->FindPicture(keptName));
+    EXPECT_FALSE(store->FindPicture("verschwindet"));
+    int files = 0;
+    for (auto& e : fs::directory_iterator(pictures)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+} // namespace
+} // namespace glimmerly::service
