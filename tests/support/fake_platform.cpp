@@ -1,0 +1,215 @@
+#include "tests/support/fake_platform.h"
+
+#include "platform/posix/posix_files.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace glimmerly::testing {
+
+// ---- Screen ----
+
+FakeScreen::FakeScreen() {
+    monitors_ = {platform::Monitor{Rect{0, 0, 1920, 1080}, true}};
+    desktop_ = Pattern(1920, 1080);
+}
+
+void FakeScreen::SetMonitors(std::vector<platform::Monitor> monitors) {
+    monitors_ = std::move(monitors);
+}
+
+void FakeScreen::SetDesktop(Picture picture, int left, int top) {
+    desktop_ = std::move(picture);
+    left_ = left;
+    top_ = top;
+}
+
+Picture FakeScreen::Pattern(int width, int height) {
+    Picture picture(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = picture.At(x, y);
+            p[0] = static_cast<std::uint8_t>(x & 255);
+            p[1] = static_cast<std::uint8_t>(y & 255);
+            p[2] = static_cast<std::uint8_t>((x / 256 + (y / 256) * 16) & 255);
+        }
+    }
+    return picture;
+}
+
+Rect FakeScreen::VirtualRect() const {
+    if (monitors_.empty()) {
+        return Rect{};
+    }
+    Rect all = monitors_.front().rect;
+    for (const platform::Monitor& m : monitors_) {
+        all.Left = std::min(all.Left, m.rect.Left);
+        all.Top = std::min(all.Top, m.rect.Top);
+        all.Right = std::max(all.Right, m.rect.Right);
+        all.Bottom = std::max(all.Bottom, m.rect.Bottom);
+    }
+    return all;
+}
+
+int FakeScreen::PrimaryHeight() {
+    for (const platform::Monitor& m : monitors_) {
+        if (m.primary) {
+            return m.rect.Height();
+        }
+    }
+    return monitors_.empty() ? 0 : monitors_.front().rect.Height();
+}
+
+int FakeScreen::VirtualWidth() {
+    return VirtualRect().Width();
+}
+
+int FakeScreen::VirtualHeight() {
+    return VirtualRect().Height();
+}
+
+Picture FakeScreen::Grab(const Rect& band) {
+    grabs.push_back(band);
+    if (failGrab) {
+        throw std::runtime_error("Bildschirminhalt kann nicht gelesen werden");
+    }
+    if (band.Width() <= 0 || band.Height() <= 0) {
+        return Picture();
+    }
+    Picture picture(band.Width(), band.Height());
+    // Only what lies on a monitor and on the scripted desktop is visible; the rest stays black.
+    for (const platform::Monitor& m : monitors_) {
+        const int left = std::max({band.Left, m.rect.Left, left_});
+        const int right = std::min({band.Right, m.rect.Right, left_ + desktop_.width});
+        const int top = std::max({band.Top, m.rect.Top, top_});
+        const int bottom = std::min({band.Bottom, m.rect.Bottom, top_ + desktop_.height});
+        for (int y = top; y < bottom; ++y) {
+            if (left < right) {
+                std::memcpy(picture.At(left - band.Left, y - band.Top),
+                            desktop_.At(left - left_, y - top_),
+                            static_cast<std::size_t>(right - left) * 3);
+            }
+        }
+    }
+    return picture;
+}
+
+// ---- Hot keys ----
+
+bool FakeHotKeys::Register(int id, platform::Key key, unsigned modifiers) {
+    registerCalls.push_back(id);
+    registered.erase(id);
+    if (held_.count({key, modifiers}) != 0) {
+        return false;
+    }
+    for (const auto& [otherId, combination] : registered) {
+        if (combination == std::make_pair(key, modifiers)) {
+            return false;
+        }
+    }
+    registered[id] = {key, modifiers};
+    return true;
+}
+
+bool FakeHotKeys::Press(int id) {
+    if (!IsRegistered(id) || !handler_) {
+        return false;
+    }
+    handler_(id);
+    return true;
+}
+
+// ---- Shell ----
+
+void FakeShell::Open(const std::string& address) {
+    opened.push_back(address);
+    calls.push_back("Open " + address);
+}
+
+void FakeShell::PressShift() {
+    shiftDown = true;
+    calls.push_back("PressShift");
+}
+
+void FakeShell::ReleaseShift() {
+    shiftDown = false;
+    calls.push_back("ReleaseShift");
+}
+
+// ---- Files ----
+
+FakeFiles::FakeFiles() {
+    std::string templ = (std::filesystem::temp_directory_path() / "glimmerly-test-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) {
+        throw std::runtime_error("no temporary folder for the test");
+    }
+    folder_ = templ + "/";
+    real_ = std::make_unique<platform::PosixFiles>("", templ);
+}
+
+FakeFiles::~FakeFiles() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+std::string FakeFiles::TempDir() {
+    calls.push_back("TempDir");
+    if (failTempDir) {
+        throw std::runtime_error("Temporärer Ordner ist nicht sicher");
+    }
+    return folder_;
+}
+
+std::uint64_t FakeFiles::FileSizeOf(const std::string& path) {
+    calls.push_back("FileSizeOf " + path);
+    return real_->FileSizeOf(path);
+}
+
+bool FakeFiles::Exists(const std::string& path) {
+    calls.push_back("Exists " + path);
+    return real_->Exists(path);
+}
+
+bool FakeFiles::DeleteFile(const std::string& path) {
+    calls.push_back("DeleteFile " + path);
+    return !failDelete && real_->DeleteFile(path);
+}
+
+bool FakeFiles::MoveFile(const std::string& from, const std::string& to) {
+    calls.push_back("MoveFile " + from + " -> " + to);
+    return !failMove && real_->MoveFile(from, to);
+}
+
+// ---- Platform ----
+
+FakePlatform::FakePlatform() : parts_(std::make_unique<platform::Platform>()) {
+    auto screen = std::make_unique<FakeScreen>();
+    auto windows = std::make_unique<FakeWindows>();
+    auto hotKeys = std::make_unique<FakeHotKeys>();
+    auto shell = std::make_unique<FakeShell>();
+    auto files = std::make_unique<FakeFiles>();
+    screen_ = screen.get();
+    windows_ = windows.get();
+    hotKeys_ = hotKeys.get();
+    shell_ = shell.get();
+    files_ = files.get();
+    parts_->screen = std::move(screen);
+    parts_->windows = std::move(windows);
+    parts_->hotKeys = std::move(hotKeys);
+    parts_->shell = std::move(shell);
+    parts_->files = std::move(files);
+}
+
+FakePlatform::~FakePlatform() = default;
+
+std::unique_ptr<platform::Platform> FakePlatform::MakePlatform() {
+    if (!parts_) {
+        throw std::logic_error("FakePlatform::MakePlatform called twice");
+    }
+    return std::move(parts_);
+}
+
+} // namespace glimmerly::testing
