@@ -45,6 +45,7 @@ ServiceProcess::ServiceProcess(const fs::path& data, std::vector<std::string> ex
         GLIMMERLY_SERVICE_BINARY, "--data", data.string(), "--service-port", "0",
         "--upload-port",          "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::ofstream(log_, std::ios::trunc).close(); // a restart must not see the last ready line
     pid_ = ::fork();
     if (pid_ == 0) {
         int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
@@ -272,8 +273,9 @@ std::string UploadRequest(const std::string& body, std::uint16_t port,
            "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n" + body;
 }
 
-HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFields& fields) {
-    return RawRequest(port, UploadRequest(UploadBody(jpeg, fields), port));
+HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFields& fields,
+                    int timeoutMs) {
+    return RawRequest(port, UploadRequest(UploadBody(jpeg, fields), port), timeoutMs);
 }
 
 std::string MakeJpeg(int width, int height, unsigned seed, int quality) {

@@ -84,7 +84,8 @@ std::string UploadBody(const std::string& jpeg, const UploadFields& fields = {})
 std::string UploadRequest(
     const std::string& body, std::uint16_t port,
     const std::string& contentType = std::string("multipart/form-data; boundary=") + kBoundary);
-HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFields& fields = {});
+HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFields& fields = {},
+                    int timeoutMs = 10000);
 
 // A real JPEG (libjpeg) of the given size; seed varies the pixels.
 std::string MakeJpeg(int width, int height, unsigned seed, int quality = 75);

@@ -1,0 +1,88 @@
+// Many clients at once: nothing lost, nothing mixed up.
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/service/harness.h"
+
+namespace glimmerly::service::test {
+namespace {
+
+// Names of the pictures a session page lists, in page order.
+std::vector<std::string> ListedNames(const std::string& page) {
+    std::vector<std::string> names;
+    std::regex item("<li class=\"picture\" data-id=\"[0-9]+\">\\n<a class=\"shot\" "
+                    "href=\"/([a-z0-9_-]+)\\.jpg\"");
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), item);
+         it != std::sregex_iterator(); ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
+}
+
+TEST(ServiceLoadTest, TwoHundredUploadsFromTwentyClientsArriveIntact) {
+    TempFolder temp;
+    ServiceProcess service(temp.path() / "data");
+    ASSERT_TRUE(service.ok());
+    ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=last").body,
+              "ok last");
+    const std::string base = MakeJpeg(64, 64, 11);
+    constexpr int kClients = 20;
+    constexpr int kEach = 10;
+    std::mutex mutex;
+    std::map<std::string, std::string> sent; // name -> bytes
+    std::atomic<int> failures{0};
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < kEach; ++i) {
+                std::string jpeg = WithComment(base, static_cast<unsigned>(c * 1000 + i),
+                                               1000 + static_cast<std::size_t>(c * 97 + i * 13));
+                UploadFields f;
+                f.sessionName = "last";
+                if (i % 2 == 0) {
+                    f.screenshotName = "Gleicher Name"; // all clients race for one name
+                }
+                HttpResponse r = Upload(service.uploadPort(), jpeg, f);
+                std::string name = NameFromReply(r.body);
+                std::lock_guard lock(mutex);
+                if (name.empty() || !sent.emplace(name, jpeg).second) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(failures.load(), 0);
+    ASSERT_EQ(sent.size(), static_cast<std::size_t>(kClients * kEach));
+    EXPECT_LT(took, std::chrono::seconds(20));
+    EXPECT_TRUE(sent.count("gleicher_name"));
+    EXPECT_TRUE(sent.count("gleicher_name-100"));
+
+    HttpResponse page = ClientGet(service.servicePort(), "/~last");
+    std::vector<std::string> listed = ListedNames(page.body);
+    EXPECT_EQ(listed.size(), sent.size());
+    for (const std::string& name : listed) {
+        auto it = sent.find(name);
+        ASSERT_NE(it, sent.end()) << name;
+        HttpResponse picture = ClientGet(service.servicePort(), "/" + name + ".jpg");
+        EXPECT_EQ(picture.body, it->second) << name;
+    }
+    std::printf("200 uploads from 20 clients took %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+} // namespace
+} // namespace glimmerly::service::test
