@@ -1,0 +1,177 @@
+#include "upload/jpeg_decoder.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "upload/jpeg_error_manager.h"
+
+namespace glimmerly {
+
+namespace {
+
+// A damaged progressive file can hold any number of scans, each pass over the whole picture.
+constexpr int kMaxScans = 1000;
+// The library's own working memory (coefficient buffers of progressive files) is capped as well.
+constexpr long kMaxLibraryMemory = 1024L * 1024 * 1024;
+
+extern "C" void CountScans(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+        JpegLimitExit(cinfo, "Die JPEG-Datei ist beschädigt (zu viele Scans).");
+    }
+}
+
+// CMYK as written by most programs (Adobe): stored inverted, so that 255 means no ink.
+void CmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool inverted) {
+    for (int x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
+        bgr[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+        bgr[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+    }
+}
+
+#ifndef JCS_EXTENSIONS
+void SwapRedBlue(std::uint8_t* row, int width) {
+    for (int x = 0; x < width; ++x, row += 3) {
+        std::swap(row[0], row[2]);
+    }
+}
+#endif
+
+enum class Outcome { Done, LibraryError, Limit, TooBig, NoMemory };
+
+// One run of the library. Objects with destructors live in the caller, so that a jump back to
+// setjmp leaves none of them half-updated; the picture is sized between reading the header and
+// decoding, and an allocation failure is reported as NoMemory after the library is released.
+Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
+                   std::vector<JSAMPLE>& cmykRow, int& code, const char*& limit) {
+    jpeg_decompress_struct cinfo;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    JpegErrorManager err;
+    cinfo.err = InstallJpegErrorManager(err, true);
+    jpeg_progress_mgr progress;
+    std::memset(&progress, 0, sizeof progress);
+    progress.progress_monitor = CountScans;
+    JDIMENSION width = 0;
+    bool cmyk = false, inverted = false;
+
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        code = err.pub.msg_code;
+        limit = err.limit;
+        return limit != nullptr ? Outcome::Limit : Outcome::LibraryError;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    if (static_cast<std::uint64_t>(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
+        jpeg_destroy_decompress(&cinfo);
+        return Outcome::TooBig;
+    }
+    width = cinfo.image_width;
+    cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    inverted = cinfo.saw_Adobe_marker;
+#ifdef JCS_EXTENSIONS
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+#else
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+#endif
+    bool allocated = true;
+    try {
+        picture = Picture(static_cast<int>(width), static_cast<int>(cinfo.image_height));
+        if (cmyk) {
+            cmykRow.resize(static_cast<std::size_t>(width) * 4);
+        }
+    } catch (const std::bad_alloc&) {
+        allocated = false;
+    }
+    if (!allocated) {
+        jpeg_destroy_decompress(&cinfo);
+        return Outcome::NoMemory;
+    }
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        std::uint8_t* row = picture.Row(static_cast<int>(cinfo.output_scanline));
+        JSAMPROW target = cmyk ? cmykRow.data() : row;
+        jpeg_read_scanlines(&cinfo, &target, 1);
+        if (cmyk) {
+            CmykRowToBgr(cmykRow.data(), row, static_cast<int>(width), inverted);
+        } else {
+#ifndef JCS_EXTENSIONS
+            SwapRedBlue(row, static_cast<int>(width));
+#endif
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return Outcome::Done;
+}
+
+} // namespace
+
+Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0) {
+        throw std::runtime_error("Die JPEG-Datei ist leer.");
+    }
+    Picture picture;
+    std::vector<JSAMPLE> cmykRow;
+    int code = 0;
+    const char* limit = nullptr;
+    switch (Decompress(data, size, picture, cmykRow, code, limit)) {
+    case Outcome::Done:
+        return picture;
+    case Outcome::LibraryError:
+        throw JpegError(code);
+    case Outcome::Limit:
+        throw std::runtime_error(limit);
+    case Outcome::TooBig:
+        throw std::runtime_error("Das JPEG-Bild ist zu groß.");
+    case Outcome::NoMemory:
+        throw std::bad_alloc();
+    }
+    throw std::logic_error("unreachable");
+}
+
+Picture DecodeJpegFile(const std::string& path) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
+                                                         std::fclose);
+    if (!file) {
+        const int error = errno;
+        throw std::runtime_error("Die Datei \"" + path +
+                                 "\" kann nicht gelesen werden: " + std::strerror(error));
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[64 * 1024];
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (n < sizeof chunk) {
+            break;
+        }
+    }
+    if (std::ferror(file.get())) {
+        throw std::runtime_error("Die Datei \"" + path + "\" kann nicht gelesen werden.");
+    }
+    return DecodeJpeg(bytes.data(), bytes.size());
+}
+
+} // namespace glimmerly
