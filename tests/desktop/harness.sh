@@ -4,8 +4,9 @@
 # The desktop is Xvfb on a free display (3200 × 1080, 24 bits, -noreset so the monitors stay),
 # two monitors side by side set with xrandr (M1 1920 × 1080 at 0,0 and M2 1280 × 1024 at
 # 1920,0), and openbox with Debian's configuration minus its Print bindings (so Print reaches
-# the program under test). --no-wm leaves the window manager out. DISPLAY is exported for the
-# command. Xvfb and openbox are stopped again however the command ends.
+# the program under test). --no-wm leaves the window manager out. DISPLAY and a private
+# XDG_RUNTIME_DIR are exported for the command. Xvfb and openbox are stopped again however the
+# command ends.
 set -euo pipefail
 
 with_wm=1
@@ -55,6 +56,10 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || fail "Xvfb did not report its display"
 export DISPLAY=":$(head -n1 "$work/display")"
+# A runtime folder of its own, so that programs under test on parallel desktops neither share
+# their single-instance lock nor complain about a missing one.
+mkdir -m 0700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
 
 xrandr --setmonitor M1 1920/508x1080/286+0+0 screen >/dev/null
 xrandr --setmonitor M2 1280/339x1024/271+1920+0 none >/dev/null
