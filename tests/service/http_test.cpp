@@ -237,7 +237,7 @@ TEST_F(ServiceTest, UploadsInASessionNeedAnOpenSession) {
 
 TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
     TempFolder temp;
-    ServiceProcess service(temp.path() / "data", {"--session-ttl", "0.3"});
+    ServiceProcess service(temp.path() / "data", {"--session-ttl", "1"});
     ASSERT_TRUE(service.ok());
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=kurz").body,
               "ok kurz");
@@ -245,7 +245,7 @@ TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
     f.sessionName = "kurz";
     std::string jpeg = MakeJpeg(16, 16, 3);
     EXPECT_EQ(NameFromReply(Upload(service.uploadPort(), jpeg, f).body).size(), 8u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body, "wrongsession");
     HttpResponse page = ClientGet(service.servicePort(), "/~kurz");
     EXPECT_EQ(page.status, 200);

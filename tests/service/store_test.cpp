@@ -52,16 +52,17 @@ TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Unknown);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 1h).status,
               Store::UploadStatus::WrongSession);
-    store->OpenSession("s", 150ms);
+    // Generous margins: the checks must hold on a busy machine too.
+    store->OpenSession("s", 600ms);
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(400ms);
     // An upload keeps the session open for another ttl.
-    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 150ms).status, Store::UploadStatus::Stored);
-    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status, Store::UploadStatus::Stored);
+    std::this_thread::sleep_for(400ms);
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(500ms);
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Expired);
-    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 150ms).status,
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status,
               Store::UploadStatus::WrongSession);
     EXPECT_EQ(store->SessionPictures("s").size(), 1u);
     // No file was left behind by the refused uploads.
