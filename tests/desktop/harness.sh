@@ -45,8 +45,10 @@ fail() {
 
 # Xvfb picks a free display itself and writes its number to the given descriptor, so
 # parallel runs never race for the same one.
+# setpriv --pdeathsig: should the harness itself be killed outright (no trap runs then), the
+# server and the window manager still go with it.
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 3200x1080x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
+setpriv --pdeathsig KILL Xvfb -displayfd 3 -screen 0 3200x1080x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 100); do
@@ -70,7 +72,7 @@ if [ "$with_wm" = 1 ]; then
     sed '/<keybind key="[^"]*Print">/,/<\/keybind>/d' "$rc" >"$work/rc.xml"
     # openbox keeps its session files under the configuration folders; give it private ones.
     XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" \
-        openbox --config-file "$work/rc.xml" >"$work/openbox.log" 2>&1 &
+        setpriv --pdeathsig KILL openbox --config-file "$work/rc.xml" >"$work/openbox.log" 2>&1 &
     wm_pid=$!
     for _ in $(seq 100); do
         if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
