@@ -35,4 +35,8 @@ extern const std::array<FilterEntry, 7> FilterTable;
 // (or high) takes the whole source row (or column) under the kernel, centred on its middle.
 void Stretch(Picture& source, Picture& destination, FilterKernel kernel, float supportWidth);
 
+// Stretch uses AVX2 where the processor has it; the results are the same either way. For tests:
+// switches the wide loops off (or back on, where available); returns the previous setting.
+bool UseWideVectorsInStretch(bool use);
+
 } // namespace glimmerly

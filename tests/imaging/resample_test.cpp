@@ -340,18 +340,24 @@ TEST(StretchTest, SourceAndDestinationMayBeThePictureItself) {
 // The fast loops against the plain rules, over every kernel and a mix of shrinking, enlarging
 // and odd sizes (four-row groups with remainders, rows that are not whole twelves of bytes).
 TEST(StretchTest, MatchesThePlainRulesForEveryKernel) {
-    const Picture source = RandomPicture(53, 41, 11);
-    const std::pair<int, int> sizes[] = {{17, 13}, {53, 41}, {120, 90}, {29, 87}, {2, 2}, {7, 1}};
-    for (const FilterEntry& entry : FilterTable) {
-        for (auto [w, h] : sizes) {
-            EXPECT_EQ(Stretched(source, w, h, entry.kernel, entry.supportWidth).pixels,
-                      RefStretch(source, w, h, entry.kernel, entry.supportWidth).pixels)
-                << entry.name << " " << w << "x" << h;
+    for (bool wide : {true, false}) {
+        SCOPED_TRACE(wide ? "wide vectors" : "baseline vectors");
+        const bool previous = UseWideVectorsInStretch(wide);
+        const Picture source = RandomPicture(53, 41, 11);
+        const std::pair<int, int> sizes[] = {{17, 13}, {53, 41}, {120, 90},
+                                             {29, 87}, {2, 2},   {7, 1}};
+        for (const FilterEntry& entry : FilterTable) {
+            for (auto [w, h] : sizes) {
+                EXPECT_EQ(Stretched(source, w, h, entry.kernel, entry.supportWidth).pixels,
+                          RefStretch(source, w, h, entry.kernel, entry.supportWidth).pixels)
+                    << entry.name << " " << w << "x" << h;
+            }
+            // A support other than the table's widens the window.
+            EXPECT_EQ(Stretched(source, 20, 15, entry.kernel, 4.0f).pixels,
+                      RefStretch(source, 20, 15, entry.kernel, 4.0f).pixels)
+                << entry.name;
         }
-        // A support other than the table's widens the window.
-        EXPECT_EQ(Stretched(source, 20, 15, entry.kernel, 4.0f).pixels,
-                  RefStretch(source, 20, 15, entry.kernel, 4.0f).pixels)
-            << entry.name;
+        UseWideVectorsInStretch(previous);
     }
 }
 
@@ -379,37 +385,42 @@ float NotANumber(float x) {
 }
 
 TEST(StretchTest, MatchesThePlainRulesWhereDoubleRoundingWouldDiffer) {
-    Picture pairs(6, 4);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 6; ++x) {
-            std::fill(pairs.At(x, y), pairs.At(x, y) + 3, x % 2 ? 3 : 1);
+    for (bool wide : {true, false}) {
+        SCOPED_TRACE(wide ? "wide vectors" : "baseline vectors");
+        const bool previous = UseWideVectorsInStretch(wide);
+        Picture pairs(6, 4);
+        for (int y = 0; y < 4; ++y) {
+            for (int x = 0; x < 6; ++x) {
+                std::fill(pairs.At(x, y), pairs.At(x, y) + 3, x % 2 ? 3 : 1);
+            }
         }
-    }
-    const Picture tie = Stretched(pairs, 6, 4, TieMaker, 1.0f);
-    EXPECT_EQ(tie.At(1, 0)[0], 3);
-    EXPECT_EQ(tie.pixels, RefStretch(pairs, 6, 4, TieMaker, 1.0f).pixels);
-    // A kernel that gives no number at all yields black, not garbage.
-    EXPECT_EQ(Stretched(pairs, 4, 3, NotANumber, 1.0f).pixels, Picture(4, 3).pixels);
+        const Picture tie = Stretched(pairs, 6, 4, TieMaker, 1.0f);
+        EXPECT_EQ(tie.At(1, 0)[0], 3);
+        EXPECT_EQ(tie.pixels, RefStretch(pairs, 6, 4, TieMaker, 1.0f).pixels);
+        // A kernel that gives no number at all yields black, not garbage.
+        EXPECT_EQ(Stretched(pairs, 4, 3, NotANumber, 1.0f).pixels, Picture(4, 3).pixels);
 
-    const Picture source = RandomPicture(40, 30, 12);
-    for (FilterKernel kernel : {TinyTail, Sevenths}) {
-        for (auto [w, h] : {std::pair{13, 11}, std::pair{61, 47}}) {
-            EXPECT_EQ(Stretched(source, w, h, kernel, 3.0f).pixels,
-                      RefStretch(source, w, h, kernel, 3.0f).pixels);
+        const Picture source = RandomPicture(40, 30, 12);
+        for (FilterKernel kernel : {TinyTail, Sevenths}) {
+            for (auto [w, h] : {std::pair{13, 11}, std::pair{61, 47}}) {
+                EXPECT_EQ(Stretched(source, w, h, kernel, 3.0f).pixels,
+                          RefStretch(source, w, h, kernel, 3.0f).pixels);
+            }
         }
-    }
-    // Grey ramps under the Box shrink: many sums sit on halves.
-    Picture ramp(997, 5);
-    for (std::size_t k = 0; k < ramp.pixels.size(); ++k) {
-        ramp.pixels[k] = static_cast<std::uint8_t>(k * 7 / 3);
-    }
-    for (int w : {3, 31, 100, 499}) {
-        EXPECT_EQ(Stretched(ramp, w, 3, BoxFilter, 0.5f).pixels,
-                  RefStretch(ramp, w, 3, BoxFilter, 0.5f).pixels)
-            << w;
-        EXPECT_EQ(Stretched(ramp, w, 4, BoxFilter, 100.0f).pixels,
-                  RefStretch(ramp, w, 4, BoxFilter, 100.0f).pixels)
-            << w;
+        // Grey ramps under the Box shrink: many sums sit on halves.
+        Picture ramp(997, 5);
+        for (std::size_t k = 0; k < ramp.pixels.size(); ++k) {
+            ramp.pixels[k] = static_cast<std::uint8_t>(k * 7 / 3);
+        }
+        for (int w : {3, 31, 100, 499}) {
+            EXPECT_EQ(Stretched(ramp, w, 3, BoxFilter, 0.5f).pixels,
+                      RefStretch(ramp, w, 3, BoxFilter, 0.5f).pixels)
+                << w;
+            EXPECT_EQ(Stretched(ramp, w, 4, BoxFilter, 100.0f).pixels,
+                      RefStretch(ramp, w, 4, BoxFilter, 100.0f).pixels)
+                << w;
+        }
+        UseWideVectorsInStretch(previous);
     }
 }
 

@@ -1,0 +1,74 @@
+// JPEG encoder timings, driven by bench/run-pictures.sh against cjpeg.
+//
+//   jpeg_bench file IN.ppm QUALITY OUT.jpg      read, encode, write once (like one cjpeg run)
+//   jpeg_bench encode IN.ppm QUALITY REPEATS    in-process Encode() only; prints the median ms
+//   jpeg_bench sizeloop IN.ppm OUT.jpg          qualities 60, 56, ..., 4: encode and write each
+//   jpeg_bench noise OUT.ppm WIDTH HEIGHT SEED  writes the seeded worst-case noise picture
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/imaging/ppm.h"
+#include "upload/jpeg_encoder.h"
+
+using namespace glimmerly;
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (args.size() == 4 && args[0] == "file") {
+            JpegEncoder encoder;
+            encoder.SetPicture(bench::ReadPpm(args[1]));
+            encoder.SetQuality(std::atoi(args[2].c_str()));
+            encoder.Encode();
+            encoder.SaveToFile(args[3]);
+            return 0;
+        }
+        if (args.size() == 4 && args[0] == "encode") {
+            JpegEncoder encoder;
+            encoder.SetPicture(bench::ReadPpm(args[1]));
+            encoder.SetQuality(std::atoi(args[2].c_str()));
+            std::vector<double> ms;
+            for (int i = 0; i < std::atoi(args[3].c_str()); ++i) {
+                const auto start = std::chrono::steady_clock::now();
+                encoder.Encode();
+                ms.push_back(std::chrono::duration<double, std::milli>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+            }
+            std::sort(ms.begin(), ms.end());
+            std::printf("%.3f %zu\n", ms[ms.size() / 2], encoder.Data().size());
+            return 0;
+        }
+        if (args.size() == 3 && args[0] == "sizeloop") {
+            JpegEncoder encoder;
+            encoder.SetPicture(bench::ReadPpm(args[1]));
+            for (int quality = 60; quality >= 4; quality -= 4) {
+                encoder.SetQuality(quality);
+                encoder.Encode();
+                encoder.SaveToFile(args[2]);
+                std::printf("%d %zu\n", quality, encoder.Data().size());
+            }
+            return 0;
+        }
+        if (args.size() == 5 && args[0] == "noise") {
+            Picture p(std::atoi(args[2].c_str()), std::atoi(args[3].c_str()));
+            std::mt19937 random(static_cast<unsigned>(std::atoi(args[4].c_str())));
+            for (auto& byte : p.pixels) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+            bench::WritePpm(args[1], p);
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "jpeg_bench: %s\n", e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: see the top of bench/jpeg/jpeg_bench.cpp\n");
+    return 2;
+}
