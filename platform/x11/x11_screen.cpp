@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace glimmerly::platform::x11 {
 
@@ -75,15 +77,16 @@ PixelLayout LayoutOf(xcb_connection_t* connection, xcb_window_t root, std::uint8
     return layout;
 }
 
-// Converts `rows` rows of a ZPixmap reply into the picture at (x, y).
-void ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_t dataSize,
+// Converts `rows` rows of a ZPixmap reply into the picture at (x, y); false when the reply is
+// shorter than that.
+bool ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_t dataSize,
                  int width, int rows, Picture& picture, int x, int y) {
     const int bytesPerPixel = layout.bitsPerPixel / 8;
     // Scanlines are padded to 32 bits in every server this runs against.
     const std::size_t lineBytes =
         ((static_cast<std::size_t>(width) * layout.bitsPerPixel + 31) / 32) * 4;
     if (dataSize < lineBytes * static_cast<std::size_t>(rows)) {
-        throw std::runtime_error("Bildschirminhalt unvollständig gelesen");
+        return false;
     }
     const bool plain = bytesPerPixel == 4 && !layout.msbFirst && layout.red == 0xff0000 &&
                        layout.green == 0xff00 && layout.blue == 0xff;
@@ -110,6 +113,7 @@ void ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_
             dst[2] = Channel(pixel, layout.red);
         }
     }
+    return true;
 }
 
 } // namespace
@@ -187,22 +191,31 @@ Picture X11Screen::Grab(const Rect& band) {
         return picture;
     }
 
-    // Read in strips so that no single reply grows past a few megabytes.
+    // Read in strips so that no single reply grows past a few megabytes; all requests go out
+    // before the first reply is awaited, so the strips cost no extra round trips.
     const int width = clip.Width();
     const int stripRows = std::max(1, (8 << 20) / (width * 4));
-    PixelLayout layout;
+    std::vector<std::pair<int, xcb_get_image_cookie_t>> strips;
     for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
         const int rows = std::min(stripRows, clip.Bottom - top);
+        strips.emplace_back(top, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root,
+                                               static_cast<std::int16_t>(clip.Left),
+                                               static_cast<std::int16_t>(top),
+                                               static_cast<std::uint16_t>(width),
+                                               static_cast<std::uint16_t>(rows), ~0u));
+    }
+    PixelLayout layout;
+    bool failed = false;
+    const char* failure = "Bildschirminhalt kann nicht gelesen werden";
+    for (const auto& [top, cookie] : strips) {
+        // Every reply is collected, also after a failure, so none is left queued.
         xcb_generic_error_t* error = nullptr;
-        auto* reply = xcb_get_image_reply(
-            c,
-            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(clip.Left),
-                          static_cast<std::int16_t>(top), static_cast<std::uint16_t>(width),
-                          static_cast<std::uint16_t>(rows), ~0u),
-            &error);
-        if (reply == nullptr) {
-            std::free(error);
-            throw std::runtime_error("Bildschirminhalt kann nicht gelesen werden");
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(c, cookie, &error);
+        std::free(error);
+        if (reply == nullptr || failed) {
+            failed = true;
+            std::free(reply);
+            continue;
         }
         if (layout.bitsPerPixel == 0) {
             layout = LayoutOf(c, root, reply->depth ? reply->depth : depth, reply->visual);
@@ -210,19 +223,20 @@ Picture X11Screen::Grab(const Rect& band) {
         const bool supported =
             (layout.bitsPerPixel == 16 || layout.bitsPerPixel == 24 || layout.bitsPerPixel == 32) &&
             layout.red != 0 && layout.green != 0 && layout.blue != 0;
+        const int rows = std::min(stripRows, clip.Bottom - top);
         if (!supported) {
-            std::free(reply);
-            throw std::runtime_error("Farbformat des Bildschirms wird nicht unterstützt");
-        }
-        try {
-            ConvertRows(layout, xcb_get_image_data(reply),
-                        static_cast<std::size_t>(xcb_get_image_data_length(reply)), width, rows,
-                        picture, clip.Left - band.Left, top - band.Top);
-        } catch (...) {
-            std::free(reply);
-            throw;
+            failure = "Farbformat des Bildschirms wird nicht unterstützt";
+            failed = true;
+        } else if (!ConvertRows(layout, xcb_get_image_data(reply),
+                                static_cast<std::size_t>(xcb_get_image_data_length(reply)), width,
+                                rows, picture, clip.Left - band.Left, top - band.Top)) {
+            failure = "Bildschirminhalt unvollständig gelesen";
+            failed = true;
         }
         std::free(reply);
+    }
+    if (failed) {
+        throw std::runtime_error(failure);
     }
     return picture;
 }
