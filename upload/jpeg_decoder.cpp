@@ -13,6 +13,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/pixel_order.h"
 #include "upload/jpeg_error_manager.h"
 
 namespace glimmerly {
@@ -46,14 +47,6 @@ void CmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool invert
         bgr[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
     }
 }
-
-#ifndef JCS_EXTENSIONS
-void SwapRedBlue(std::uint8_t* row, int width) {
-    for (int x = 0; x < width; ++x, row += 3) {
-        std::swap(row[0], row[2]);
-    }
-}
-#endif
 
 enum class Outcome { Done, LibraryError, Limit, TooBig, NoMemory };
 
@@ -117,7 +110,7 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
             CmykRowToBgr(cmykRow.data(), row, static_cast<int>(width), inverted);
         } else {
 #ifndef JCS_EXTENSIONS
-            SwapRedBlue(row, static_cast<int>(width));
+            SwapRedAndBlue(row, row, width);
 #endif
         }
     }

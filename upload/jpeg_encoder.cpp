@@ -14,6 +14,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/pixel_order.h"
 #include "upload/jpeg_error_manager.h"
 
 namespace glimmerly {
@@ -116,13 +117,8 @@ int Compress(const Picture& picture, int quality, std::vector<std::uint8_t>& out
         const int first = static_cast<int>(cinfo.next_scanline);
         const int count = std::min(kRowsPerCall, picture.height - first);
         for (int r = 0; r < count; ++r) {
-            const std::uint8_t* s = picture.Row(first + r);
-            std::uint8_t* d = rowPointers[r];
-            for (std::size_t k = 0; k < rowBytes; k += 3) {
-                d[k] = s[k + 2];
-                d[k + 1] = s[k + 1];
-                d[k + 2] = s[k];
-            }
+            SwapRedAndBlue(picture.Row(first + r), rowPointers[r],
+                           static_cast<std::size_t>(picture.width));
         }
         jpeg_write_scanlines(&cinfo, rowPointers, static_cast<JDIMENSION>(count));
     }

@@ -5,7 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include <vector>
+
 #include "imaging/picture.h"
+#include "imaging/pixel_order.h"
 
 namespace glimmerly::bench {
 
@@ -27,9 +30,7 @@ inline Picture ReadPpm(const std::string& path) {
     if (!ok) {
         throw std::runtime_error("short PPM file: " + path);
     }
-    for (std::size_t k = 0; k < p.pixels.size(); k += 3) {
-        std::swap(p.pixels[k], p.pixels[k + 2]);
-    }
+    SwapRedAndBlue(p.pixels.data(), p.pixels.data(), p.pixels.size() / 3);
     return p;
 }
 
@@ -39,12 +40,10 @@ inline void WritePpm(const std::string& path, const Picture& p) {
         throw std::runtime_error("cannot create " + path);
     }
     std::fprintf(f, "P6\n%d %d\n255\n", p.width, p.height);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(p.width) * 3);
     for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x) {
-            const std::uint8_t* px = p.At(x, y);
-            const std::uint8_t rgb[3] = {px[2], px[1], px[0]};
-            std::fwrite(rgb, 1, 3, f);
-        }
+        SwapRedAndBlue(p.Row(y), row.data(), static_cast<std::size_t>(p.width));
+        std::fwrite(row.data(), 1, row.size(), f);
     }
     if (std::fclose(f) != 0) {
         throw std::runtime_error("cannot write " + path);
