@@ -1,0 +1,59 @@
+// The desktop client's own HTTP client and multipart body against the running service, in the
+// order the program sends them: session login, upload in the session, rename with the raw typed
+// name (each on its own connection, as the host changes between them).
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "net/http_client.h"
+#include "net/multipart_body.h"
+#include "tests/service/harness.h"
+
+namespace glimmerly::service::test {
+namespace {
+
+TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
+    TempFolder temp;
+    ServiceProcess service(temp.path() / "data");
+    ASSERT_TRUE(service.ok());
+    const std::string host = "http://127.0.0.1:";
+    const std::string serviceHost = host + std::to_string(service.servicePort());
+    net::HttpClient client;
+    client.SetIdleTimeout(5000); // a stuck exchange fails the test instead of hanging it
+
+    // Login with the trimmed name, as the session dialog sends it.
+    EXPECT_EQ(client.Get(serviceHost + "/loginsession.php?sessionname=Demo"), "ok Demo");
+
+    std::string jpeg = MakeJpeg(120, 80, 31);
+    std::filesystem::path file = temp.path() / "screen.jpg";
+    std::ofstream(file, std::ios::binary) << jpeg;
+    std::string reply;
+    {
+        net::MultipartBody body;
+        body.AddField("filename", "screenshot");
+        body.AddField("version", "3.2");
+        body.AddField("screenshotname", "Besprechung");
+        body.AddField("sessionname", "Demo");
+        body.AddFilePart("screenshot", file.string(), "image/jpeg");
+        reply = client.Post(host + std::to_string(service.uploadPort()) + "/upload.php", body);
+    }
+    EXPECT_EQ(reply, "ok|3.2|http://localhost:8460/besprechung.jpg");
+
+    // The rename goes out raw: blanks and a Windows-1252 umlaut byte; the GET after the POST
+    // carries the upload's Connection and Content-Type lines.
+    std::string renamed =
+        client.Get(serviceHost + "/setname.php?filename=besprechung.jpg&newfilename=Pr\xE4"
+                                 "sentation f\xFCr Kunden");
+    EXPECT_EQ(renamed, "http://localhost:8460/praesentation_fuer_kunden.jpg");
+    client.Disconnect();
+
+    // What the others see.
+    EXPECT_EQ(ClientGet(service.servicePort(), "/praesentation_fuer_kunden.jpg").body, jpeg);
+    std::string page = ClientGet(service.servicePort(), "/~Demo").body;
+    EXPECT_NE(page.find("/praesentation_fuer_kunden.jpg"), std::string::npos);
+    EXPECT_NE(page.find("Pr\xC3\xA4sentation f\xC3\xBCr Kunden"), std::string::npos); // UTF-8
+}
+
+} // namespace
+} // namespace glimmerly::service::test
