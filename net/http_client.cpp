@@ -300,9 +300,9 @@ bool HttpClient::Fill() {
 }
 
 std::string HttpClient::ReadLine() {
-    std::size_t scanned = inpos_;
+    std::size_t scanned = 0; // bytes after inpos_ already known to hold no LF
     while (true) {
-        const std::size_t lf = inbuf_.find('\n', scanned);
+        const std::size_t lf = inbuf_.find('\n', inpos_ + scanned);
         if (lf != std::string::npos) {
             if (lf - inpos_ > kMaxLineLength) {
                 throw HttpError("Max line length exceeded.");
@@ -317,7 +317,7 @@ std::string HttpClient::ReadLine() {
         if (Buffered() > kMaxLineLength) {
             throw HttpError("Max line length exceeded.");
         }
-        scanned = inbuf_.size();
+        scanned = Buffered();
         if (!Fill()) {
             if (peerClosed_) {
                 throw ConnectionClosedError();

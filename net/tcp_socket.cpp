@@ -51,8 +51,7 @@ WaitResult TcpSocket::Wait(short events, int timeoutMs) {
         int wait = -1;
         if (timeoutMs > 0) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? int(left) : 0;
         }
         pollfd p[2] = {{fd_, events, 0}, {cancel_.Descriptor(), POLLIN, 0}};

@@ -1,0 +1,481 @@
+#include "net/http_client.h"
+#include "tests/net/scripted_server.h"
+#include "tests/net/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace glimmerly::net {
+namespace {
+
+using testing::Answer;
+using testing::ScriptedServer;
+using testing::ServerConnection;
+using testing::TempDir;
+
+const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+const std::string kTail = "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
+
+std::tm CreationTime() {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 6;
+    t.tm_hour = 13;
+    t.tm_min = 45;
+    t.tm_sec = 7;
+    return t;
+}
+
+std::string WholeBody(MultipartBody& body) {
+    std::string out(std::size_t(body.TotalSize()), '\0');
+    body.Seek(0, 0);
+    out.resize(body.Read(out.data(), out.size()));
+    body.Seek(0, 0);
+    return out;
+}
+
+// The error a call raises, as the given type; fails the test when it raises nothing.
+template <typename Error, typename Call> Error Raised(Call call) {
+    try {
+        call();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "expected an error";
+    throw std::logic_error("no error raised");
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    std::string Host(const ScriptedServer& server) const {
+        return "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n";
+    }
+    TempDir dir;
+    HttpClient client;
+};
+
+// --- exact request bytes ---------------------------------------------------------------------
+
+TEST_F(HttpClientTest, RequestsBeforeAndAfterTheFirstUpload) {
+    ScriptedServer server(Answer({kOk, kOk, kOk}));
+    const std::string jpeg(5000, '\xAB');
+    MultipartBody body(CreationTime(), 89);
+    body.AddField("filename", "screenshot");
+    body.AddField("version", "3.2");
+    body.AddFilePart("screenshot", dir.Write("screen.jpg", jpeg), "image/jpeg");
+
+    EXPECT_EQ(client.Get(server.Url("/setname.php?filename=a&newfilename=b")), "ok");
+    EXPECT_EQ(client.Post(server.Url("/upload.php"), body), "ok");
+    EXPECT_EQ(client.Get(server.Url("/loginsession.php?sessionname=s")), "ok");
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0],
+              "GET /setname.php?filename=a&newfilename=b HTTP/1.1\r\n" + Host(server) + kTail);
+    const std::string contentType =
+        "Content-Type: multipart/form-data; boundary=--------120626134507089\r\n";
+    EXPECT_EQ(requests[1], "POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n" + contentType +
+                               "Content-Length: " + std::to_string(body.TotalSize()) + "\r\n" +
+                               Host(server) + kTail + WholeBody(body));
+    EXPECT_EQ(requests[2], "GET /loginsession.php?sessionname=s HTTP/1.1\r\n"
+                           "Connection: keep-alive\r\n" +
+                               contentType + Host(server) + kTail);
+}
+
+TEST_F(HttpClientTest, AfterAFailedUploadRequestsStayOnHttp10) {
+    ScriptedServer server(Answer({"HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n", kOk}));
+    MultipartBody body;
+    body.AddField("filename", "screenshot");
+    const auto error =
+        Raised<HttpStatusError>([&] { client.Post(server.Url("/upload.php"), body); });
+    EXPECT_EQ(error.code(), 500);
+    EXPECT_STREQ(error.what(), "HTTP/1.1 500 Oops");
+    client.Get(server.Url("/setname.php"));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /setname.php HTTP/1.0");
+    EXPECT_EQ(requests[1].substr(requests[1].find("\r\n") + 2, 24), "Connection: keep-alive\r\n");
+}
+
+TEST_F(HttpClientTest, TargetGoesOutRaw) {
+    ScriptedServer server(Answer({kOk, kOk, kOk, kOk}));
+    client.Get(server.Url("/setname.php?filename=x&newfilename=zwei Worte"));
+    client.Get(server.Url("/setname.php?filename=x&newfilename=vor#nach"));
+    client.Get(server.Url("/setname.php?filename=x&newfilename=a\\b"));
+    client.Get(server.Url("/setname.php?filename=x&newfilename=gr\xFC\xDF"));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    auto line = [&](int i) { return requests[i].substr(0, requests[i].find("\r\n")); };
+    EXPECT_EQ(line(0), "GET /setname.php?filename=x&newfilename=zwei Worte HTTP/1.1");
+    EXPECT_EQ(line(1), "GET /setname.php?filename=x&newfilename=vor HTTP/1.1");
+    EXPECT_EQ(line(2), "GET /setname.php?filename=x&newfilename=a/b HTTP/1.1");
+    EXPECT_EQ(line(3), "GET /setname.php?filename=x&newfilename=gr\xFC\xDF HTTP/1.1");
+}
+
+TEST_F(HttpClientTest, HostHeaderNamesThePortUnless80) {
+    ScriptedServer server(Answer({kOk, kOk, kOk}));
+    client.SetConnector([&](const std::string&, int) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(std::uint16_t(server.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        return fd;
+    });
+    client.Get("http://service.invalid/a");
+    client.Get("http://service.invalid:80/a");
+    client.Get("http://service.invalid:8460/a");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[0].find("\r\nHost: service.invalid\r\n"), std::string::npos);
+    EXPECT_NE(requests[1].find("\r\nHost: service.invalid\r\n"), std::string::npos);
+    EXPECT_NE(requests[2].find("\r\nHost: service.invalid:8460\r\n"), std::string::npos);
+}
+
+// --- connections -----------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, KeepAliveGetsShareOneConnectionAndPostsNever) {
+    ScriptedServer server(Answer({kOk, kOk, kOk, kOk}));
+    client.Get(server.Url("/a"));
+    client.Get(server.Url("/b"));
+    MultipartBody body;
+    client.Post(server.Url("/upload.php"), body);
+    client.Get(server.Url("/c"));
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 0, 1, 2}));
+}
+
+TEST_F(HttpClientTest, ConnectionCloseAndHttp10WithoutKeepAliveEndTheConnection) {
+    ScriptedServer server(
+        Answer({"HTTP/1.1 200 OK\r\nConnection: Close \r\nContent-Length: 1\r\n\r\nx", kOk,
+                "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\ny", kOk}));
+    client.Get(server.Url("/a"));
+    client.Get(server.Url("/b"));
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 1}));
+    // The version that counts is the one the request went out with, not the server's.
+    client.Get(server.Url("/c"));
+    client.Get(server.Url("/d"));
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 1, 1, 1}));
+}
+
+TEST_F(HttpClientTest, ServerClosingAnIdleConnectionIsNoticedBeforeTheNextRequest) {
+    ScriptedServer server([](ServerConnection& c) {
+        if (!c.ReadRequest().empty()) {
+            c.Send(kOk); // keep-alive by the rules, but the server hangs up
+        }
+    });
+    client.Get(server.Url("/a"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(client.Get(server.Url("/b")), "ok");
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 1}));
+}
+
+TEST_F(HttpClientTest, ChangingHostOrPortClosesTheOldConnection) {
+    std::atomic<bool> firstClosedByClient{false};
+    ScriptedServer a([&](ServerConnection& c) {
+        if (c.ReadRequest().empty()) {
+            return;
+        }
+        c.Send(kOk);
+        if (c.Index() == 0) {
+            firstClosedByClient = c.WaitForClientClose(5000);
+        }
+    });
+    ScriptedServer b(Answer({kOk}));
+    client.Get(a.Url("/x"));
+    client.Get(b.Url("/y"));
+    client.Get(a.Url("/z"));
+    EXPECT_TRUE(firstClosedByClient);
+    EXPECT_EQ(a.RequestConnections(), (std::vector<int>{0, 1}));
+    // Same address, other host name: another connection too.
+    ScriptedServer c(Answer({kOk, kOk}));
+    client.Get(c.Url("/1"));
+    client.Get("http://localhost:" + std::to_string(c.Port()) + "/2");
+    EXPECT_EQ(c.RequestConnections(), (std::vector<int>{0, 1}));
+}
+
+// --- responses -------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, ContinueThenOk) {
+    ScriptedServer server(Answer({"HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\n"
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}));
+    EXPECT_EQ(client.Get(server.Url("/")), "body");
+}
+
+TEST_F(HttpClientTest, BodyForms) {
+    ScriptedServer server([](ServerConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.find("/chunked ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+        } else if (request.find("/extension ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                   "3\r\nabc\r\n4;x=y\r\ndefg\r\n0\r\n\r\n");
+        } else if (request.find("/untilclose ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nConnection: keep-alive\r\n\r\nfirst ");
+            c.Stall(100);
+            c.Send("second");
+        } else if (request.find("/short ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd");
+        } else if (request.find("/nocontent ") != std::string::npos) {
+            c.Send("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+        } else if (request.find("/zero ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        }
+    });
+    EXPECT_EQ(client.Get(server.Url("/chunked")), "hello");
+    EXPECT_EQ(client.Get(server.Url("/extension")), "abc");
+    EXPECT_EQ(client.Get(server.Url("/untilclose")), "first second");
+    EXPECT_EQ(client.Get(server.Url("/short")), "abcd");
+    EXPECT_EQ(client.Get(server.Url("/nocontent")), "");
+    EXPECT_EQ(client.Get(server.Url("/zero")), "");
+}
+
+TEST_F(HttpClientTest, FailedStatusesCarryTheStatusLineAndBody) {
+    ScriptedServer server(Answer({
+        "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nLocation: /moved\r\nContent-Length: 3\r\n\r\nabc",
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot there",
+        "HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.1 401 Unauthorized\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nno\r\n0\r\n\r\n",
+        kOk,
+    }));
+    auto error = Raised<HttpStatusError>([&] { client.Get(server.Url("/a")); });
+    EXPECT_EQ(error.code(), 302);
+    EXPECT_STREQ(error.what(), "HTTP/1.1 302 Found");
+    error = Raised<HttpStatusError>([&] { client.Get(server.Url("/b")); });
+    EXPECT_EQ(error.code(), 200);
+    EXPECT_STREQ(error.what(), "HTTP/1.1 200 OK");
+    error = Raised<HttpStatusError>([&] { client.Get(server.Url("/c")); });
+    EXPECT_EQ(error.code(), 404);
+    EXPECT_STREQ(error.what(), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(error.errorBody(), "not there");
+    error = Raised<HttpStatusError>([&] { client.Get(server.Url("/d")); });
+    EXPECT_EQ(error.code(), -1);
+    EXPECT_STREQ(error.what(), "HTTP/1.1");
+    error = Raised<HttpStatusError>([&] { client.Get(server.Url("/e")); });
+    EXPECT_EQ(error.errorBody(), "no");
+    // Every failed answer was read whole, so the connection served them all.
+    EXPECT_EQ(client.Get(server.Url("/f")), "ok");
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(HttpClientTest, LineLengthLimitCountsTheCarriageReturn) {
+    const std::string fits = "X-Fill: " + std::string(16384 - 8 - 1, 'a') + "\r";
+    const std::string tooLong = "X-Fill: " + std::string(16384 - 8, 'a') + "\r";
+    ScriptedServer server(
+        Answer({"HTTP/1.1 200 OK\r\n" + fits + "\nContent-Length: 1\r\n\r\n1",
+                "HTTP/1.1 200 OK\r\n" + tooLong + "\nContent-Length: 1\r\n\r\n1", kOk}));
+    EXPECT_EQ(client.Get(server.Url("/a")), "1");
+    const auto error = Raised<HttpError>([&] { client.Get(server.Url("/b")); });
+    EXPECT_STREQ(error.what(), "Max line length exceeded.");
+    // The half-read answer is not taken for the next one.
+    EXPECT_EQ(client.Get(server.Url("/c")), "ok");
+    EXPECT_EQ(server.RequestConnections(), (std::vector<int>{0, 0, 1}));
+}
+
+TEST_F(HttpClientTest, EndlessLineOrHeaderBlockFailsClearly) {
+    ScriptedServer server([](ServerConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.find("/line ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nX: ");
+            c.Send(std::string(1 << 20, 'a')); // never an LF
+        } else {
+            c.Send("HTTP/1.1 200 OK\r\n");
+            const std::string line = "X-Many: 1\r\n";
+            std::string block;
+            for (int i = 0; i < 2000; ++i) {
+                block += line;
+            }
+            c.Send(block);
+        }
+        c.Stall(2000);
+    });
+    auto error = Raised<HttpError>([&] { client.Get(server.Url("/line")); });
+    EXPECT_STREQ(error.what(), "Max line length exceeded.");
+    error = Raised<HttpError>([&] { client.Get(server.Url("/many")); });
+    EXPECT_STREQ(error.what(), "Header block too large.");
+}
+
+TEST_F(HttpClientTest, HostileLengthsDoNotCommitMemory) {
+    ScriptedServer server([](ServerConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.find("/length ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 9000000000000000000\r\n\r\nfive!");
+        } else if (request.find("/chunk ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFFFFFFFFFF\r\nab");
+        } else {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nrest");
+        }
+    });
+    EXPECT_EQ(client.Get(server.Url("/length")), "five!");
+    EXPECT_THROW(client.Get(server.Url("/chunk")), ConnectionClosedError);
+    // A length that is no number: read until the server closes.
+    EXPECT_EQ(client.Get(server.Url("/overflow")), "rest");
+}
+
+TEST_F(HttpClientTest, ServerClosingEarly) {
+    ScriptedServer server([](ServerConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.find("/headers ") != std::string::npos) {
+            c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Cut: ha");
+        } else if (request.find("/status ") != std::string::npos) {
+            c.Send("HTTP/1.1 20");
+        }
+    });
+    EXPECT_THROW(client.Get(server.Url("/nothing")), ConnectionClosedError);
+    const auto closed = Raised<ConnectionClosedError>([&] { client.Get(server.Url("/status")); });
+    EXPECT_STREQ(closed.what(), "Connection Closed Gracefully.");
+    const auto error = Raised<HttpError>([&] { client.Get(server.Url("/headers")); });
+    EXPECT_STREQ(error.what(), "Undefined situation");
+}
+
+TEST_F(HttpClientTest, StalledErrorBodyEndsAfterTwoSeconds) {
+    ScriptedServer server([](ServerConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\npartial");
+        c.Stall(5000);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto error = Raised<HttpError>([&] { client.Get(server.Url("/")); });
+    EXPECT_STREQ(error.what(), "Read Timeout");
+    EXPECT_GE(SecondsSince(start), 1.9);
+    EXPECT_LT(SecondsSince(start), 4.0);
+}
+
+TEST_F(HttpClientTest, ConnectionRefused) {
+    const auto error = Raised<SocketError>(
+        [&] { client.Get("http://127.0.0.1:" + std::to_string(testing::UnusedPort()) + "/"); });
+    EXPECT_EQ(error.number(), 10061);
+    EXPECT_STREQ(error.what(), "Socket Error # 10061\r\nConnection refused.");
+}
+
+TEST_F(HttpClientTest, IdleTimeoutEndsAStalledReceive) {
+    ScriptedServer server([](ServerConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nsome");
+        c.Stall(10000);
+    });
+    client.SetIdleTimeout(300);
+    const auto start = std::chrono::steady_clock::now();
+    const auto error = Raised<HttpError>([&] { client.Get(server.Url("/")); });
+    EXPECT_STREQ(error.what(), "Read Timeout");
+    EXPECT_LT(SecondsSince(start), 2.0);
+}
+
+TEST_F(HttpClientTest, IdleTimeoutEndsAStalledSend) {
+    // The server takes the head and then stops reading; the body fills every buffer.
+    ScriptedServer server(
+        [](ServerConnection& c) {
+            c.ReadHead();
+            c.Stall(10000);
+        },
+        4096);
+    const std::string path = dir.Path("big.jpg");
+    std::filesystem::resize_file(dir.Write("big.jpg", ""), 32 << 20);
+    MultipartBody body;
+    body.AddFilePart("screenshot", path, "image/jpeg");
+    client.SetIdleTimeout(300);
+    const auto start = std::chrono::steady_clock::now();
+    const auto error = Raised<SocketError>([&] { client.Post(server.Url("/upload.php"), body); });
+    EXPECT_EQ(error.number(), 10060);
+    EXPECT_LT(SecondsSince(start), 5.0);
+}
+
+TEST_F(HttpClientTest, CancelFromAnotherThreadEndsAStalledRequest) {
+    ScriptedServer server([](ServerConnection& c) {
+        c.ReadRequest();
+        c.Stall(10000);
+    });
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        client.Cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto error = Raised<SocketError>([&] { client.Get(server.Url("/")); });
+    canceller.join();
+    EXPECT_EQ(error.number(), 10004);
+    EXPECT_LT(SecondsSince(start), 2.0);
+    // And it stays cancelled: the program is on its way out.
+    EXPECT_THROW(client.Get(server.Url("/")), SocketError);
+}
+
+TEST_F(HttpClientTest, FileCutShortWhileQueuedFailsTheUpload) {
+    ScriptedServer server([](ServerConnection& c) {
+        c.ReadHead();
+        c.Stall(3000);
+    });
+    const std::string path = dir.Write("screen.jpg", std::string(1000, 'j'));
+    MultipartBody body;
+    body.AddFilePart("screenshot", path, "image/jpeg");
+    std::filesystem::resize_file(path, 10);
+    const auto error = Raised<HttpError>([&] { client.Post(server.Url("/upload.php"), body); });
+    EXPECT_STREQ(error.what(), "No data to read.");
+}
+
+// --- progress --------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, ProgressEventsOfAnUpload) {
+    ScriptedServer server(Answer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nok|12",
+                                  "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                  "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"}));
+    std::vector<std::string> events;
+    client.OnWorkBegin = [&](int mode, std::int64_t max) {
+        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
+    };
+    client.OnWork = [&](int mode, std::int64_t count) {
+        events.push_back("work " + std::to_string(mode) + " " + std::to_string(count));
+    };
+    client.OnWorkEnd = [&](int mode) { events.push_back("end " + std::to_string(mode)); };
+
+    // A body of exactly 70000 bytes, whatever the length of the temporary folder's name.
+    const std::string path = dir.Path("screen.jpg");
+    dir.Write("screen.jpg", std::string(std::size_t(70000 - 357 - path.size()), 'x'));
+    MultipartBody exact;
+    exact.AddField("filename", "screenshot");
+    exact.AddField("version", "3.2");
+    exact.AddFilePart("screenshot", path, "image/jpeg");
+    ASSERT_EQ(exact.TotalSize(), 70000);
+
+    EXPECT_EQ(client.Post(server.Url("/upload.php"), exact), "ok|12");
+    EXPECT_EQ(events, (std::vector<std::string>{"begin 1 70000", "work 1 32768", "work 1 65536",
+                                                "work 1 70000", "end 1", "begin 0 5", "work 0 5",
+                                                "end 0"}));
+    events.clear();
+    client.Get(server.Url("/"));
+    EXPECT_EQ(events, (std::vector<std::string>{"begin 0 3", "work 0 3", "end 0", "begin 0 2",
+                                                "work 0 2", "end 0"}));
+}
+
+// --- cookies through the client --------------------------------------------------------------
+
+TEST_F(HttpClientTest, CookiesComeBackAfterTheUserAgentLine) {
+    ScriptedServer server(
+        Answer({"HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; Path=/\r\nSet-Cookie: p=1; Path=/priv/\r\n"
+                "Content-Length: 0\r\n\r\n",
+                kOk, kOk}));
+    client.Get(server.Url("/login.php"));
+    client.Get(server.Url("/setname.php"));
+    client.Get(server.Url("/priv/page"));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
+    EXPECT_EQ(requests[1], "GET /setname.php HTTP/1.1\r\n" + Host(server) +
+                               "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n"
+                               "Cookie: sid=42\r\n\r\n");
+    EXPECT_NE(requests[2].find("\r\nCookie: p=1; sid=42\r\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace glimmerly::net
