@@ -91,7 +91,7 @@ std::size_t MultipartBody::Read(char* buffer, std::size_t n) {
         index_ = 0;
         pending_.clear();
         pendingPos_ = 0;
-        copying_ = nullptr;
+        copying_ = false;
     }
     std::size_t delivered = 0;
     while (delivered < n) {
@@ -99,12 +99,12 @@ std::size_t MultipartBody::Read(char* buffer, std::size_t n) {
         if (index_ >= parts_.size() + 1 && pendingEmpty) {
             break; // every part and the closing delimiter are out
         }
-        if (pendingEmpty && copying_ == nullptr && index_ < parts_.size()) {
+        if (pendingEmpty && !copying_ && index_ < parts_.size()) {
             const Part& part = parts_[index_];
             pending_ = part.text;
             pendingPos_ = 0;
             if (part.fd >= 0) {
-                copying_ = &part;
+                copying_ = true;
                 fileOffset_ = 0;
             } else {
                 ++index_;
@@ -116,16 +116,17 @@ std::size_t MultipartBody::Read(char* buffer, std::size_t n) {
             pendingPos_ += take;
             delivered += take;
         }
-        if (copying_ != nullptr && delivered < n) {
+        if (copying_ && delivered < n) {
             // Never more than the size counted when the part was added: the body stays exactly
             // as long as it said, even if someone appends to the file meanwhile.
             const std::size_t asked = n - delivered;
-            const std::int64_t left = copying_->fileSize - fileOffset_;
+            const Part& part = parts_[index_];
+            const std::int64_t left = part.fileSize - fileOffset_;
             const std::size_t want = std::size_t(std::min<std::int64_t>(left, asked));
             std::size_t got = 0;
             while (got < want) {
                 const ssize_t r =
-                    ::pread(copying_->fd, buffer + delivered + got, want - got, fileOffset_ + got);
+                    ::pread(part.fd, buffer + delivered + got, want - got, fileOffset_ + got);
                 if (r < 0 && errno == EINTR) {
                     continue;
                 }
@@ -138,7 +139,7 @@ std::size_t MultipartBody::Read(char* buffer, std::size_t n) {
             delivered += got;
             if (got < asked) {
                 // The file delivered fewer bytes than wanted: it is done.
-                copying_ = nullptr;
+                copying_ = false;
                 fileOffset_ = 0;
                 ++index_;
                 pending_ = "\r\n";

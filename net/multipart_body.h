@@ -70,7 +70,7 @@ private:
     std::size_t index_ = 0;
     std::string pending_;
     std::size_t pendingPos_ = 0;
-    const Part* copying_ = nullptr; // file part whose bytes are being copied
+    bool copying_ = false; // the file of parts_[index_] is being copied
     std::int64_t fileOffset_ = 0;
 };
 
