@@ -20,7 +20,6 @@
 #include <random>
 #include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -180,9 +179,17 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--child") {
         glimmerly::net::HttpClient client;
         PostOnce(client, Url(std::atoi(argv[2])), argv[3]);
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        std::ofstream(argv[4]) << usage.ru_maxrss;
+        // VmHWM belongs to this program image; ru_maxrss would carry the parent's peak over
+        // the exec.
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        long kib = -1;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                kib = std::atol(line.c_str() + 6);
+            }
+        }
+        std::ofstream(argv[4]) << kib;
         return 0;
     }
     const int posts = argc > 1 ? std::atoi(argv[1]) : 200;
