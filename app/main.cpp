@@ -1,0 +1,35 @@
+// Glimmerly: press Print anywhere, get the picture's address.
+
+#include "app/glimmerly_application.h"
+#include "app/main_form.h"
+#include "app/new_session_form.h"
+#include "app/shared_state.h"
+#include "editor/image_editor_form.h"
+#include "platform/posix/single_instance.h"
+#include "platform/x11/x11_platform.h"
+
+int main(int argc, char** argv) {
+    // A second copy ends at once, silently.
+    const auto instance = glimmerly::platform::AcquireSingleInstance("Screenshot");
+    if (!instance)
+        return 0;
+
+    glimmerly::GlimmerlyApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(true);
+
+    const std::unique_ptr<glimmerly::platform::Platform> platform =
+        glimmerly::platform::CreateX11Platform();
+    glimmerly::SharedState state;
+    glimmerly::MainForm mainForm(state, *platform);
+    glimmerly::NewSessionForm sessionForm(&mainForm);
+    glimmerly::ImageEditorForm editor(&mainForm);
+    mainForm.SetDialogs(&sessionForm, &editor);
+    app.SetMessageHook(
+        [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });
+
+    mainForm.show();
+    const int result = app.exec();
+    app.SetMessageHook({});
+    mainForm.FormDestroy();
+    return result;
+}

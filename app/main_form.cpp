@@ -1,0 +1,538 @@
+#include "main_form.h"
+
+#include "app/capture_geometry.h"
+#include "app/message_box.h"
+#include "app/new_session_form.h"
+#include "app/screenshot_name.h"
+#include "app/shared_state.h"
+#include "app/text_routines.h"
+#include "editor/image_editor_form.h"
+#include "net/http_client.h"
+#include "platform/cp1252.h"
+#include "platform/platform.h"
+#include "platform/qt_cp1252.h"
+#include "upload/server_protocol.h"
+#include "upload/upload_job.h"
+
+#include "ui_main_form.h"
+#include "ui_new_session_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <cmath>
+
+namespace glimmerly {
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("Glimmerly");
+
+QString Caption() {
+    return kApplicationTitle + QLatin1Char(' ') +
+           QString::fromLatin1(protocol::kProgramVersion.data(),
+                               static_cast<qsizetype>(protocol::kProgramVersion.size()));
+}
+
+std::string T(std::string_view utf8) {
+    return cp1252::FromUtf8(utf8);
+}
+
+} // namespace
+
+MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* parent)
+    : QWidget(parent), state_(state), platform_(platform), ui_(std::make_unique<Ui::MainForm>()),
+      http_(std::make_unique<net::HttpClient>()), windowThread_(this),
+      uploadHost_(protocol::UploadHost()), serviceHost_(protocol::ServiceHost()) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    QFont big = ui_->Label2->font();
+    big.setPixelSize(19);
+    ui_->Label2->setFont(big);
+    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
+    ui_->Label5->installEventFilter(this);
+
+    http_->SetIdleTimeout(kIdleTimeoutMs);
+    http_->OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
+    http_->OnWork = [this](int mode, std::int64_t count) { IdHTTP1Work(mode, count); };
+    http_->OnWorkEnd = [this](int mode) { IdHTTP1WorkEnd(mode); };
+
+    connect(ui_->RenameButton, &QPushButton::clicked, this,
+            [this] { Guarded([this] { RenameButtonClick(); }); });
+    connect(ui_->SessionModeCheckBox, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { SessionModeCheckBoxClick(); }); });
+    connect(ui_->SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(ui_->DontBringToFrontCheckbox, &QCheckBox::clicked, this,
+            [this] { DontBringToFrontCheckboxClick(); });
+    qApp->installEventFilter(this); // KeyPreview: the window sees every key first
+
+    FormCreate();
+}
+
+MainForm::~MainForm() {
+    FormDestroy();
+    qApp->removeEventFilter(this);
+}
+
+void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHost) {
+    uploadHost_ = std::move(uploadHost);
+    serviceHost_ = std::move(serviceHost);
+    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(serviceHost_)));
+}
+
+void MainForm::SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor) {
+    sessionForm_ = sessionForm;
+    editor_ = editor;
+}
+
+void MainForm::FormCreate() {
+    platform_.hotKeys->SetHandler([this](int id) { Guarded([this, id] { WMHotKey(id); }); });
+    if (!platform_.hotKeys->Register(kHotKeyPrint, platform::Key::Print, platform::NoModifier))
+        missingHotKeys_.push_back(kHotKeyPrint);
+    if (!platform_.hotKeys->Register(kHotKeyCtrlEnd, platform::Key::End, platform::Control))
+        missingHotKeys_.push_back(kHotKeyCtrlEnd);
+}
+
+void MainForm::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    // A running job must neither wait for this window nor outlive it.
+    windowThread_.Shutdown();
+    http_->Cancel();
+    if (state_.UploadThread) {
+        state_.UploadThread->RequestStop();
+        state_.UploadThread->Join();
+    }
+    http_->Disconnect();
+    platform_.hotKeys->Unregister(kHotKeyPrint);
+    platform_.hotKeys->Unregister(kHotKeyCtrlEnd);
+    platform_.hotKeys->SetHandler({});
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return; // restored from the task bar: no reset
+    FormShow();
+    if (!missingHotKeys_.empty())
+        QTimer::singleShot(0, this, [this] { ReportMissingHotKeys(); });
+}
+
+void MainForm::ReportMissingHotKeys() {
+    // A key that another program holds never arrives; say so instead of failing silently.
+    const bool print = std::find(missingHotKeys_.begin(), missingHotKeys_.end(), kHotKeyPrint) !=
+                       missingHotKeys_.end();
+    const bool end = std::find(missingHotKeys_.begin(), missingHotKeys_.end(), kHotKeyCtrlEnd) !=
+                     missingHotKeys_.end();
+    if (print && end)
+        ShowStatus(T("Druck und Strg+Ende sind von einem anderen Programm belegt!"));
+    else if (print)
+        ShowStatus(T("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
+    else
+        ShowStatus(T("Strg+Ende ist belegt – bitte die Druck-Taste verwenden."));
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void MainForm::FormClose() {
+    setAcceptDrops(false);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            close();
+            return true;
+        }
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && renameIsDefault_ &&
+            ui_->Notebook1->currentIndex() == 1 && ui_->RenameButton->isVisible() &&
+            ui_->RenameButton->isEnabled() && !qobject_cast<QPushButton*>(watched)) {
+            ui_->RenameButton->click();
+            return true;
+        }
+    }
+    if (watched == ui_->Label5 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        Label5Click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainForm::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowErrorBox(e.what());
+    }
+}
+
+void MainForm::OnWindowThread(const std::function<void()>& routine) {
+    if (!windowThread_.Run(routine))
+        throw JobStopped();
+}
+
+// ---- Status line, options and progress: safe from any thread --------------------------------
+
+void MainForm::ShowStatus(const std::string& text) {
+    OnWindowThread([this, text] {
+        ui_->Label1->setText(cp1252::ToQString(text));
+        ui_->Label1->repaint();
+    });
+}
+
+void MainForm::LockOptions(bool locked) {
+    OnWindowThread([this, locked] {
+        ui_->EditCheckBox->setEnabled(!locked);
+        ui_->ActiveWindowCheckBox->setEnabled(!locked);
+        ui_->SaveLocalCheckBox->setEnabled(!locked);
+        ui_->SessionModeCheckBox->setEnabled(!locked);
+        ui_->LoginSessionButton->setEnabled(!locked);
+        if (!state_.SessionName.empty())
+            ui_->LoginSessionButton->setEnabled(false);
+        DontBringToFrontCheckboxClick();
+    });
+}
+
+void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
+    if (workMode != 1)
+        return;
+    // The client calls these from inside its transfer loops (and on their way out after a
+    // failure): once the window closes they quietly do nothing instead of throwing.
+    windowThread_.Run([this, workCountMax] {
+        state_.WorkCountMax = static_cast<std::int32_t>(
+            std::min<std::int64_t>(workCountMax, std::numeric_limits<std::int32_t>::max()));
+    });
+}
+
+void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
+    if (workMode != 1)
+        return;
+    windowThread_.Run([this, workCount] {
+        if (state_.WorkCountMax <= 0)
+            return; // no scale announced: nothing sensible to show
+        // Extended precision, rounded to nearest with halves to even (the default mode).
+        const long double percent =
+            static_cast<long double>(workCount) / state_.WorkCountMax * 100.0L;
+        ui_->ProgressBar1->setValue(static_cast<int>(std::nearbyint(percent)));
+        ui_->ProgressBar1->repaint();
+    });
+}
+
+void MainForm::IdHTTP1WorkEnd(int workMode) {
+    if (workMode != 1)
+        return;
+    try {
+        ShowStatus(T("Warte auf Antwort vom Server..."));
+    } catch (const JobStopped&) {
+    }
+}
+
+// ---- Reset, hot keys, capture ----------------------------------------------------------------
+
+void MainForm::FormShow() {
+    setWindowTitle(Caption());
+    state_.CaptureReady = true;
+    state_.NewScreenshotName.clear();
+    state_.WorkCountMax = 0;
+    ui_->Notebook1->setCurrentIndex(0);
+    renameIsDefault_ = false;
+    ui_->Label1->setText(QString());
+    ui_->ProgressBar1->setValue(0);
+    ui_->ProgressBar1->setVisible(true);
+    ui_->RenameEdit->setText(QString());
+    ui_->DisplayURLEdit->setText(QString());
+    SetRenameControlsVisible(true);
+    setAcceptDrops(true);
+}
+
+void MainForm::WMHotKey(int id) {
+    if (id != kHotKeyPrint && id != kHotKeyCtrlEnd && id != kHotKeyOther)
+        return;
+    if (!state_.CaptureReady)
+        return; // dropped, not queued
+    FormShow();
+    state_.CaptureReady = false;
+    try {
+        Capture();
+    } catch (...) {
+        // No job runs after a failed capture: re-arm here and say what happened.
+        state_.CaptureReady = true;
+        LockOptions(false);
+        ShowStatus(T("Bildschirmfoto fehlgeschlagen."));
+        throw;
+    }
+}
+
+Picture MainForm::Screenshot() {
+    const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
+    return platform_.screen->Grab(band);
+}
+
+void MainForm::Capture() {
+    LockOptions(true);
+    state_.ScreenshotBitmap = Picture();
+    const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
+    state_.ScreenshotBitmap = platform_.screen->Grab(band);
+
+    const std::optional<platform::WindowInfo> foreground = platform_.windows->Foreground();
+    ui_->RenameEdit->setText(
+        cp1252::ToQString(MakeScreenshotName(foreground ? foreground->title : std::string())));
+    state_.ProposedName = cp1252::FromQString(ui_->RenameEdit->text());
+
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
+
+    ShowStatus(T("Screenshot wird bearbeitet..."));
+
+    if (ui_->ActiveWindowCheckBox->isChecked() && foreground) {
+        const auto area = WindowArea(foreground->outer, band.Left, state_.ScreenshotBitmap.width,
+                                     state_.ScreenshotBitmap.height);
+        if (area)
+            state_.ScreenshotBitmap = CopyArea(state_.ScreenshotBitmap, *area);
+    }
+
+    if (ui_->EditCheckBox->isChecked() && editor_) {
+        editor_->OriginalBitmap = state_.ScreenshotBitmap;
+        editor_->SetPicture(state_.ScreenshotBitmap);
+        state_.ScreenshotBitmap = Picture();
+        editor_->exec();
+        QCoreApplication::processEvents();
+        state_.ScreenshotBitmap = CopyArea(editor_->EditedPicture(), editor_->ClipRect);
+    }
+
+    state_.UploadDone = false;
+    if (!ui_->SaveLocalCheckBox->isChecked()) {
+        ui_->Notebook1->setCurrentIndex(1);
+        ui_->ProgressBar1->setVisible(true);
+        ui_->RenameEdit->setFocus();
+        renameIsDefault_ = true;
+    }
+    state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
+    StartUploadJob();
+}
+
+void MainForm::StartUploadJob() {
+    UploadJobInput input;
+    input.picture = std::move(state_.ScreenshotBitmap);
+    state_.ScreenshotBitmap = Picture();
+    input.screenshotFile = state_.ScreenshotFile;
+    input.saveLocal = ui_->SaveLocalCheckBox->isChecked();
+    input.uploadUrl = protocol::UploadUrl(uploadHost_);
+    input.proposedName = state_.ProposedName;
+    input.rememberedProposal = state_.RememberedProposal;
+    input.rememberedName = state_.RememberedName;
+    input.sessionName = state_.SessionName;
+    // The job before this one has ended (captures start only when it re-armed them); release it.
+    if (state_.UploadThread)
+        state_.UploadThread->Join();
+    state_.UploadThread =
+        std::make_unique<TUploadThread>(std::move(input), *http_, *platform_.files, *this);
+    state_.UploadThread->Start();
+}
+
+// ---- Rename --------------------------------------------------------------------------------
+
+void MainForm::SetRenameControlsVisible(bool visible) {
+    ui_->RenameLabel->setVisible(visible);
+    ui_->RenameEdit->setVisible(visible);
+    ui_->RenameButton->setVisible(visible);
+}
+
+void MainForm::RenameButtonClick() {
+    state_.NewScreenshotName = cp1252::FromQString(ui_->RenameEdit->text());
+    if (state_.UploadDone) {
+        state_.CaptureReady = false;
+        state_.ScreenshotUrl = cp1252::FromQString(ui_->DisplayURLEdit->text());
+        try {
+            RenameScreenshot();
+        } catch (...) {
+            state_.CaptureReady = true; // a failed request must not leave the hot keys dead
+            throw;
+        }
+        state_.CaptureReady = true;
+    } else {
+        SetRenameControlsVisible(false);
+    }
+}
+
+void MainForm::RenameScreenshot() {
+    ShowStatus(T("Screenshot-Name senden..."));
+    const std::string reply = http_->Get(
+        protocol::RenameUrl(state_.ScreenshotUrl, state_.NewScreenshotName, serviceHost_));
+    if (protocol::RenameSucceeded(reply)) {
+        ShowStatus(T("Screenshot wurde umbenannt."));
+        state_.ScreenshotUrl = reply;
+        ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+        ui_->DisplayURLEdit->setFocus();
+        ui_->DisplayURLEdit->selectAll();
+        SetRenameControlsVisible(false);
+        state_.RememberedProposal = state_.ProposedName;
+        state_.RememberedName = state_.NewScreenshotName;
+    } else {
+        ShowStatus("");
+        ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+        SetRenameControlsVisible(true);
+        ShowMessageBox(reply);
+        ui_->RenameEdit->setFocus();
+    }
+    state_.NewScreenshotName.clear();
+}
+
+// ---- Session mode --------------------------------------------------------------------------
+
+void MainForm::SessionModeCheckBoxClick() {
+    if (!ui_->SessionModeCheckBox->isChecked()) {
+        if (sessionForm_)
+            sessionForm_->Controls().SessionNameEdit->clear();
+        state_.SessionName.clear();
+        setWindowTitle(Caption());
+        ui_->SessionUrlPanel->setVisible(false);
+        return;
+    }
+    if (!sessionForm_ || sessionForm_->exec() != NewSessionForm::kResultOk) {
+        ui_->SessionModeCheckBox->setChecked(false); // runs this handler again: leaves the mode
+        return;
+    }
+    QLineEdit* nameEdit = sessionForm_->Controls().SessionNameEdit;
+    const std::string name = TrimControls(cp1252::FromQString(nameEdit->text()));
+    nameEdit->setText(cp1252::ToQString(name));
+
+    const std::string replyText = http_->Get(protocol::SessionLoginUrl(name, serviceHost_));
+    const protocol::SessionReply reply = protocol::ReadSessionReply(replyText);
+    if (reply.ok) {
+        state_.SessionName = reply.name;
+        setWindowTitle(windowTitle() + cp1252::ToQString("   [Session: " + reply.name + "]"));
+        const std::string page = protocol::SessionPageUrl(state_.SessionName, serviceHost_);
+        if (ui_->OpenBrowserCheckbox->isChecked()) {
+            platform_.shell->PressShift();
+            platform_.shell->Open(page);
+            platform_.shell->ReleaseShift();
+            platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
+        }
+        ui_->OpenBrowserCheckbox->setEnabled(false);
+        ui_->SessionUrlEdit->setText(cp1252::ToQString(page));
+        ui_->SessionUrlPanel->setVisible(true);
+        ui_->SessionUrlEdit->setFocus();
+        ui_->SessionUrlEdit->selectAll();
+    }
+    if (reply.invalidName) {
+        ui_->SessionModeCheckBox->setChecked(false);
+        ShowMessageBox(T("Ungültiger Session-Name!"));
+    }
+}
+
+// ---- Advanced panel and link ---------------------------------------------------------------
+
+void MainForm::SpeedButton1Click() {
+    QWidget* panel = ui_->Panel1;
+    panel->resize(panel->width(), panel->property("Tag").toInt());
+    const bool pressed = ui_->SpeedButton1->isChecked();
+    panel->setVisible(pressed);
+    const int step = panel->height() + 8;
+    const int delta = pressed ? step : -step;
+    ui_->Panel2->move(ui_->Panel2->x(), ui_->Panel2->y() + delta);
+    setFixedHeight(height() + delta);
+}
+
+void MainForm::Label5Click() {
+    platform_.shell->Open(cp1252::FromQString(ui_->Label5->text()));
+}
+
+// ---- The upload job's view -----------------------------------------------------------------
+
+void MainForm::ShowNewVersion(const std::string& version) {
+    if (version == protocol::kProgramVersion)
+        return;
+    OnWindowThread([this, version] {
+        ui_->Label4->setText(cp1252::ToQString(T("Neue Version verfügbar: ") + version));
+        ui_->Label5->setText(cp1252::ToQString(protocol::DownloadPageUrl(serviceHost_)));
+        ui_->Label5->setStyleSheet(QStringLiteral("color: #ff0000;"));
+    });
+}
+
+void MainForm::PublishAddress(const std::string& address) {
+    OnWindowThread([this, address] {
+        state_.ScreenshotUrl = address;
+        if (state_.NewScreenshotName.empty()) {
+            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+            return;
+        }
+        try {
+            RenameScreenshot();
+        } catch (...) {
+            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+            SetRenameControlsVisible(true);
+            throw;
+        }
+    });
+}
+
+void MainForm::ShowUploadError(const std::string& text) {
+    OnWindowThread([text] { ShowMessageBox(text); });
+}
+
+std::optional<std::string> MainForm::AskSaveFileName() {
+    std::optional<std::string> chosen;
+    OnWindowThread([this, &chosen] {
+        std::optional<QString> path;
+        if (saveDialog_) {
+            path = saveDialog_();
+        } else {
+            QFileDialog dialog(this);
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile); // a new file name must be allowed
+            dialog.setDefaultSuffix(QStringLiteral("jpg"));
+            dialog.setNameFilter(QStringLiteral("JPEG-Dateien (*.jpg)"));
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+            dialog.setSizeGripEnabled(true);
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                path = dialog.selectedFiles().constFirst();
+        }
+        if (path)
+            chosen = QFile::encodeName(*path).toStdString();
+    });
+    return chosen;
+}
+
+void MainForm::MarkUploadDone() {
+    state_.UploadDone = true;
+}
+
+void MainForm::FinishJob() {
+    OnWindowThread([this] {
+        state_.NewScreenshotName.clear();
+        state_.CaptureReady = true;
+        LockOptions(false);
+    });
+}
+
+void MainForm::FailJob(const std::string& status) {
+    OnWindowThread([this, status] {
+        ShowStatus(status);
+        state_.NewScreenshotName.clear(); // a name typed during a failed upload is dropped
+        state_.CaptureReady = true;
+        LockOptions(false);
+    });
+}
+
+} // namespace glimmerly

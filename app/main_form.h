@@ -1,0 +1,122 @@
+#pragma once
+// The main window: status line, progress bar, options, the name-and-address page, the hot keys
+// and the capture. Also the upload job's view of the window.
+
+#include "app/window_thread.h"
+#include "imaging/picture.h"
+#include "upload/upload_view.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Ui {
+class MainForm;
+}
+
+namespace glimmerly {
+
+struct SharedState;
+class NewSessionForm;
+class ImageEditorForm;
+namespace net {
+class HttpClient;
+}
+namespace platform {
+struct Platform;
+}
+
+inline constexpr int kHotKeyPrint = 101;
+inline constexpr int kHotKeyCtrlEnd = 102;
+inline constexpr int kHotKeyOther = 103;
+// A stalled server fails a request after this long without a byte moving.
+inline constexpr int kIdleTimeoutMs = 60000;
+
+class MainForm : public QWidget, public UploadView {
+    Q_OBJECT
+
+public:
+    MainForm(SharedState& state, platform::Platform& platform, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    void SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor);
+
+    Ui::MainForm& Controls() { return *ui_; }
+    net::HttpClient& IdHTTP1() { return *http_; }
+
+    // Safe from any thread.
+    void ShowStatus(const std::string& text) override;
+    void LockOptions(bool locked);
+    void IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax);
+    void IdHTTP1Work(int workMode, std::int64_t workCount);
+    void IdHTTP1WorkEnd(int workMode);
+
+    // Window thread.
+    void FormShow();
+    void WMHotKey(int id);
+    void Capture();
+    Picture Screenshot();
+    void RenameButtonClick();
+    void RenameScreenshot();
+    void SessionModeCheckBoxClick();
+    void SpeedButton1Click();
+    void Label5Click();
+    void DontBringToFrontCheckboxClick() {}
+    // Ends everything that may outlive the window: the job, the connection, the hot keys.
+    void FormDestroy();
+
+    // The upload job's view of the window (any thread).
+    void ShowNewVersion(const std::string& version) override;
+    void PublishAddress(const std::string& address) override;
+    void ShowUploadError(const std::string& text) override;
+    std::optional<std::string> AskSaveFileName() override;
+    void MarkUploadDone() override;
+    void FinishJob() override;
+    void FailJob(const std::string& status) override;
+
+    // Replaces the save dialog (tests). Returns the chosen path, nullopt for cancel.
+    using SaveDialog = std::function<std::optional<QString>()>;
+    void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
+
+    // Points the window at other hosts than the build's (tests with loopback servers).
+    void SetHostsForTesting(std::string uploadHost, std::string serviceHost);
+
+    // Hot keys that could not be registered at start (ids).
+    const std::vector<int>& MissingHotKeys() const { return missingHotKeys_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void StartUploadJob();
+    void SetRenameControlsVisible(bool visible);
+    void ReportMissingHotKeys();
+    // Runs `routine` on the window thread and waits; throws JobStopped once the window closes.
+    void OnWindowThread(const std::function<void()>& routine);
+    // Runs a handler and shows what it throws in the default error display.
+    void Guarded(const std::function<void()>& handler);
+
+    SharedState& state_;
+    platform::Platform& platform_;
+    std::unique_ptr<Ui::MainForm> ui_;
+    std::unique_ptr<net::HttpClient> http_;
+    WindowThread windowThread_;
+    NewSessionForm* sessionForm_ = nullptr;
+    ImageEditorForm* editor_ = nullptr;
+    SaveDialog saveDialog_;
+    std::string uploadHost_;
+    std::string serviceHost_;
+    bool renameIsDefault_ = false;
+    bool destroyed_ = false;
+    std::vector<int> missingHotKeys_;
+};
+
+} // namespace glimmerly

@@ -1,0 +1,31 @@
+#pragma once
+// The program-wide state that the main window, the editor and the upload job share. Texts are
+// Windows-1252. The window thread writes every field; the job gets what it needs as a copy when
+// it starts and reports back through the window, so only the two flags are read across threads.
+
+#include "imaging/picture.h"
+#include "upload/upload_job.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace glimmerly {
+
+struct SharedState {
+    Picture ScreenshotBitmap; // OriginalBitmap and ClipRect live with the editor
+    std::string ScreenshotUrl;
+    std::string NewScreenshotName;
+    std::string ScreenshotFile;
+    std::int32_t WorkCountMax = 0;
+    std::string SessionName;
+    std::string ProposedName;
+    std::string RememberedProposal;
+    std::string RememberedName;
+    std::atomic<bool> CaptureReady{false};
+    std::atomic<bool> UploadDone{false};
+    std::unique_ptr<TUploadThread> UploadThread;
+};
+
+} // namespace glimmerly

@@ -1,0 +1,42 @@
+#pragma once
+// The modal picture editor. For now it shows the picture and hands the whole of it back; the
+// clip, drawing and monitor tools come with their own pieces.
+
+#include "imaging/picture.h"
+
+#include <QDialog>
+#include <QImage>
+
+class QLabel;
+class QScrollArea;
+class QEvent;
+
+namespace glimmerly {
+
+class ImageEditorForm : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ImageEditorForm(QWidget* parent = nullptr);
+
+    // The unedited picture, and the part of the edited one that is kept.
+    Picture OriginalBitmap;
+    Rect ClipRect;
+
+    void SetPicture(const Picture& picture);
+    Picture EditedPicture() const;
+
+    // The application-wide hook: the mouse wheel scrolls the picture by 40 pixels a notch while
+    // the scroll area is the active control. Never marks an event as handled.
+    bool AppMessage(QObject* receiver, QEvent* event);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QImage image_;
+    QLabel* Image1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+};
+
+} // namespace glimmerly

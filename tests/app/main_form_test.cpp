@@ -1,0 +1,372 @@
+// The main window with a scripted desktop and a loopback upload host.
+
+#include "app/glimmerly_application.h"
+#include "app/main_form.h"
+#include "app/message_box.h"
+#include "app/shared_state.h"
+#include "net/http_client.h"
+#include "platform/cp1252.h"
+#include "platform/qt_cp1252.h"
+#include "tests/httpstub/http_stub.h"
+#include "tests/support/fake_platform.h"
+#include "upload/jpeg_decoder.h"
+
+#include "ui_main_form.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace glimmerly {
+namespace {
+
+using testing::HttpStub;
+using testing::StubRequest;
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Records every status text while showing it as usual.
+class RecordingMainForm : public MainForm {
+public:
+    using MainForm::MainForm;
+    void ShowStatus(const std::string& text) override {
+        {
+            std::lock_guard lock(mutex);
+            statuses.push_back(cp1252::ToUtf8(text));
+        }
+        MainForm::ShowStatus(text);
+    }
+    std::vector<std::string> Statuses() {
+        std::lock_guard lock(mutex);
+        return statuses;
+    }
+    std::mutex mutex;
+    std::vector<std::string> statuses;
+};
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousSink_ = SetMessageBoxSink([this](const QString& text, MessageKind kind) {
+            messages.push_back((kind == MessageKind::Error ? "error: " : "") + text.toStdString());
+        });
+        desktop.screen().SetMonitors({{Rect{0, 0, 1920, 1080}, true}});
+        desktop.windows().foreground =
+            platform::WindowInfo{"Unbenannt - Editor", Rect{100, 50, 900, 650}};
+        platform = desktop.MakePlatform();
+        form = std::make_unique<RecordingMainForm>(state, *platform);
+        form->show();
+    }
+    void TearDown() override {
+        form.reset();
+        SetMessageBoxSink(previousSink_);
+    }
+
+    Ui::MainForm& ui() { return form->Controls(); }
+
+    void UploadHostAnswers(std::string reply) {
+        stub =
+            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
+        form->SetHostsForTesting(stub->host(), stub->host());
+    }
+
+    // Print, then wait until the job has re-armed the hot keys.
+    void CaptureAndWait() {
+        ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+        ASSERT_FALSE(state.CaptureReady);
+        QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    }
+
+    bool OptionsEnabled() {
+        return ui().EditCheckBox->isEnabled() && ui().ActiveWindowCheckBox->isEnabled() &&
+               ui().SaveLocalCheckBox->isEnabled() && ui().SessionModeCheckBox->isEnabled();
+    }
+
+    testing::FakePlatform desktop;
+    std::unique_ptr<platform::Platform> platform;
+    SharedState state;
+    std::unique_ptr<RecordingMainForm> form;
+    std::unique_ptr<HttpStub> stub;
+    std::vector<std::string> messages;
+
+private:
+    MessageBoxSink previousSink_;
+};
+
+TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
+    EXPECT_TRUE(desktop.hotKeys().IsRegistered(kHotKeyPrint));
+    EXPECT_TRUE(desktop.hotKeys().IsRegistered(kHotKeyCtrlEnd));
+    EXPECT_EQ(desktop.hotKeys().registered[kHotKeyPrint],
+              std::make_pair(platform::Key::Print, unsigned{platform::NoModifier}));
+    EXPECT_EQ(desktop.hotKeys().registered[kHotKeyCtrlEnd],
+              std::make_pair(platform::Key::End, unsigned{platform::Control}));
+
+    ui().Notebook1->setCurrentIndex(1);
+    ui().Label1->setText("x");
+    ui().RenameEdit->setText("x");
+    ui().DisplayURLEdit->setText("x");
+    ui().RenameButton->hide();
+    ui().ProgressBar1->setValue(40);
+    form->setWindowTitle("other");
+    state.NewScreenshotName = "pending";
+    state.WorkCountMax = 9;
+    state.CaptureReady = false;
+    form->FormShow();
+    EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2");
+    EXPECT_TRUE(state.CaptureReady);
+    EXPECT_EQ(state.NewScreenshotName, "");
+    EXPECT_EQ(state.WorkCountMax, 0);
+    EXPECT_EQ(ui().Notebook1->currentIndex(), 0);
+    EXPECT_EQ(ui().Label1->text(), "");
+    EXPECT_EQ(ui().ProgressBar1->value(), 0);
+    EXPECT_TRUE(ui().ProgressBar1->isVisible());
+    EXPECT_EQ(ui().RenameEdit->text(), "");
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "");
+    EXPECT_FALSE(ui().RenameButton->isHidden());
+    EXPECT_TRUE(form->acceptDrops());
+    EXPECT_EQ(form->size(), QSize(410, 247));
+}
+
+TEST_F(MainFormTest, LayoutCarriesTheDesignedTexts) {
+    EXPECT_EQ(ui().Label2->text(), Q("Zum Auslösen des Bildschirm-Fotos Druck-Taste drücken!"));
+    EXPECT_EQ(ui().ActiveWindowCheckBox->text(), Q("Nur aktives Fenster speichern"));
+    EXPECT_TRUE(ui().ActiveWindowCheckBox->isChecked());
+    EXPECT_FALSE(ui().EditCheckBox->isChecked());
+    EXPECT_EQ(ui().SessionModeCheckBox->toolTip(),
+              Q("Mit dem Session-Modus können verschiedenen Zuschauern mehrere Screenshots "
+                "hintereinander gezeigt werden"));
+    EXPECT_EQ(ui().RenameButton->geometry(), QRect(280, 5, 113, 28));
+    EXPECT_EQ(ui().Panel1->property("Tag").toInt(), 80);
+    EXPECT_FALSE(ui().Panel1->isVisible());
+    EXPECT_TRUE(ui().DisplayURLEdit->isReadOnly());
+}
+
+TEST_F(MainFormTest, ProgressRoundsHalvesToEven) {
+    form->IdHTTP1WorkBegin(1, 8);
+    EXPECT_EQ(state.WorkCountMax, 8);
+    form->IdHTTP1Work(1, 1);
+    EXPECT_EQ(ui().ProgressBar1->value(), 12);
+    form->IdHTTP1Work(1, 3);
+    EXPECT_EQ(ui().ProgressBar1->value(), 38);
+    form->IdHTTP1Work(1, 8);
+    EXPECT_EQ(ui().ProgressBar1->value(), 100);
+    form->IdHTTP1Work(0, 1); // reading is ignored
+    EXPECT_EQ(ui().ProgressBar1->value(), 100);
+    form->IdHTTP1WorkBegin(0, 2);
+    EXPECT_EQ(state.WorkCountMax, 8);
+    form->IdHTTP1WorkEnd(1);
+    EXPECT_EQ(ui().Label1->text(), "Warte auf Antwort vom Server...");
+}
+
+TEST_F(MainFormTest, LockOptionsKeepsLoginDisabledInASession) {
+    form->LockOptions(true);
+    EXPECT_FALSE(OptionsEnabled());
+    EXPECT_FALSE(ui().LoginSessionButton->isEnabled());
+    form->LockOptions(false);
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_TRUE(ui().LoginSessionButton->isEnabled());
+    state.SessionName = "demo";
+    form->LockOptions(false);
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_FALSE(ui().LoginSessionButton->isEnabled());
+}
+
+TEST_F(MainFormTest, HotKeyIdsOtherThanTheThreeAreIgnored) {
+    UploadHostAnswers("ok|3.2|http://h/a.jpg");
+    form->WMHotKey(104);
+    EXPECT_TRUE(state.CaptureReady);
+    EXPECT_TRUE(desktop.screen().grabs.empty());
+    form->WMHotKey(kHotKeyOther);
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u);
+    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+}
+
+TEST_F(MainFormTest, OkUploadShowsTheAddressAfterTheStatusTexts) {
+    UploadHostAnswers("ok|3.2|http://localhost:8460/abc.jpg");
+    CaptureAndWait();
+    EXPECT_EQ(form->Statuses(),
+              (std::vector<std::string>{
+                  "Screenshot wird bearbeitet...", "Screenshot wird komprimiert...",
+                  "Screenshot wird zum Server übertragen...", "Warte auf Antwort vom Server...",
+                  "Screenshot wurde erfolgreich hochgeladen."}));
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/abc.jpg");
+    EXPECT_EQ(ui().Notebook1->currentIndex(), 1);
+    EXPECT_EQ(ui().RenameEdit->text(), "editor");
+    EXPECT_EQ(state.ProposedName, "editor");
+    EXPECT_TRUE(state.UploadDone);
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_EQ(ui().ProgressBar1->value(), 100);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(desktop.windows().broughtToFront.empty());
+    EXPECT_FALSE(desktop.files().Exists(state.ScreenshotFile));
+
+    // The picture is the foreground window's area of the screen.
+    const auto requests = stub->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string& body = requests[0].body;
+    const auto start = body.find("\xFF\xD8");
+    const auto end = body.rfind("\r\n--");
+    ASSERT_NE(start, std::string::npos);
+    const Picture sent =
+        DecodeJpeg(reinterpret_cast<const std::uint8_t*>(body.data()) + start, end - start);
+    EXPECT_EQ(sent.width, 800);
+    EXPECT_EQ(sent.height, 600);
+}
+
+TEST_F(MainFormTest, WholeDesktopWhenActiveWindowIsNotTicked) {
+    UploadHostAnswers("ok|3.2|http://h/a.jpg");
+    desktop.screen().SetMonitors(
+        {{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 3200, 1024}, false}});
+    ui().ActiveWindowCheckBox->setChecked(false);
+    CaptureAndWait();
+    ASSERT_EQ(desktop.screen().grabs.size(), 1u);
+    EXPECT_EQ(desktop.screen().grabs[0], (Rect{0, 0, 3200, 1080}));
+}
+
+TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
+    stub = std::make_unique<HttpStub>([](const StubRequest&) { return std::string(); }); // stall
+    form->SetHostsForTesting(stub->host(), stub->host());
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    // The job reaches the window through its event loop: keep it turning while waiting.
+    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    EXPECT_FALSE(OptionsEnabled());
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyCtrlEnd));
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u);
+    stub->Release(); // the connection closes without an answer
+    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u); // nothing was queued
+}
+
+TEST_F(MainFormTest, RefusalsShowStatusTexts) {
+    UploadHostAnswers("toobig");
+    CaptureAndWait();
+    EXPECT_EQ(form->Statuses().back(), "Bild war zu groß.");
+    EXPECT_FALSE(state.UploadDone);
+    EXPECT_TRUE(OptionsEnabled());
+
+    UploadHostAnswers("wrongsession");
+    CaptureAndWait();
+    EXPECT_EQ(form->Statuses().back(),
+              "Die Session ist bereits ausgelaufen. Bitte legen Sie eine neue Session an!");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainFormTest, OtherReplyInAMessageBox) {
+    UploadHostAnswers("Fehler 42");
+    CaptureAndWait();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Beim Hochladen ist folgender Fehler aufgetreten: Fehler 42");
+}
+
+TEST_F(MainFormTest, NewVersionNotice) {
+    UploadHostAnswers("ok|3.3|http://h/a.jpg");
+    CaptureAndWait();
+    EXPECT_EQ(ui().Label4->text(), Q("Neue Version verfügbar: 3.3"));
+    EXPECT_EQ(ui().Label5->text(),
+              QString::fromStdString("http://" + stub->host() + "/download.htm"));
+    EXPECT_EQ(ui().Label5->palette().color(ui().Label5->foregroundRole()), QColor(255, 0, 0));
+    QTest::mouseClick(ui().Label5, Qt::LeftButton);
+    ASSERT_EQ(desktop.shell().opened.size(), 1u);
+    EXPECT_EQ(desktop.shell().opened[0], "http://" + stub->host() + "/download.htm");
+}
+
+TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
+    form->SetHostsForTesting("127.0.0.1:1", "127.0.0.1:1"); // nobody listens
+    CaptureAndWait();
+    EXPECT_EQ(form->Statuses().back(),
+              "Hochladen fehlgeschlagen: Socket Error # 10061 Connection refused.");
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_FALSE(state.UploadDone);
+    // The next Print starts a new capture.
+    UploadHostAnswers("ok|3.2|http://h/b.jpg");
+    CaptureAndWait();
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://h/b.jpg");
+}
+
+TEST_F(MainFormTest, FailedCaptureReArmsAndShowsTheError) {
+    desktop.screen().failGrab = true;
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    EXPECT_TRUE(state.CaptureReady);
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_EQ(form->Statuses().back(), "Bildschirmfoto fehlgeschlagen.");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("error: ", 0), 0u);
+}
+
+TEST_F(MainFormTest, MissingTempFolderIsACaptureError) {
+    desktop.files().failTempDir = true;
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    EXPECT_TRUE(state.CaptureReady);
+    EXPECT_TRUE(OptionsEnabled());
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(MainFormTest, LocalSaveStaysOnTheFirstPage) {
+    ui().SaveLocalCheckBox->setChecked(true);
+    const std::string target = desktop.files().folder() + "bild.jpg";
+    int asked = 0;
+    form->SetSaveDialog([&]() -> std::optional<QString> {
+        ++asked;
+        return QString::fromStdString(target);
+    });
+    CaptureAndWait();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ui().Notebook1->currentIndex(), 0);
+    EXPECT_EQ(form->Statuses().back(), "Screenshot wurde gespeichert (nicht hochgeladen).");
+    EXPECT_TRUE(desktop.files().Exists(target));
+}
+
+TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
+    stub = std::make_unique<HttpStub>([](const StubRequest&) { return std::string(); });
+    form->SetHostsForTesting(stub->host(), stub->host());
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    // The job reaches the window through its event loop: keep it turning while waiting.
+    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    const auto start = std::chrono::steady_clock::now();
+    form.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(desktop.hotKeys().IsRegistered(kHotKeyPrint));
+}
+
+TEST_F(MainFormTest, EscapeClosesTheWindowFromAnyControl) {
+    ui().Notebook1->setCurrentIndex(1);
+    ui().RenameEdit->setFocus();
+    QTest::keyClick(ui().RenameEdit, Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, HotKeyHeldElsewhereIsReported) {
+    form.reset();
+    testing::FakePlatform other;
+    other.hotKeys().HeldElsewhere(platform::Key::Print, platform::NoModifier);
+    auto parts = other.MakePlatform();
+    RecordingMainForm window(state, *parts);
+    window.show();
+    EXPECT_EQ(window.MissingHotKeys(), std::vector<int>{kHotKeyPrint});
+    QTRY_COMPARE(window.Controls().Label1->text(),
+                 Q("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
+}
+
+TEST(ErrorDisplay, AddsAFullStopAfterLettersOnly) {
+    EXPECT_EQ(ErrorDisplayText("Read Timeout"), "Read Timeout.");
+    EXPECT_EQ(ErrorDisplayText("Fertig."), "Fertig.");
+    EXPECT_EQ(ErrorDisplayText("Achtung!"), "Achtung!");
+    EXPECT_EQ(ErrorDisplayText(""), "");
+    EXPECT_EQ(ErrorDisplayText("Socket Error # 10061\r\nConnection refused."),
+              "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(ErrorDisplayText("Code 404"), "Code 404.");
+}
+
+} // namespace
+} // namespace glimmerly
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    glimmerly::GlimmerlyApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

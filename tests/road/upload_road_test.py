@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""The whole road on a real desktop: a window titled 'Unbenannt - Editor' has the focus, Print is
+pressed, the program grabs that window, compresses it and posts it to a loopback upload host, and
+the address of the reply appears in the main window's address field.
+
+Runs inside the desktop harness (DISPLAY set, openbox running). Argument: the glimmerly binary.
+The program is built with its default hosts, so the fake upload host listens on 127.0.0.1:8461.
+"""
+import os
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+ADDRESS = "http://localhost:8460/abc.jpg"
+UPLOAD_PORT = 8461
+
+
+def fail(message):
+    print("FAIL:", message)
+    sys.exit(1)
+
+
+class FakeUploadHost(threading.Thread):
+    """Accepts one upload, records its exact bytes and answers with ADDRESS."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", UPLOAD_PORT))
+        self.sock.listen(4)
+        self.requests = []
+        self.got = threading.Event()
+
+    def run(self):
+        while True:
+            conn, _ = self.sock.accept()
+            with conn:
+                conn.settimeout(20)
+                data = b""
+                while b"\r\n\r\n" not in data:
+                    chunk = conn.recv(65536)
+                    if not chunk:
+                        break
+                    data += chunk
+                head, _, body = data.partition(b"\r\n\r\n")
+                m = re.search(rb"\r\nContent-Length: (\d+)", head)
+                length = int(m.group(1)) if m else 0
+                while len(body) < length:
+                    chunk = conn.recv(65536)
+                    if not chunk:
+                        break
+                    body += chunk
+                self.requests.append((head, body))
+                reply = ("ok|3.2|" + ADDRESS).encode()
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n"
+                             b"Connection: close\r\n\r\n" % len(reply) + reply)
+                self.got.set()
+
+
+def run(*args, check=True):
+    return subprocess.run(args, check=check, capture_output=True, text=True).stdout.strip()
+
+
+def wait_for_window(name, timeout=15):
+    end = time.time() + timeout
+    while time.time() < end:
+        out = run("xdotool", "search", "--onlyvisible", "--name", name, check=False)
+        if out:
+            return out.splitlines()[0]
+        time.sleep(0.1)
+    fail("no window named %r" % name)
+
+
+def outer_size(window):
+    geometry = run("xdotool", "getwindowgeometry", "--shell", window)
+    values = dict(line.split("=") for line in geometry.splitlines())
+    extents = run("xprop", "-id", window, "_NET_FRAME_EXTENTS", check=False)
+    m = re.search(r"= (\d+), (\d+), (\d+), (\d+)", extents)
+    left, right, top, bottom = (int(v) for v in m.groups()) if m else (0, 0, 0, 0)
+    return int(values["WIDTH"]) + left + right, int(values["HEIGHT"]) + top + bottom
+
+
+def jpeg_size(data):
+    if not data.startswith(b"\xff\xd8"):
+        fail("file part is not a JPEG")
+    i = 2
+    while i + 4 <= len(data):
+        if data[i] != 0xFF:
+            fail("broken JPEG marker at %d" % i)
+        marker = data[i + 1]
+        length = int.from_bytes(data[i + 2:i + 4], "big")
+        if marker == 0xC0:
+            height = int.from_bytes(data[i + 5:i + 7], "big")
+            width = int.from_bytes(data[i + 7:i + 9], "big")
+            return width, height
+        i += 2 + length
+    fail("no SOF0 in the JPEG")
+
+
+def check_request(head, body, expected_size):
+    lines = head.decode("latin-1").split("\r\n")
+    if lines[0] != "POST /upload.php HTTP/1.0":
+        fail("request line %r" % lines[0])
+    names = [l.split(":", 1)[0] for l in lines[1:]]
+    if names != ["Connection", "Content-Type", "Content-Length", "Host", "Accept", "User-Agent"]:
+        fail("header order %r" % names)
+    headers = dict(l.split(": ", 1) for l in lines[1:])
+    if headers["Host"] != "localhost:8461" or headers["Connection"] != "keep-alive":
+        fail("headers %r" % headers)
+    boundary = headers["Content-Type"].split("boundary=", 1)[1]
+    if not re.fullmatch(r"-{8}\d{15}", boundary):
+        fail("boundary %r" % boundary)
+    if int(headers["Content-Length"]) != len(body):
+        fail("Content-Length %s but %d body bytes" % (headers["Content-Length"], len(body)))
+    parts = body.split(b"--" + boundary.encode())
+    if parts[0] != b"" or parts[-1] != b"--\r\n" or len(parts) != 5:
+        fail("multipart framing: %d parts" % len(parts))
+    if parts[1] != b'\r\nContent-Disposition: form-data; name="filename"\r\n\r\nscreenshot\r\n':
+        fail("first part %r" % parts[1][:200])
+    if parts[2] != b'\r\nContent-Disposition: form-data; name="version"\r\n\r\n3.2\r\n':
+        fail("second part %r" % parts[2][:200])
+    m = re.match(rb'\r\nContent-Disposition: form-data; name="screenshot"; filename="([^"]+)"\r\n'
+                 rb"Content-Type: image/jpeg\r\nContent-Transfer-Encoding: binary\r\n\r\n", parts[3])
+    if not m or not m.group(1).endswith(b"/screen.jpg"):
+        fail("file part head %r" % parts[3][:300])
+    jpeg = parts[3][m.end():-2]
+    if len(jpeg) > 307200:
+        fail("JPEG of %d bytes is over the limit" % len(jpeg))
+    size = jpeg_size(jpeg)
+    if size != expected_size:
+        fail("JPEG is %dx%d, the window %dx%d" % (size + expected_size))
+    print("upload ok: %dx%d JPEG, %d bytes" % (size[0], size[1], len(jpeg)))
+
+
+def read_address_field(main_window):
+    # Click into the address field (page 1: Notebook1 at 8,56, DisplayURLEdit at 0,48 in it),
+    # select all, copy, and read the clipboard as a user's paste would.
+    run("xdotool", "windowactivate", "--sync", main_window, check=False)
+    run("xdotool", "mousemove", "--window", main_window, "100", "114", "click", "1")
+    run("xdotool", "key", "--window", main_window, "ctrl+a", "ctrl+c")
+    time.sleep(0.3)
+    return run("xclip", "-o", "-selection", "clipboard", check=False)
+
+
+def main():
+    program = sys.argv[1]
+    host = FakeUploadHost()
+    host.start()
+    editor = subprocess.Popen(["xmessage", "-title", "Unbenannt - Editor", "-geometry",
+                               "640x400+300+200", "Ein Text zum Fotografieren"])
+    app = subprocess.Popen([program])
+    try:
+        main_window = wait_for_window("^Glimmerly 3.2$")
+        target = wait_for_window("^Unbenannt - Editor$")
+        run("xdotool", "windowactivate", "--sync", target)
+        time.sleep(0.3)
+        expected = outer_size(target)
+        run("xdotool", "key", "Print")
+        if not host.got.wait(30):
+            fail("no upload arrived")
+        head, body = host.requests[0]
+        check_request(head, body, expected)
+        deadline = time.time() + 10
+        text = ""
+        while time.time() < deadline:
+            text = read_address_field(main_window)
+            if text == ADDRESS:
+                break
+            time.sleep(0.5)
+        if text != ADDRESS:
+            fail("address field reads %r" % text)
+        print("address shown:", text)
+        run("xdotool", "key", "--window", main_window, "Escape")
+        try:
+            code = app.wait(10)
+        except subprocess.TimeoutExpired:
+            fail("the program did not end after Escape")
+        if code != 0:
+            fail("the program ended with %d" % code)
+    finally:
+        for p in (app, editor):
+            if p.poll() is None:
+                p.kill()
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()

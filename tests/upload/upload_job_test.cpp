@@ -1,0 +1,340 @@
+#include "net/http_client.h"
+#include "platform/cp1252.h"
+#include "tests/httpstub/http_stub.h"
+#include "tests/support/fake_platform.h"
+#include "upload/upload_job.h"
+#include "upload/upload_view.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <sstream>
+
+namespace glimmerly {
+namespace {
+
+using testing::HttpStub;
+using testing::StubRequest;
+
+std::string W(const char* utf8) {
+    return cp1252::FromUtf8(utf8);
+}
+
+// Records what the job shows, in order.
+class RecordingView : public UploadView {
+public:
+    void ShowStatus(const std::string& text) override { Log("status " + text); }
+    void ShowNewVersion(const std::string& version) override { Log("version " + version); }
+    void PublishAddress(const std::string& address) override {
+        Log("address " + address);
+        if (failPublish)
+            throw std::runtime_error("Read Timeout");
+    }
+    void ShowUploadError(const std::string& text) override { Log("message " + text); }
+    std::optional<std::string> AskSaveFileName() override {
+        Log("save dialog");
+        return saveAs;
+    }
+    void MarkUploadDone() override { Log("done"); }
+    void FinishJob() override { Log("finish"); }
+    void FailJob(const std::string& status) override { Log("fail " + status); }
+
+    std::vector<std::string> statuses() const {
+        std::vector<std::string> out;
+        for (const auto& e : events)
+            if (e.rfind("status ", 0) == 0)
+                out.push_back(e.substr(7));
+        return out;
+    }
+
+    std::vector<std::string> events;
+    std::optional<std::string> saveAs;
+    bool failPublish = false;
+
+private:
+    void Log(std::string e) { events.push_back(std::move(e)); }
+};
+
+// Real files, but FileSizeOf answers from a script while it lasts (the size loop's limit).
+class ScriptedSizes : public platform::Files {
+public:
+    explicit ScriptedSizes(testing::FakeFiles& real) : real_(real) {}
+    std::string TempDir() override { return real_.TempDir(); }
+    std::uint64_t FileSizeOf(const std::string& path) override {
+        ++sizeCalls;
+        if (sizes.empty())
+            return real_.FileSizeOf(path);
+        const auto size = sizes.front();
+        if (sizes.size() > 1)
+            sizes.pop_front();
+        return size;
+    }
+    bool Exists(const std::string& p) override { return real_.Exists(p); }
+    bool DeleteFile(const std::string& p) override { return real_.DeleteFile(p); }
+    bool MoveFile(const std::string& a, const std::string& b) override {
+        return real_.MoveFile(a, b);
+    }
+    std::deque<std::uint64_t> sizes;
+    int sizeCalls = 0;
+
+private:
+    testing::FakeFiles& real_;
+};
+
+Picture Flat(int width, int height) {
+    Picture p(width, height);
+    for (std::size_t i = 0; i < p.pixels.size(); ++i)
+        p.pixels[i] = static_cast<std::uint8_t>(i % 3 == 2 ? 200 : 40);
+    return p;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class UploadJobTest : public ::testing::Test {
+protected:
+    UploadJobInput Input(int width = 64, int height = 48) {
+        UploadJobInput in;
+        in.picture = Flat(width, height);
+        in.screenshotFile = files.TempDir() + "screen.jpg";
+        in.uploadUrl =
+            "http://" + (stub ? stub->host() : std::string("127.0.0.1:1")) + "/upload.php";
+        return in;
+    }
+    void Serve(std::string reply) {
+        stub =
+            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
+    }
+    void RunJob(UploadJobInput in) {
+        TUploadThread job(std::move(in), http, sizes, view);
+        job.Run();
+        EXPECT_TRUE(job.Finished());
+    }
+
+    testing::FakeFiles files;
+    ScriptedSizes sizes{files};
+    net::HttpClient http;
+    RecordingView view;
+    std::unique_ptr<HttpStub> stub;
+};
+
+TEST(StartingQuality, FollowsTheWidthTable) {
+    const std::pair<int, int> cases[] = {{3840, 60}, {1920, 60}, {1701, 60}, {1700, 60},
+                                         {1699, 70}, {1600, 70}, {1500, 70}, {1499, 80},
+                                         {1024, 80}, {1000, 80}, {999, 88},  {800, 88},
+                                         {500, 88},  {499, 100}, {400, 100}, {1, 100}};
+    for (const auto& [width, quality] : cases)
+        EXPECT_EQ(StartingQuality(width), quality) << width;
+}
+
+TEST_F(UploadJobTest, SizeLoopLowersByFourDownToFour) {
+    Serve("ok|3.2|http://h/a.jpg");
+    sizes.sizes = {400000};
+    RunJob(Input(1920, 8));
+    const auto s = view.statuses();
+    std::vector<std::string> expected{W("Screenshot wird komprimiert...")};
+    for (int q = 56; q >= 4; q -= 4)
+        expected.push_back(W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: ") +
+                           std::to_string(q) + "%)");
+    ASSERT_GE(s.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(s.begin(), s.begin() + expected.size()), expected);
+    EXPECT_EQ(sizes.sizeCalls, 15); // 60, 56, …, 4: the last one is sent anyway
+    ASSERT_TRUE(stub->WaitForRequests(1));
+}
+
+TEST_F(UploadJobTest, SizeLoopFromSeventyEndsAtTwo) {
+    Serve("ok|3.2|http://h/a.jpg");
+    sizes.sizes = {400000};
+    RunJob(Input(1600, 8));
+    const auto s = view.statuses();
+    EXPECT_NE(std::find(s.begin(), s.end(),
+                        W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: 2%)")),
+              s.end());
+    EXPECT_EQ(sizes.sizeCalls, 18); // 70, 66, …, 6, 2
+}
+
+TEST_F(UploadJobTest, LimitIsInclusive) {
+    Serve("ok|3.2|http://h/a.jpg");
+    sizes.sizes = {307201, 307200};
+    RunJob(Input(1920, 8));
+    EXPECT_EQ(sizes.sizeCalls, 2);
+    const auto s = view.statuses();
+    EXPECT_EQ(s[1], W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: 56%)"));
+    EXPECT_EQ(s[2], W("Screenshot wird zum Server übertragen..."));
+}
+
+TEST_F(UploadJobTest, OkReplyPublishesAddressAndCleansUp) {
+    Serve("ok|3.2|http://localhost:8460/abc.jpg");
+    UploadJobInput in = Input();
+    const std::string file = in.screenshotFile;
+    RunJob(std::move(in));
+    EXPECT_EQ(view.events,
+              (std::vector<std::string>{"status " + W("Screenshot wird komprimiert..."),
+                                        "status " + W("Screenshot wird zum Server übertragen..."),
+                                        "version 3.2", "address http://localhost:8460/abc.jpg",
+                                        "status " + W("Screenshot wurde erfolgreich hochgeladen."),
+                                        "done", "finish"}));
+    EXPECT_FALSE(files.Exists(file)); // the temporary JPEG is deleted after the upload
+    ASSERT_EQ(stub->requests().size(), 1u);
+    const StubRequest r = stub->requests()[0];
+    EXPECT_EQ(r.requestLine(), "POST /upload.php HTTP/1.0");
+    EXPECT_NE(r.body.find("name=\"filename\"\r\n\r\nscreenshot\r\n"), std::string::npos);
+    EXPECT_NE(r.body.find("name=\"version\"\r\n\r\n3.2\r\n"), std::string::npos);
+    EXPECT_EQ(r.body.find("screenshotname"), std::string::npos);
+    EXPECT_EQ(r.body.find("sessionname"), std::string::npos);
+    EXPECT_NE(r.body.find("filename=\"" + file + "\"\r\nContent-Type: image/jpeg\r\n"),
+              std::string::npos);
+    EXPECT_NE(r.body.find("\xFF\xD8\xFF"), std::string::npos);
+}
+
+TEST_F(UploadJobTest, RememberedNameAndSessionTravelWithTheUpload) {
+    Serve("ok|3.2|http://h/plan.jpg");
+    UploadJobInput in = Input();
+    in.proposedName = "editor";
+    in.rememberedProposal = "editor";
+    in.rememberedName = "plan";
+    in.sessionName = "demo";
+    RunJob(std::move(in));
+    const std::string body = stub->requests().at(0).body;
+    const auto named = body.find("name=\"screenshotname\"\r\n\r\nplan\r\n");
+    const auto session = body.find("name=\"sessionname\"\r\n\r\ndemo\r\n");
+    ASSERT_NE(named, std::string::npos);
+    ASSERT_NE(session, std::string::npos);
+    EXPECT_LT(body.find("name=\"version\""), named);
+    EXPECT_LT(named, session);
+    EXPECT_LT(session, body.find("name=\"screenshot\";"));
+}
+
+TEST_F(UploadJobTest, NewVersionIsReported) {
+    Serve("ok|3.3|http://h/a.jpg");
+    RunJob(Input());
+    EXPECT_NE(std::find(view.events.begin(), view.events.end(), "version 3.3"), view.events.end());
+}
+
+TEST_F(UploadJobTest, RefusalsShowStatusOnly) {
+    Serve("toobig");
+    RunJob(Input());
+    EXPECT_EQ(view.events.back(), "finish");
+    EXPECT_EQ(view.statuses().back(), W("Bild war zu groß."));
+    EXPECT_EQ(std::find(view.events.begin(), view.events.end(), "done"), view.events.end());
+
+    view.events.clear();
+    Serve("wrongsession");
+    RunJob(Input());
+    EXPECT_EQ(view.statuses().back(),
+              W("Die Session ist bereits ausgelaufen. Bitte legen Sie eine neue Session an!"));
+    EXPECT_EQ(view.events.back(), "finish");
+}
+
+TEST_F(UploadJobTest, AnyOtherReplyIsShownWordForWord) {
+    Serve("Fehler 42");
+    RunJob(Input());
+    EXPECT_NE(
+        std::find(view.events.begin(), view.events.end(),
+                  "message " + W("Beim Hochladen ist folgender Fehler aufgetreten: Fehler 42")),
+        view.events.end());
+    view.events.clear();
+    Serve("");
+    RunJob(Input());
+    EXPECT_NE(std::find(view.events.begin(), view.events.end(),
+                        "message " + W("Beim Hochladen ist folgender Fehler aufgetreten: ")),
+              view.events.end());
+    EXPECT_EQ(view.events.back(), "finish");
+}
+
+TEST_F(UploadJobTest, FailedConnectionReArmsAndSaysWhy) {
+    UploadJobInput in = Input();
+    in.uploadUrl = "http://127.0.0.1:1/upload.php"; // nobody listens there
+    const std::string file = in.screenshotFile;
+    RunJob(std::move(in));
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_EQ(view.events.back(),
+              "fail Hochladen fehlgeschlagen: Socket Error # 10061 Connection refused.");
+    // The body let go of the file: the next job can replace it.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "x";
+    EXPECT_EQ(files.FileSizeOf(file), 1u);
+}
+
+TEST_F(UploadJobTest, ErrorStatusFailsTheJob) {
+    stub = std::make_unique<HttpStub>([](const StubRequest&) {
+        return std::string("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n"
+                           "Connection: close\r\n\r\noops");
+    });
+    RunJob(Input());
+    EXPECT_EQ(view.events.back(),
+              "fail Hochladen fehlgeschlagen: HTTP/1.1 500 Internal Server Error");
+}
+
+TEST_F(UploadJobTest, FailedRenameAfterUploadKeepsThePictureReachable) {
+    Serve("ok|3.2|http://h/a.jpg");
+    view.failPublish = true;
+    RunJob(Input());
+    const auto& e = view.events;
+    ASSERT_GE(e.size(), 2u);
+    EXPECT_EQ(e[e.size() - 2], "done");
+    EXPECT_EQ(e.back(), "fail Umbenennen fehlgeschlagen: Read Timeout");
+}
+
+TEST_F(UploadJobTest, LocalSaveReplacesTheChosenFile) {
+    const std::string target = files.folder() + "mine.jpg";
+    std::ofstream(target) << "old";
+    view.saveAs = target;
+    UploadJobInput in = Input(2000, 10); // width does not matter when saving locally
+    in.saveLocal = true;
+    const std::string temp = in.screenshotFile;
+    RunJob(std::move(in));
+    EXPECT_EQ(view.events,
+              (std::vector<std::string>{
+                  "save dialog", "status " + W("Screenshot wurde gespeichert (nicht hochgeladen)."),
+                  "finish"}));
+    EXPECT_EQ(ReadFile(target).substr(0, 3), "\xFF\xD8\xFF");
+    EXPECT_FALSE(files.Exists(temp));
+    EXPECT_EQ(sizes.sizeCalls, 0); // no size loop
+}
+
+TEST_F(UploadJobTest, CancelledSaveKeepsTheTemporaryFile) {
+    UploadJobInput in = Input();
+    in.saveLocal = true;
+    const std::string temp = in.screenshotFile;
+    RunJob(std::move(in));
+    EXPECT_EQ(view.events, (std::vector<std::string>{"save dialog", "status ", "finish"}));
+    EXPECT_TRUE(files.Exists(temp));
+}
+
+TEST_F(UploadJobTest, FailedMoveSaysSo) {
+    files.failMove = true;
+    view.saveAs = files.folder() + "x.jpg";
+    UploadJobInput in = Input();
+    in.saveLocal = true;
+    RunJob(std::move(in));
+    EXPECT_EQ(view.statuses().back(), "Fehler beim Speichern!");
+    EXPECT_EQ(view.events.back(), "finish");
+}
+
+TEST_F(UploadJobTest, FileErrorFailsTheCompression) {
+    UploadJobInput in = Input();
+    in.screenshotFile = files.folder() + "missing-dir/screen.jpg";
+    RunJob(std::move(in));
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_EQ(view.events.back().rfind("fail Komprimieren fehlgeschlagen: ", 0), 0u)
+        << view.events.back();
+}
+
+TEST_F(UploadJobTest, StoppedJobShowsNothing) {
+    Serve("ok|3.2|http://h/a.jpg");
+    TUploadThread job(Input(1920, 8), http, sizes, view);
+    job.RequestStop();
+    job.Run();
+    EXPECT_TRUE(view.statuses().size() <= 1u);
+    for (const auto& e : view.events)
+        EXPECT_EQ(e.rfind("fail", 0), std::string::npos) << e;
+    EXPECT_TRUE(stub->requests().empty());
+}
+
+} // namespace
+} // namespace glimmerly

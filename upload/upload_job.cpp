@@ -1,0 +1,196 @@
+#include "upload_job.h"
+
+#include "net/http_client.h"
+#include "net/multipart_body.h"
+#include "platform/cp1252.h"
+#include "platform/platform.h"
+#include "upload/jpeg_encoder.h"
+#include "upload/server_protocol.h"
+#include "upload/upload_view.h"
+
+#include <utility>
+
+namespace glimmerly {
+namespace {
+
+// Status and stage texts, written here in UTF-8 and used as Windows-1252.
+std::string T(std::string_view utf8) {
+    return cp1252::FromUtf8(utf8);
+}
+
+// The status line is one line: line breaks in error messages become blanks.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    std::string out;
+    for (char c : text) {
+        if (!(c == ' ' && !out.empty() && out.back() == ' '))
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+int StartingQuality(int width) {
+    int quality = 60;
+    if (width < 1700)
+        quality = 70;
+    if (width < 1500)
+        quality = 80;
+    if (width < 1000)
+        quality = 88;
+    if (width < 500)
+        quality = 100;
+    return quality;
+}
+
+TUploadThread::TUploadThread(UploadJobInput input, net::HttpClient& http, platform::Files& files,
+                             UploadView& view)
+    : input_(std::move(input)), http_(http), files_(files), view_(view) {}
+
+TUploadThread::~TUploadThread() {
+    RequestStop();
+    Join();
+}
+
+void TUploadThread::Start() {
+    thread_ = std::thread([this] { Body(); });
+}
+
+void TUploadThread::Run() {
+    Body();
+}
+
+void TUploadThread::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TUploadThread::CheckStop() const {
+    if (stop_)
+        throw JobStopped();
+}
+
+void TUploadThread::Body() {
+    try {
+        stage_ = "Komprimieren";
+        CompressScreenshot();
+        if (!input_.saveLocal) {
+            stage_ = "Hochladen";
+            SendScreenshot();
+        } else {
+            stage_ = "Speichern";
+            SaveLocally();
+        }
+    } catch (const JobStopped&) {
+        // The window is closing: nothing may be shown any more.
+    } catch (const std::exception& e) {
+        try {
+            view_.FailJob(T(stage_) + T(" fehlgeschlagen: ") + OneLine(e.what()));
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            view_.FailJob(T(stage_) + T(" fehlgeschlagen."));
+        } catch (...) {
+        }
+    }
+    finished_ = true;
+}
+
+void TUploadThread::CompressScreenshot() {
+    JpegEncoder encoder;
+    const int width = input_.picture.width;
+    encoder.SetPicture(std::move(input_.picture));
+    input_.picture = Picture(); // the job releases ScreenshotBitmap once it is in the encoder
+    if (input_.saveLocal) {
+        encoder.SetQuality(kLocalSaveQuality);
+        encoder.Encode();
+        encoder.SaveToFile(input_.screenshotFile);
+        return;
+    }
+    view_.ShowStatus(T("Screenshot wird komprimiert..."));
+    int quality = StartingQuality(width);
+    encoder.SetQuality(quality);
+    for (;;) {
+        CheckStop();
+        encoder.Encode();
+        encoder.SaveToFile(input_.screenshotFile);
+        if (files_.FileSizeOf(input_.screenshotFile) <= kUploadSizeLimit)
+            break;
+        if (quality <= kLowestQuality)
+            break;
+        quality -= kQualityStep;
+        encoder.SetQuality(quality);
+        view_.ShowStatus(T("Screenshot wird komprimiert... (Qualität herabgesetzt auf: ") +
+                         std::to_string(quality) + "%)");
+    }
+}
+
+void TUploadThread::SendScreenshot() {
+    view_.ShowStatus(T("Screenshot wird zum Server übertragen..."));
+    std::string reply;
+    {
+        // The body holds the file open; it is released before the file is deleted, and also
+        // when the request fails, so that the next encoding can replace the file.
+        net::MultipartBody body;
+        for (const auto& field :
+             protocol::UploadFields(input_.proposedName, input_.rememberedProposal,
+                                    input_.rememberedName, input_.sessionName))
+            body.AddField(field.name, field.value);
+        body.AddFilePart("screenshot", input_.screenshotFile, "image/jpeg");
+        CheckStop();
+        reply = http_.Post(input_.uploadUrl, body);
+    }
+    files_.DeleteFile(input_.screenshotFile);
+
+    const protocol::UploadReply answer = protocol::ReadUploadReply(reply);
+    switch (answer.kind) {
+    case protocol::UploadReply::Kind::Ok:
+        view_.ShowNewVersion(answer.version);
+        stage_ = "Umbenennen";
+        try {
+            view_.PublishAddress(answer.address);
+        } catch (const JobStopped&) {
+            throw;
+        } catch (...) {
+            // The picture is on the server even though the waiting rename failed: the window
+            // shows its address, and a rename can be tried again from the button.
+            view_.MarkUploadDone();
+            throw;
+        }
+        view_.ShowStatus(T("Screenshot wurde erfolgreich hochgeladen."));
+        view_.MarkUploadDone();
+        break;
+    case protocol::UploadReply::Kind::TooBig:
+        view_.ShowStatus(T("Bild war zu groß."));
+        break;
+    case protocol::UploadReply::Kind::WrongSession:
+        view_.ShowStatus(
+            T("Die Session ist bereits ausgelaufen. Bitte legen Sie eine neue Session an!"));
+        break;
+    case protocol::UploadReply::Kind::Error:
+        view_.ShowUploadError(T("Beim Hochladen ist folgender Fehler aufgetreten: ") + reply);
+        break;
+    }
+    view_.FinishJob();
+}
+
+void TUploadThread::SaveLocally() {
+    const std::optional<std::string> target = view_.AskSaveFileName();
+    if (!target) {
+        view_.ShowStatus("");
+    } else if (files_.MoveFile(input_.screenshotFile, *target)) {
+        // The move replaces an existing file only once the new one is complete, so a failed
+        // save never costs the user the file that was there before.
+        view_.ShowStatus(T("Screenshot wurde gespeichert (nicht hochgeladen)."));
+    } else {
+        view_.ShowStatus(T("Fehler beim Speichern!"));
+    }
+    view_.FinishJob();
+}
+
+} // namespace glimmerly

@@ -1,0 +1,77 @@
+#pragma once
+// TUploadThread: compresses the picture to a JPEG under the size limit and uploads it, or stores
+// it where the user chooses. One job runs per capture or dropped file, on its own thread.
+
+#include "imaging/picture.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace glimmerly {
+namespace net {
+class HttpClient;
+}
+namespace platform {
+class Files;
+}
+class UploadView;
+
+inline constexpr std::uint64_t kUploadSizeLimit = 307200;
+inline constexpr int kQualityStep = 4;
+inline constexpr int kLowestQuality = 4;
+inline constexpr int kLocalSaveQuality = 95;
+
+// Starting quality of the size loop for a picture `width` pixels wide. 1700 itself, which the
+// width table leaves open, is taken as wide (60).
+int StartingQuality(int width);
+
+// Everything the job needs, taken when it starts: the job owns the picture from then on.
+struct UploadJobInput {
+    Picture picture;
+    std::string screenshotFile;
+    bool saveLocal = false;
+    std::string uploadUrl;
+    std::string proposedName;
+    std::string rememberedProposal;
+    std::string rememberedName;
+    std::string sessionName;
+};
+
+class TUploadThread {
+public:
+    TUploadThread(UploadJobInput input, net::HttpClient& http, platform::Files& files,
+                  UploadView& view);
+    ~TUploadThread(); // joins
+    TUploadThread(const TUploadThread&) = delete;
+    TUploadThread& operator=(const TUploadThread&) = delete;
+
+    // Starts the body on a thread of its own, at once.
+    void Start();
+    // Runs the body on the calling thread (tests).
+    void Run();
+    // Asks a running body to stop at its next step (the program is closing).
+    void RequestStop() { stop_ = true; }
+    void Join();
+    bool Finished() const { return finished_; }
+
+private:
+    void Body();
+    void CompressScreenshot();
+    void SendScreenshot();
+    void SaveLocally();
+    void CheckStop() const;
+
+    UploadJobInput input_;
+    net::HttpClient& http_;
+    platform::Files& files_;
+    UploadView& view_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+    const char* stage_ = "";
+};
+
+} // namespace glimmerly
