@@ -141,7 +141,7 @@ def read_address_field(main_window):
     # select all, copy, and read the clipboard as a user's paste would.
     run("xdotool", "windowactivate", "--sync", main_window, check=False)
     run("xdotool", "mousemove", "--window", main_window, "100", "114", "click", "1")
-    run("xdotool", "key", "--window", main_window, "ctrl+a", "ctrl+c")
+    run("xdotool", "key", "ctrl+a", "ctrl+c")
     time.sleep(0.3)
     return run("xclip", "-o", "-selection", "clipboard", check=False)
 
@@ -174,7 +174,8 @@ def main():
         if text != ADDRESS:
             fail("address field reads %r" % text)
         print("address shown:", text)
-        run("xdotool", "key", "--window", main_window, "Escape")
+        run("xdotool", "windowactivate", "--sync", main_window, check=False)
+        run("xdotool", "key", "Escape")
         try:
             code = app.wait(10)
         except subprocess.TimeoutExpired:
