@@ -14,13 +14,11 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop_steps import close_program, fail, run, wait_for_address, wait_for_window  # noqa: E402
+
 ADDRESS = "http://localhost:8460/abc.jpg"
 UPLOAD_PORT = 8461
-
-
-def fail(message):
-    print("FAIL:", message)
-    sys.exit(1)
 
 
 class FakeUploadHost(threading.Thread):
@@ -59,20 +57,6 @@ class FakeUploadHost(threading.Thread):
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n"
                              b"Connection: close\r\n\r\n" % len(reply) + reply)
                 self.got.set()
-
-
-def run(*args, check=True):
-    return subprocess.run(args, check=check, capture_output=True, text=True).stdout.strip()
-
-
-def wait_for_window(name, timeout=15):
-    end = time.time() + timeout
-    while time.time() < end:
-        out = run("xdotool", "search", "--onlyvisible", "--name", name, check=False)
-        if out:
-            return out.splitlines()[0]
-        time.sleep(0.1)
-    fail("no window named %r" % name)
 
 
 def outer_size(window):
@@ -136,16 +120,6 @@ def check_request(head, body, expected_size):
     print("upload ok: %dx%d JPEG, %d bytes" % (size[0], size[1], len(jpeg)))
 
 
-def read_address_field(main_window):
-    # Click into the address field (page 1: Notebook1 at 8,56, DisplayURLEdit at 0,48 in it),
-    # select all, copy, and read the clipboard as a user's paste would.
-    run("xdotool", "windowactivate", "--sync", main_window, check=False)
-    run("xdotool", "mousemove", "--window", main_window, "100", "114", "click", "1")
-    run("xdotool", "key", "ctrl+a", "ctrl+c")
-    time.sleep(0.3)
-    return run("xclip", "-o", "-selection", "clipboard", check=False)
-
-
 def main():
     program = sys.argv[1]
     host = FakeUploadHost()
@@ -164,24 +138,9 @@ def main():
             fail("no upload arrived")
         head, body = host.requests[0]
         check_request(head, body, expected)
-        deadline = time.time() + 10
-        text = ""
-        while time.time() < deadline:
-            text = read_address_field(main_window)
-            if text == ADDRESS:
-                break
-            time.sleep(0.5)
-        if text != ADDRESS:
-            fail("address field reads %r" % text)
+        text = wait_for_address(main_window, lambda t: t == ADDRESS, timeout=10)
         print("address shown:", text)
-        run("xdotool", "windowactivate", "--sync", main_window, check=False)
-        run("xdotool", "key", "Escape")
-        try:
-            code = app.wait(10)
-        except subprocess.TimeoutExpired:
-            fail("the program did not end after Escape")
-        if code != 0:
-            fail("the program ended with %d" % code)
+        close_program(main_window, app)
     finally:
         for p in (app, editor):
             if p.poll() is None:
