@@ -24,6 +24,9 @@ TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
 
     // Login with the trimmed name, as the session dialog sends it.
     EXPECT_EQ(client.Get(serviceHost + "/loginsession.php?sessionname=Demo"), "ok Demo");
+    // A second GET to the same host reuses the kept-alive connection.
+    EXPECT_EQ(client.Get(serviceHost + "/loginsession.php?sessionname=Demo"), "ok Demo");
+    EXPECT_EQ(client.Get(serviceHost + "/loginsession.php?sessionname=x y"), "invalidname");
 
     std::string jpeg = MakeJpeg(120, 80, 31);
     std::filesystem::path file = temp.path() / "screen.jpg";
