@@ -451,6 +451,9 @@ void MainForm::SpeedButton1Click() {
     const int step = panel->height() + 8;
     const int delta = pressed ? step : -step;
     ui_->Panel2->move(ui_->Panel2->x(), ui_->Panel2->y() + delta);
+    // The session address lies over the footer's right part; it moves with the footer so that
+    // the opened panel's options are never covered by it.
+    ui_->SessionUrlPanel->move(ui_->SessionUrlPanel->x(), ui_->SessionUrlPanel->y() + delta);
     setFixedHeight(height() + delta);
 }
 

@@ -1,100 +1,12 @@
 // The main window with a scripted desktop and a loopback upload host.
 
-#include "app/glimmerly_application.h"
-#include "app/main_form.h"
-#include "app/message_box.h"
-#include "app/shared_state.h"
-#include "net/http_client.h"
-#include "platform/cp1252.h"
-#include "platform/qt_cp1252.h"
-#include "tests/httpstub/http_stub.h"
-#include "tests/support/fake_platform.h"
+#include "tests/app/main_form_fixture.h"
 #include "upload/jpeg_decoder.h"
-
-#include "ui_main_form.h"
-
-#include <QTest>
-#include <gtest/gtest.h>
 
 #include <chrono>
 
 namespace glimmerly {
 namespace {
-
-using testing::HttpStub;
-using testing::StubRequest;
-
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-// Records every status text while showing it as usual.
-class RecordingMainForm : public MainForm {
-public:
-    using MainForm::MainForm;
-    void ShowStatus(const std::string& text) override {
-        {
-            std::lock_guard lock(mutex);
-            statuses.push_back(cp1252::ToUtf8(text));
-        }
-        MainForm::ShowStatus(text);
-    }
-    std::vector<std::string> Statuses() {
-        std::lock_guard lock(mutex);
-        return statuses;
-    }
-    std::mutex mutex;
-    std::vector<std::string> statuses;
-};
-
-class MainFormTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previousSink_ = SetMessageBoxSink([this](const QString& text, MessageKind kind) {
-            messages.push_back((kind == MessageKind::Error ? "error: " : "") + text.toStdString());
-        });
-        desktop.screen().SetMonitors({{Rect{0, 0, 1920, 1080}, true}});
-        desktop.windows().foreground =
-            platform::WindowInfo{"Unbenannt - Editor", Rect{100, 50, 900, 650}};
-        platform = desktop.MakePlatform();
-        form = std::make_unique<RecordingMainForm>(state, *platform);
-        form->show();
-    }
-    void TearDown() override {
-        form.reset();
-        SetMessageBoxSink(previousSink_);
-    }
-
-    Ui::MainForm& ui() { return form->Controls(); }
-
-    void UploadHostAnswers(std::string reply) {
-        stub =
-            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
-        form->SetHostsForTesting(stub->host(), stub->host());
-    }
-
-    // Print, then wait until the job has re-armed the hot keys.
-    void CaptureAndWait() {
-        ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
-        ASSERT_FALSE(state.CaptureReady);
-        QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
-    }
-
-    bool OptionsEnabled() {
-        return ui().EditCheckBox->isEnabled() && ui().ActiveWindowCheckBox->isEnabled() &&
-               ui().SaveLocalCheckBox->isEnabled() && ui().SessionModeCheckBox->isEnabled();
-    }
-
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform;
-    SharedState state;
-    std::unique_ptr<RecordingMainForm> form;
-    std::unique_ptr<HttpStub> stub;
-    std::vector<std::string> messages;
-
-private:
-    MessageBoxSink previousSink_;
-};
 
 TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     EXPECT_TRUE(desktop.hotKeys().IsRegistered(kHotKeyPrint));
@@ -363,10 +275,3 @@ TEST(ErrorDisplay, AddsAFullStopAfterLettersOnly) {
 
 } // namespace
 } // namespace glimmerly
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    glimmerly::GlimmerlyApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -122,12 +122,12 @@ void HttpStub::Handle(int fd) {
         }
         request.body = data.substr(0, want);
         data.erase(0, std::min(want, data.size()));
-        const std::string response = handler_(request);
         {
             std::lock_guard lock(mutex_);
             requests_.push_back(request);
             changed_.notify_all();
         }
+        const std::string response = handler_(request);
         if (response.empty()) {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return released_; });

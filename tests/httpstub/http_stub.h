@@ -22,7 +22,8 @@ struct StubRequest {
 class HttpStub {
 public:
     // The handler returns the raw response bytes; an empty string means "stall": the connection
-    // stays open without an answer until Release() or the stub's end.
+    // stays open without an answer until Release() or the stub's end. A request is recorded
+    // before its handler runs, so a handler may hold its answer back while the test looks on.
     using Handler = std::function<std::string(const StubRequest&)>;
 
     explicit HttpStub(Handler handler);

@@ -1,0 +1,141 @@
+#pragma once
+// The main window on a scripted desktop, with loopback servers standing in for the service.
+
+#include "app/main_form.h"
+#include "app/message_box.h"
+#include "app/shared_state.h"
+#include "platform/cp1252.h"
+#include "tests/httpstub/http_stub.h"
+#include "tests/support/fake_platform.h"
+
+#include "ui_main_form.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace glimmerly {
+
+using testing::HttpStub;
+using testing::StubRequest;
+
+inline QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Records every status text while showing it as usual.
+class RecordingMainForm : public MainForm {
+public:
+    using MainForm::MainForm;
+    void ShowStatus(const std::string& text) override {
+        {
+            std::lock_guard lock(mutex);
+            statuses.push_back(cp1252::ToUtf8(text));
+        }
+        MainForm::ShowStatus(text);
+    }
+    std::vector<std::string> Statuses() {
+        std::lock_guard lock(mutex);
+        return statuses;
+    }
+    std::mutex mutex;
+    std::vector<std::string> statuses;
+};
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousSink_ = SetMessageBoxSink([this](const QString& text, MessageKind kind) {
+            messages.push_back((kind == MessageKind::Error ? "error: " : "") + text.toStdString());
+        });
+        desktop.screen().SetMonitors({{Rect{0, 0, 1920, 1080}, true}});
+        desktop.windows().foreground =
+            platform::WindowInfo{"Unbenannt - Editor", Rect{100, 50, 900, 650}};
+        platform = desktop.MakePlatform();
+        form = std::make_unique<RecordingMainForm>(state, *platform);
+        form->show();
+    }
+    void TearDown() override {
+        HoldUploads(false);
+        form.reset();
+        stub.reset();
+        SetMessageBoxSink(previousSink_);
+    }
+
+    Ui::MainForm& ui() { return form->Controls(); }
+
+    void UploadHostAnswers(std::string reply) {
+        stub =
+            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
+        form->SetHostsForTesting(stub->host(), stub->host());
+    }
+
+    // Print, then wait until the job has re-armed the hot keys.
+    void CaptureAndWait() {
+        ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+        ASSERT_FALSE(state.CaptureReady);
+        QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    }
+
+    // A loopback stand-in for both hosts: answers uploads, renames and logins with the replies
+    // the test sets; an upload can be held back until the test lets it go.
+    void StartService() {
+        stub = std::make_unique<HttpStub>([this](const StubRequest& request) {
+            const std::string line = request.requestLine();
+            std::unique_lock lock(serviceMutex);
+            if (line.rfind("POST /upload.php", 0) == 0) {
+                serviceWake.wait(lock, [this] { return !holdUpload; });
+                return uploadStatus.empty() ? HttpStub::Ok(uploadReply)
+                                            : uploadStatus + "Content-Length: 0\r\n"
+                                                             "Connection: close\r\n\r\n";
+            }
+            if (line.rfind("GET /setname.php", 0) == 0)
+                return HttpStub::Ok(renameReply);
+            if (line.rfind("GET /loginsession.php", 0) == 0)
+                return HttpStub::Ok(loginReply);
+            return std::string("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n");
+        });
+        form->SetHostsForTesting(stub->host(), stub->host());
+    }
+    void HoldUploads(bool hold) {
+        std::lock_guard lock(serviceMutex);
+        holdUpload = hold;
+        serviceWake.notify_all();
+    }
+    std::vector<std::string> RequestLines() {
+        std::vector<std::string> lines;
+        for (const auto& r : stub->requests())
+            lines.push_back(r.requestLine());
+        return lines;
+    }
+
+    bool OptionsEnabled() {
+        return ui().EditCheckBox->isEnabled() && ui().ActiveWindowCheckBox->isEnabled() &&
+               ui().SaveLocalCheckBox->isEnabled() && ui().SessionModeCheckBox->isEnabled();
+    }
+
+    testing::FakePlatform desktop;
+    std::unique_ptr<platform::Platform> platform;
+    SharedState state;
+    std::unique_ptr<RecordingMainForm> form;
+    std::unique_ptr<HttpStub> stub;
+    std::vector<std::string> messages;
+
+    std::mutex serviceMutex;
+    std::condition_variable serviceWake;
+    bool holdUpload = false;
+    std::string uploadReply = "ok|3.2|http://localhost:8460/abc.jpg";
+    std::string uploadStatus; // e.g. "HTTP/1.1 500 Internal Server Error\r\n": fail the upload
+    std::string renameReply;
+    std::string loginReply;
+
+private:
+    MessageBoxSink previousSink_;
+};
+
+} // namespace glimmerly
