@@ -1,0 +1,81 @@
+#!/usr/bin/python3
+"""Print, upload to the real stand-in service, type a new name into the name field, press Enter:
+the service has renamed the picture and the window shows its new address.
+
+Runs inside the desktop harness. Arguments: the glimmerly binary, the glimmerly-service binary.
+The program keeps its build-time hosts, so the service listens on 8460 and 8461.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop_steps import close_program, fail, run, wait_for_address, wait_for_window  # noqa: E402
+
+
+def start_service(binary, data):
+    log = open(os.path.join(data, "service.log"), "w+")
+    service = subprocess.Popen([binary, "--data", os.path.join(data, "store")], stdout=log,
+                               stderr=subprocess.STDOUT)
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        log.seek(0)
+        if "glimmerly-service: service" in log.read():
+            return service
+        if service.poll() is not None:
+            break
+        time.sleep(0.05)
+    log.seek(0)
+    fail("the service did not start: " + log.read())
+
+
+def main():
+    program, service_binary = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as data:
+        service = start_service(service_binary, data)
+        window = subprocess.Popen(["xmessage", "-title", "Unbenannt - Editor", "-geometry",
+                                   "500x300+300+250", "Umbenennen bitte"])
+        app = subprocess.Popen([program])
+        try:
+            main_window = wait_for_window("^Glimmerly 3.2$")
+            target = wait_for_window("^Unbenannt - Editor$")
+            run("xdotool", "windowactivate", "--sync", target)
+            time.sleep(0.3)
+            run("xdotool", "key", "Print")
+            first = wait_for_address(main_window, lambda t: t.startswith("http://localhost:8460/"))
+            print("uploaded:", first)
+
+            # The name field (Notebook1 at 8,56; RenameEdit at 96,8 in it) holds the proposal.
+            run("xdotool", "windowactivate", "--sync", main_window)
+            run("xdotool", "mousemove", "--window", main_window, "150", "74", "click", "1")
+            run("xdotool", "key", "ctrl+a")
+            run("xdotool", "type", "--delay", "20", "Urlaub am See")
+            run("xdotool", "key", "Return")
+            renamed = wait_for_address(
+                main_window, lambda t: t == "http://localhost:8460/urlaub_am_see.jpg", timeout=15)
+            print("renamed:", renamed)
+
+            with urllib.request.urlopen("http://127.0.0.1:8460/urlaub_am_see.jpg", timeout=5) as r:
+                if r.status != 200 or not r.read().startswith(b"\xff\xd8"):
+                    fail("the service does not serve the renamed picture")
+            try:
+                urllib.request.urlopen(first.replace("localhost", "127.0.0.1"), timeout=5)
+                fail("the old address still answers")
+            except urllib.error.HTTPError as e:
+                if e.code != 404:
+                    fail("old address: %d" % e.code)
+            close_program(main_window, app)
+        finally:
+            for p in (app, window):
+                if p.poll() is None:
+                    p.kill()
+            service.terminate()
+            service.wait(10)
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()
