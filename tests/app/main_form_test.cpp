@@ -1,6 +1,9 @@
 // The main window with a scripted desktop and a loopback upload host.
 
 #include "tests/app/main_form_fixture.h"
+
+// Named here so that the test target generates it (the fixture header uses it too).
+#include "ui_main_form.h"
 #include "upload/jpeg_decoder.h"
 
 #include <chrono>

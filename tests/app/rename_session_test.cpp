@@ -3,6 +3,9 @@
 #include "app/new_session_form.h"
 #include "tests/app/main_form_fixture.h"
 
+// Named here so that the test target generates it (the fixture header uses it too).
+#include "ui_main_form.h"
+
 #include "ui_new_session_form.h"
 
 #include <QTimer>

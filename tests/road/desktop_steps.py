@@ -53,3 +53,37 @@ def close_program(main_window, process, timeout=10):
         fail("the program did not end after Escape")
     if code != 0:
         fail("the program ended with %d" % code)
+
+
+class EditorWindowDesktop:
+    """Glimmerly running next to a window titled 'Unbenannt - Editor' that has the focus.
+
+        with EditorWindowDesktop(program) as desk:
+            desk.press("Print")
+    """
+
+    TITLE = "Unbenannt - Editor"
+
+    def __init__(self, program, geometry="640x400+300+200", text="Ein Text zum Fotografieren"):
+        self.window = subprocess.Popen(["xmessage", "-title", self.TITLE, "-geometry", geometry,
+                                        text])
+        self.app = subprocess.Popen([program])
+
+    def __enter__(self):
+        self.main_window = wait_for_window("^Glimmerly 3.2$")
+        self.target = wait_for_window("^%s$" % self.TITLE)
+        run("xdotool", "windowactivate", "--sync", self.target)
+        time.sleep(0.3)
+        return self
+
+    def press(self, key):
+        run("xdotool", "key", key)
+
+    def close_program(self):
+        close_program(self.main_window, self.app)
+
+    def __exit__(self, *exc):
+        for p in (self.app, self.window):
+            if p.poll() is None:
+                p.kill()
+        return False

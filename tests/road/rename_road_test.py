@@ -13,7 +13,7 @@ import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop_steps import close_program, fail, run, wait_for_address, wait_for_window  # noqa: E402
+from desktop_steps import EditorWindowDesktop, fail, run, wait_for_address  # noqa: E402
 
 
 def start_service(binary, data):
@@ -32,46 +32,43 @@ def start_service(binary, data):
     fail("the service did not start: " + log.read())
 
 
+def check_served(old_address):
+    with urllib.request.urlopen("http://127.0.0.1:8460/urlaub_am_see.jpg", timeout=5) as r:
+        if r.status != 200 or not r.read().startswith(b"\xff\xd8"):
+            fail("the service does not serve the renamed picture")
+    try:
+        urllib.request.urlopen(old_address.replace("localhost", "127.0.0.1"), timeout=5)
+        fail("the old address still answers")
+    except urllib.error.HTTPError as e:
+        if e.code != 404:
+            fail("old address: %d" % e.code)
+
+
 def main():
     program, service_binary = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as data:
         service = start_service(service_binary, data)
-        window = subprocess.Popen(["xmessage", "-title", "Unbenannt - Editor", "-geometry",
-                                   "500x300+300+250", "Umbenennen bitte"])
-        app = subprocess.Popen([program])
         try:
-            main_window = wait_for_window("^Glimmerly 3.2$")
-            target = wait_for_window("^Unbenannt - Editor$")
-            run("xdotool", "windowactivate", "--sync", target)
-            time.sleep(0.3)
-            run("xdotool", "key", "Print")
-            first = wait_for_address(main_window, lambda t: t.startswith("http://localhost:8460/"))
-            print("uploaded:", first)
+            with EditorWindowDesktop(program, "500x300+300+250", "Umbenennen bitte") as desk:
+                desk.press("Print")
+                first = wait_for_address(desk.main_window,
+                                         lambda t: t.startswith("http://localhost:8460/"))
+                print("uploaded:", first)
 
-            # The name field (Notebook1 at 8,56; RenameEdit at 96,8 in it) holds the proposal.
-            run("xdotool", "windowactivate", "--sync", main_window)
-            run("xdotool", "mousemove", "--window", main_window, "150", "74", "click", "1")
-            run("xdotool", "key", "ctrl+a")
-            run("xdotool", "type", "--delay", "20", "Urlaub am See")
-            run("xdotool", "key", "Return")
-            renamed = wait_for_address(
-                main_window, lambda t: t == "http://localhost:8460/urlaub_am_see.jpg", timeout=15)
-            print("renamed:", renamed)
-
-            with urllib.request.urlopen("http://127.0.0.1:8460/urlaub_am_see.jpg", timeout=5) as r:
-                if r.status != 200 or not r.read().startswith(b"\xff\xd8"):
-                    fail("the service does not serve the renamed picture")
-            try:
-                urllib.request.urlopen(first.replace("localhost", "127.0.0.1"), timeout=5)
-                fail("the old address still answers")
-            except urllib.error.HTTPError as e:
-                if e.code != 404:
-                    fail("old address: %d" % e.code)
-            close_program(main_window, app)
+                # The name field (Notebook1 at 8,56; RenameEdit at 96,8 in it) holds the
+                # proposal: replace it and press Enter.
+                run("xdotool", "windowactivate", "--sync", desk.main_window)
+                run("xdotool", "mousemove", "--window", desk.main_window, "150", "74", "click", "1")
+                desk.press("ctrl+a")
+                run("xdotool", "type", "--delay", "20", "Urlaub am See")
+                desk.press("Return")
+                renamed = wait_for_address(
+                    desk.main_window, lambda t: t == "http://localhost:8460/urlaub_am_see.jpg",
+                    timeout=15)
+                print("renamed:", renamed)
+                check_served(first)
+                desk.close_program()
         finally:
-            for p in (app, window):
-                if p.poll() is None:
-                    p.kill()
             service.terminate()
             service.wait(10)
     print("PASS")

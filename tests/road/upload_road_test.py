@@ -9,13 +9,12 @@ The program is built with its default hosts, so the fake upload host listens on 
 import os
 import re
 import socket
-import subprocess
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop_steps import close_program, fail, run, wait_for_address, wait_for_window  # noqa: E402
+from desktop_steps import EditorWindowDesktop, fail, run, wait_for_address  # noqa: E402
 
 ADDRESS = "http://localhost:8460/abc.jpg"
 UPLOAD_PORT = 8461
@@ -121,30 +120,18 @@ def check_request(head, body, expected_size):
 
 
 def main():
-    program = sys.argv[1]
     host = FakeUploadHost()
     host.start()
-    editor = subprocess.Popen(["xmessage", "-title", "Unbenannt - Editor", "-geometry",
-                               "640x400+300+200", "Ein Text zum Fotografieren"])
-    app = subprocess.Popen([program])
-    try:
-        main_window = wait_for_window("^Glimmerly 3.2$")
-        target = wait_for_window("^Unbenannt - Editor$")
-        run("xdotool", "windowactivate", "--sync", target)
-        time.sleep(0.3)
-        expected = outer_size(target)
-        run("xdotool", "key", "Print")
+    with EditorWindowDesktop(sys.argv[1]) as desk:
+        expected = outer_size(desk.target)
+        desk.press("Print")
         if not host.got.wait(30):
             fail("no upload arrived")
         head, body = host.requests[0]
         check_request(head, body, expected)
-        text = wait_for_address(main_window, lambda t: t == ADDRESS, timeout=10)
+        text = wait_for_address(desk.main_window, lambda t: t == ADDRESS, timeout=10)
         print("address shown:", text)
-        close_program(main_window, app)
-    finally:
-        for p in (app, editor):
-            if p.poll() is None:
-                p.kill()
+        desk.close_program()
     print("PASS")
 
 
