@@ -8,6 +8,9 @@
 #include "platform/posix/single_instance.h"
 #include "platform/x11/x11_platform.h"
 
+#include <cstdio>
+#include <exception>
+
 int main(int argc, char** argv) {
     // A second copy ends at once, silently.
     const auto instance = glimmerly::platform::AcquireSingleInstance("Screenshot");
@@ -17,8 +20,13 @@ int main(int argc, char** argv) {
     glimmerly::GlimmerlyApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
 
-    const std::unique_ptr<glimmerly::platform::Platform> platform =
-        glimmerly::platform::CreateX11Platform();
+    std::unique_ptr<glimmerly::platform::Platform> platform;
+    try {
+        platform = glimmerly::platform::CreateX11Platform();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Glimmerly braucht einen X11-Desktop: %s\n", e.what());
+        return 1;
+    }
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform);
     glimmerly::NewSessionForm sessionForm(&mainForm);
