@@ -1,5 +1,7 @@
 #include "tests/service/harness.h"
 
+#include "upload/jpeg_encoder.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -19,7 +21,6 @@
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 namespace glimmerly::service::test {
 
@@ -280,38 +281,21 @@ HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFie
 
 std::string MakeJpeg(int width, int height, unsigned seed, int quality) {
     std::mt19937 random(seed);
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
+    Picture picture(width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            unsigned char* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
-            p[0] = static_cast<unsigned char>(x * 255 / std::max(1, width - 1));
-            p[1] = static_cast<unsigned char>(y * 255 / std::max(1, height - 1));
-            p[2] = static_cast<unsigned char>(random() & 0xFF);
+            std::uint8_t* p = picture.At(x, y);
+            p[0] = static_cast<std::uint8_t>(x * 255 / std::max(1, width - 1));
+            p[1] = static_cast<std::uint8_t>(y * 255 / std::max(1, height - 1));
+            p[2] = static_cast<std::uint8_t>(random() & 0xFF);
         }
     }
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&info, &out, &outSize);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = &pixels[static_cast<std::size_t>(info.next_scanline) * width * 3];
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    std::string result(reinterpret_cast<char*>(out), outSize);
-    jpeg_destroy_compress(&info);
-    std::free(out);
-    return result;
+    JpegEncoder encoder; // the client's own encoder: the service sees what the program sends
+    encoder.SetPicture(std::move(picture));
+    encoder.SetQuality(quality);
+    encoder.Encode();
+    const auto& data = encoder.Data();
+    return std::string(data.begin(), data.end());
 }
 
 std::string WithComment(const std::string& jpeg, unsigned seed, std::size_t length) {
