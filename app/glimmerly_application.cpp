@@ -1,6 +1,7 @@
 #include "glimmerly_application.h"
 
 #include "app/message_box.h"
+#include "resources/design_font.h"
 
 #include <exception>
 
@@ -8,6 +9,7 @@ namespace glimmerly {
 
 GlimmerlyApplication::GlimmerlyApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Glimmerly"));
+    setFont(DesignFont(11));
 }
 
 bool GlimmerlyApplication::notify(QObject* receiver, QEvent* event) {

@@ -11,6 +11,7 @@
 #include "platform/cp1252.h"
 #include "platform/platform.h"
 #include "platform/qt_cp1252.h"
+#include "resources/design_font.h"
 #include "upload/server_protocol.h"
 #include "upload/upload_job.h"
 
@@ -53,12 +54,10 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
-    QFont big = ui_->Label2->font();
-    big.setPixelSize(19);
-    ui_->Label2->setFont(big);
+    setFont(DesignFont(11));
+    ui_->Label2->setFont(DesignFont(19));
+    ui_->Label3->setFont(DesignFont(11, true));
+    ui_->Label5->setFont(DesignFont(11, true));
     ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
     ui_->Label5->installEventFilter(this);
 

@@ -1,5 +1,6 @@
 #include "new_session_form.h"
 
+#include "resources/design_font.h"
 #include "ui_new_session_form.h"
 
 #include <QShowEvent>
@@ -11,9 +12,7 @@ NewSessionForm::NewSessionForm(QWidget* parent)
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DesignFont(11));
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { done(kResultOk); });
     connect(ui_->Button2, &QPushButton::clicked, this, [this] { done(kResultCancel); });
 }

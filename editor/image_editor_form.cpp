@@ -1,6 +1,7 @@
 #include "image_editor_form.h"
 
 #include "imaging/qt/picture_qimage.h"
+#include "resources/design_font.h"
 
 #include <QLabel>
 #include <QPixmap>
@@ -17,9 +18,7 @@ ImageEditorForm::ImageEditorForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("ImageEditorForm"));
     setWindowTitle(QStringLiteral("Screenshot bearbeiten"));
     setGeometry(210, 138, 889, 652);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DesignFont(11));
     setStyleSheet(QStringLiteral("#ImageEditorForm, #ScrollBox1 { background-color: #a3a3a3; }"));
 
     auto* layout = new QVBoxLayout(this);
