@@ -131,10 +131,18 @@ def start_chromium(profile):
     if not exe:
         print("SKIP: chromium is not installed", flush=True)
         sys.exit(SKIP)
+    # Chromium writes beyond its profile (crash reports under $HOME, scratch folders in $TMPDIR):
+    # keep all of it inside the test's own folder, which is removed afterwards.
+    home = os.path.dirname(profile)
+    env = dict(os.environ, HOME=home, TMPDIR=os.path.join(home, "tmp"),
+               XDG_CONFIG_HOME=os.path.join(home, "config"),
+               XDG_CACHE_HOME=os.path.join(home, "cache"))
+    for folder in (env["TMPDIR"], env["XDG_CONFIG_HOME"], env["XDG_CACHE_HOME"]):
+        os.makedirs(folder, exist_ok=True)
     process = subprocess.Popen([exe] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile,
                                                          "about:blank"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               start_new_session=True)
+                               start_new_session=True, env=env)
     port_file = os.path.join(profile, "DevToolsActivePort")
     deadline = time.time() + 30
     while time.time() < deadline:
