@@ -1,5 +1,7 @@
 #include "upload/jpeg_decoder.h"
 
+#include "platform/cp1252.h"
+
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -135,9 +137,9 @@ Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
     case Outcome::LibraryError:
         throw JpegError(code);
     case Outcome::Limit:
-        throw std::runtime_error(limit);
+        throw std::runtime_error(cp1252::FromUtf8(limit));
     case Outcome::TooBig:
-        throw std::runtime_error("Das JPEG-Bild ist zu groß.");
+        throw std::runtime_error(cp1252::FromUtf8("Das JPEG-Bild ist zu groß."));
     case Outcome::NoMemory:
         throw std::bad_alloc();
     }
@@ -149,8 +151,8 @@ Picture DecodeJpegFile(const std::string& path) {
                                                          std::fclose);
     if (!file) {
         const int error = errno;
-        throw std::runtime_error("Die Datei \"" + path +
-                                 "\" kann nicht gelesen werden: " + std::strerror(error));
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Die Datei \"" + path + "\" kann nicht gelesen werden: " + std::strerror(error)));
     }
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[64 * 1024];
@@ -162,7 +164,8 @@ Picture DecodeJpegFile(const std::string& path) {
         }
     }
     if (std::ferror(file.get())) {
-        throw std::runtime_error("Die Datei \"" + path + "\" kann nicht gelesen werden.");
+        throw std::runtime_error(
+            cp1252::FromUtf8("Die Datei \"" + path + "\" kann nicht gelesen werden."));
     }
     return DecodeJpeg(bytes.data(), bytes.size());
 }

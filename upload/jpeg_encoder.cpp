@@ -1,5 +1,7 @@
 #include "upload/jpeg_encoder.h"
 
+#include "platform/cp1252.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -182,8 +184,8 @@ void JpegEncoder::SaveToFile(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
         const int error = errno;
-        throw std::runtime_error("Die Datei \"" + path +
-                                 "\" kann nicht angelegt werden: " + std::strerror(error));
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Die Datei \"" + path + "\" kann nicht angelegt werden: " + std::strerror(error)));
     }
     const bool written =
         data_.empty() || std::fwrite(data_.data(), 1, data_.size(), file) == data_.size();
@@ -198,8 +200,8 @@ void JpegEncoder::SaveToFile(const std::string& path) {
         if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
             std::remove(path.c_str());
         }
-        throw std::runtime_error("Die Datei \"" + path +
-                                 "\" kann nicht geschrieben werden: " + std::strerror(error));
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Die Datei \"" + path + "\" kann nicht geschrieben werden: " + std::strerror(error)));
     }
 }
 

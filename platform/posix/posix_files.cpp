@@ -1,5 +1,7 @@
 #include "platform/posix/posix_files.h"
 
+#include "platform/cp1252.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +30,9 @@ std::string WithoutSlash(std::string path) {
 }
 
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
-    throw std::runtime_error("Temporärer Ordner " + path + " ist nicht sicher: " + why);
+    // Texts of the program are Windows-1252; this one is written (and the path named) in UTF-8.
+    throw std::runtime_error(
+        cp1252::FromUtf8("Temporärer Ordner " + path + " ist nicht sicher: " + why));
 }
 
 // A folder counts as the user's own when it is a real folder, owned by us, writable by nobody

@@ -1,5 +1,7 @@
 #include "platform/x11/x11_parts.h"
 
+#include "platform/cp1252.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -179,7 +181,7 @@ Picture X11Screen::Grab(const Rect& band) {
 
     auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr);
     if (geometry == nullptr) {
-        throw std::runtime_error("Bildschirmgröße kann nicht gelesen werden");
+        throw std::runtime_error(cp1252::FromUtf8("Bildschirmgröße kann nicht gelesen werden"));
     }
     const Rect rootRect{0, 0, geometry->width, geometry->height};
     const std::uint8_t depth = geometry->depth;
@@ -236,7 +238,7 @@ Picture X11Screen::Grab(const Rect& band) {
         std::free(reply);
     }
     if (failed) {
-        throw std::runtime_error(failure);
+        throw std::runtime_error(cp1252::FromUtf8(failure));
     }
     return picture;
 }
