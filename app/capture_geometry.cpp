@@ -19,7 +19,10 @@ std::optional<Rect> WindowArea(Rect window, int bandLeft, int bandWidth, int ban
     // Desktop to picture coordinates; on desktops without monitors left of the primary one
     // (bandLeft 0) this changes nothing.
     Rect r{window.Left - bandLeft, window.Top, window.Right - bandLeft, window.Bottom};
-    if (r.Left < 0)
+    // A maximised window overhangs every screen edge by its frame: (-8, -8, 1928, 1088) shows
+    // (0, 0, 1920, 1080). Only that shape is shifted; any other window reaching left of the band
+    // is clipped below, so that the picture shows the part of it that is on the screen.
+    if (r.Left < 0 && r.Top == r.Left)
         r = Rect{0, 0, r.Right + r.Left, r.Bottom + r.Top};
     r.Left = std::max(r.Left, 0);
     r.Top = std::max(r.Top, 0);

@@ -15,10 +15,11 @@ namespace glimmerly {
 Rect DesktopBand(const std::vector<platform::Monitor>& monitors, int primaryHeight);
 
 // The window's area in picture coordinates, for a band that starts at desktop column `bandLeft`
-// and is `bandWidth` × `bandHeight` pixels. A window whose left edge lies left of the band is a
-// maximised window overhanging the screen by its frame: it becomes (0, 0, Right + Left,
-// Bottom + Top). The result is clipped to the band; nullopt when nothing of the window is left
-// (a minimised window lies far off the screen), in which case the whole band is kept.
+// and is `bandWidth` × `bandHeight` pixels. A window overhanging the top-left corner equally on
+// both sides is a maximised window whose frame lies off the screen: it becomes (0, 0,
+// Right + Left, Bottom + Top). The result is clipped to the band; nullopt when nothing of the
+// window is left (a minimised window lies far off the screen), in which case the whole band is
+// kept.
 std::optional<Rect> WindowArea(Rect window, int bandLeft, int bandWidth, int bandHeight);
 
 // A new picture of `area`'s size holding that area of `source`; parts outside are black.

@@ -266,29 +266,32 @@ void MainForm::WMHotKey(int id) {
         return;
     if (!state_.CaptureReady)
         return; // dropped, not queued
+    if (QApplication::activeModalWidget() != nullptr)
+        return; // a dialog of the program is open: its answer comes first
     FormShow();
     state_.CaptureReady = false;
     try {
         Capture();
     } catch (...) {
-        // No job runs after a failed capture: re-arm here and say what happened.
-        state_.CaptureReady = true;
+        // No job runs after a failed capture: back to the start, and say what happened.
+        FormShow();
         LockOptions(false);
         ShowStatus(T("Bildschirmfoto fehlgeschlagen."));
         throw;
     }
 }
 
-Picture MainForm::Screenshot() {
+Picture MainForm::Screenshot(int& bandLeft) {
     const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
+    bandLeft = band.Left;
     return platform_.screen->Grab(band);
 }
 
 void MainForm::Capture() {
     LockOptions(true);
     state_.ScreenshotBitmap = Picture();
-    const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
-    state_.ScreenshotBitmap = platform_.screen->Grab(band);
+    int bandLeft = 0;
+    state_.ScreenshotBitmap = Screenshot(bandLeft);
 
     const std::optional<platform::WindowInfo> foreground = platform_.windows->Foreground();
     ui_->RenameEdit->setText(
@@ -304,7 +307,7 @@ void MainForm::Capture() {
     ShowStatus(T("Screenshot wird bearbeitet..."));
 
     if (ui_->ActiveWindowCheckBox->isChecked() && foreground) {
-        const auto area = WindowArea(foreground->outer, band.Left, state_.ScreenshotBitmap.width,
+        const auto area = WindowArea(foreground->outer, bandLeft, state_.ScreenshotBitmap.width,
                                      state_.ScreenshotBitmap.height);
         if (area)
             state_.ScreenshotBitmap = CopyArea(state_.ScreenshotBitmap, *area);
@@ -408,6 +411,14 @@ void MainForm::SessionModeCheckBoxClick() {
         ui_->SessionUrlPanel->setVisible(false);
         return;
     }
+    // No capture may start behind the dialog or while the login request uses the connection.
+    const bool wasReady = state_.CaptureReady.exchange(false);
+    struct ReArm {
+        std::atomic<bool>& flag;
+        bool value;
+        ~ReArm() { flag = value; }
+    } reArm{state_.CaptureReady, wasReady};
+
     if (!sessionForm_ || sessionForm_->exec() != NewSessionForm::kResultOk) {
         ui_->SessionModeCheckBox->setChecked(false); // runs this handler again: leaves the mode
         return;
@@ -472,20 +483,28 @@ void MainForm::ShowNewVersion(const std::string& version) {
     });
 }
 
-void MainForm::PublishAddress(const std::string& address) {
-    OnWindowThread([this, address] {
+void MainForm::CompleteUpload(const std::string& address, const std::string& status) {
+    OnWindowThread([this, address, status] {
         state_.ScreenshotUrl = address;
+        std::string shown = status;
         if (state_.NewScreenshotName.empty()) {
             ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-            return;
+        } else {
+            try {
+                RenameScreenshot();
+            } catch (const std::exception& e) {
+                // The picture is on the server all the same: show its address and let the
+                // user try the rename again from the button.
+                ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+                SetRenameControlsVisible(true);
+                shown = FailureStatus("Umbenennen", e.what());
+            }
         }
-        try {
-            RenameScreenshot();
-        } catch (...) {
-            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-            SetRenameControlsVisible(true);
-            throw;
-        }
+        ShowStatus(shown);
+        state_.UploadDone = true;
+        state_.NewScreenshotName.clear();
+        state_.CaptureReady = true;
+        LockOptions(false);
     });
 }
 
@@ -516,12 +535,10 @@ std::optional<std::string> MainForm::AskSaveFileName() {
     return chosen;
 }
 
-void MainForm::MarkUploadDone() {
-    state_.UploadDone = true;
-}
-
 void MainForm::FinishJob() {
     OnWindowThread([this] {
+        // Nothing is on the server that a name could be given to.
+        SetRenameControlsVisible(false);
         state_.NewScreenshotName.clear();
         state_.CaptureReady = true;
         LockOptions(false);
@@ -531,6 +548,7 @@ void MainForm::FinishJob() {
 void MainForm::FailJob(const std::string& status) {
     OnWindowThread([this, status] {
         ShowStatus(status);
+        SetRenameControlsVisible(false);
         state_.NewScreenshotName.clear(); // a name typed during a failed upload is dropped
         state_.CaptureReady = true;
         LockOptions(false);

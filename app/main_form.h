@@ -59,7 +59,8 @@ public:
     void FormShow();
     void WMHotKey(int id);
     void Capture();
-    Picture Screenshot();
+    // The desktop band into a new picture; `bandLeft` receives the desktop column of its column 0.
+    Picture Screenshot(int& bandLeft);
     void RenameButtonClick();
     void RenameScreenshot();
     void SessionModeCheckBoxClick();
@@ -71,10 +72,9 @@ public:
 
     // The upload job's view of the window (any thread).
     void ShowNewVersion(const std::string& version) override;
-    void PublishAddress(const std::string& address) override;
+    void CompleteUpload(const std::string& address, const std::string& status) override;
     void ShowUploadError(const std::string& text) override;
     std::optional<std::string> AskSaveFileName() override;
-    void MarkUploadDone() override;
     void FinishJob() override;
     void FailJob(const std::string& status) override;
 

@@ -56,7 +56,7 @@ bool ImageEditorForm::AppMessage(QObject* /*receiver*/, QEvent* event) {
     const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
     QScrollBar* bar = ScrollBox1->verticalScrollBar();
     bar->setValue(bar->value() + (delta > 0 ? -40 : 40));
-    return false;
+    return true; // scrolled here: the scroll area must not scroll a second time
 }
 
 } // namespace glimmerly

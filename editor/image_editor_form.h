@@ -27,7 +27,8 @@ public:
     Picture EditedPicture() const;
 
     // The application-wide hook: the mouse wheel scrolls the picture by 40 pixels a notch while
-    // the scroll area is the active control. Never marks an event as handled.
+    // the scroll area is the active control; such a wheel event counts as handled, so that the
+    // scroll area does not scroll a second time by itself.
     bool AppMessage(QObject* receiver, QEvent* event);
 
 protected:

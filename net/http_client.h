@@ -57,6 +57,7 @@ public:
     // for this many ms fails the request: "Read Timeout" on receive, SocketError 10060 on
     // connect/send.
     void SetIdleTimeout(int milliseconds) { idleTimeoutMs_ = milliseconds < 0 ? 0 : milliseconds; }
+    int IdleTimeout() const { return idleTimeoutMs_; }
 
     // Safe from any thread: a running request (or the next blocking wait) fails at once with
     // SocketError 10004 and its connection is closed. It stays in force for the client's life:

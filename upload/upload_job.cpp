@@ -18,21 +18,22 @@ std::string T(std::string_view utf8) {
     return cp1252::FromUtf8(utf8);
 }
 
+} // namespace
+
 // The status line is one line: line breaks in error messages become blanks.
-std::string OneLine(std::string text) {
+std::string FailureStatus(std::string_view stepUtf8, const std::string& message) {
+    std::string text = message;
     for (char& c : text) {
         if (c == '\r' || c == '\n')
             c = ' ';
     }
-    std::string out;
+    std::string out = T(stepUtf8) + T(" fehlgeschlagen: ");
     for (char c : text) {
         if (!(c == ' ' && !out.empty() && out.back() == ' '))
             out += c;
     }
     return out;
 }
-
-} // namespace
 
 int StartingQuality(int width) {
     int quality = 60;
@@ -89,7 +90,7 @@ void TUploadThread::Body() {
         // The window is closing: nothing may be shown any more.
     } catch (const std::exception& e) {
         try {
-            view_.FailJob(T(stage_) + T(" fehlgeschlagen: ") + OneLine(e.what()));
+            view_.FailJob(FailureStatus(stage_, e.what()));
         } catch (...) {
         }
     } catch (...) {
@@ -151,20 +152,8 @@ void TUploadThread::SendScreenshot() {
     switch (answer.kind) {
     case protocol::UploadReply::Kind::Ok:
         view_.ShowNewVersion(answer.version);
-        stage_ = "Umbenennen";
-        try {
-            view_.PublishAddress(answer.address);
-        } catch (const JobStopped&) {
-            throw;
-        } catch (...) {
-            // The picture is on the server even though the waiting rename failed: the window
-            // shows its address, and a rename can be tried again from the button.
-            view_.MarkUploadDone();
-            throw;
-        }
-        view_.ShowStatus(T("Screenshot wurde erfolgreich hochgeladen."));
-        view_.MarkUploadDone();
-        break;
+        view_.CompleteUpload(answer.address, T("Screenshot wurde erfolgreich hochgeladen."));
+        return;
     case protocol::UploadReply::Kind::TooBig:
         view_.ShowStatus(T("Bild war zu groß."));
         break;

@@ -28,6 +28,12 @@ TEST(WindowArea, MaximisedAndNormalWindows) {
     EXPECT_EQ(WindowArea(Rect{100, 50, 900, 650}, 0, 1920, 1080), (Rect{100, 50, 900, 650}));
 }
 
+TEST(WindowArea, WindowDraggedPartlyOffTheLeftEdgeKeepsItsVisiblePart) {
+    // Shifting it like a maximised window would show the wrong rows and columns.
+    EXPECT_EQ(WindowArea(Rect{-300, 100, 500, 700}, 0, 1920, 1080), (Rect{0, 100, 500, 700}));
+    EXPECT_EQ(WindowArea(Rect{-300, -20, 500, 700}, 0, 1920, 1080), (Rect{0, 0, 500, 700}));
+}
+
 TEST(WindowArea, ClipsToTheBandAndRefusesWhatIsNotOnIt) {
     EXPECT_EQ(WindowArea(Rect{1800, 1000, 2100, 1200}, 0, 1920, 1080),
               (Rect{1800, 1000, 1920, 1080}));

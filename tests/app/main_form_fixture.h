@@ -95,7 +95,9 @@ protected:
                                                              "Connection: close\r\n\r\n";
             }
             if (line.rfind("GET /setname.php", 0) == 0)
-                return HttpStub::Ok(renameReply);
+                return renameStatus.empty() ? HttpStub::Ok(renameReply)
+                                            : renameStatus + "Content-Length: 0\r\n"
+                                                             "Connection: close\r\n\r\n";
             if (line.rfind("GET /loginsession.php", 0) == 0)
                 return HttpStub::Ok(loginReply);
             return std::string("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n");
@@ -132,6 +134,7 @@ protected:
     std::string uploadReply = "ok|3.2|http://localhost:8460/abc.jpg";
     std::string uploadStatus; // e.g. "HTTP/1.1 500 Internal Server Error\r\n": fail the upload
     std::string renameReply;
+    std::string renameStatus; // like uploadStatus, for the rename
     std::string loginReply;
 
 private:

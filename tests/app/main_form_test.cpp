@@ -4,6 +4,7 @@
 
 // Named here so that the test target generates it (the fixture header uses it too).
 #include "ui_main_form.h"
+#include "net/http_client.h"
 #include "upload/jpeg_decoder.h"
 
 #include <chrono>
@@ -14,6 +15,8 @@ namespace {
 TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     EXPECT_TRUE(desktop.hotKeys().IsRegistered(kHotKeyPrint));
     EXPECT_TRUE(desktop.hotKeys().IsRegistered(kHotKeyCtrlEnd));
+    // A stalled server fails a request instead of wedging the program.
+    EXPECT_EQ(form->IdHTTP1().IdleTimeout(), kIdleTimeoutMs);
     EXPECT_EQ(desktop.hotKeys().registered[kHotKeyPrint],
               std::make_pair(platform::Key::Print, unsigned{platform::NoModifier}));
     EXPECT_EQ(desktop.hotKeys().registered[kHotKeyCtrlEnd],
@@ -194,6 +197,7 @@ TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
     CaptureAndWait();
     EXPECT_EQ(form->Statuses().back(),
               "Hochladen fehlgeschlagen: Socket Error # 10061 Connection refused.");
+    EXPECT_TRUE(ui().RenameButton->isHidden()); // nothing on the server to rename
     EXPECT_TRUE(OptionsEnabled());
     EXPECT_FALSE(state.UploadDone);
     // The next Print starts a new capture.
@@ -216,6 +220,7 @@ TEST_F(MainFormTest, MissingTempFolderIsACaptureError) {
     desktop.files().failTempDir = true;
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     EXPECT_TRUE(state.CaptureReady);
+    EXPECT_EQ(ui().Notebook1->currentIndex(), 0); // back to the start, no dead rename button
     EXPECT_TRUE(OptionsEnabled());
     EXPECT_EQ(messages.size(), 1u);
 }

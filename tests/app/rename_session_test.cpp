@@ -122,6 +122,34 @@ TEST_F(RenameTest, RenamedNameSticksToTheNextCaptureOfTheSameWindow) {
     EXPECT_EQ(stub->requests().back().body.find("screenshotname"), std::string::npos);
 }
 
+TEST_F(RenameTest, WaitingRenameThatFailsStillShowsTheUploadedPicture) {
+    renameStatus = "HTTP/1.1 500 Internal Server Error\r\n";
+    HoldUploads(true);
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    EnterName("plan");
+    HoldUploads(false);
+    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    EXPECT_EQ(RequestLines().size(), 2u);
+    EXPECT_EQ(ui().Label1->text(), "Umbenennen fehlgeschlagen: HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/abc.jpg");
+    EXPECT_FALSE(ui().RenameButton->isHidden());
+    EXPECT_TRUE(state.UploadDone);
+    EXPECT_TRUE(OptionsEnabled());
+    // The rename can be tried again at once.
+    renameStatus.clear();
+    renameReply = "http://localhost:8460/plan.jpg";
+    EnterName("plan");
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/plan.jpg");
+}
+
+TEST_F(RenameTest, RefusedUploadLeavesNothingToRename) {
+    uploadReply = "toobig";
+    CaptureAndWait();
+    EXPECT_TRUE(ui().RenameButton->isHidden());
+    EXPECT_TRUE(ui().RenameEdit->isHidden());
+}
+
 TEST_F(RenameTest, FailedRenameRequestReArmsAndKeepsTheName) {
     CaptureAndWait();
     const std::string host = stub->host();
@@ -191,6 +219,21 @@ TEST_F(SessionTest, CancelUnchecksWithoutARequest) {
     });
     EXPECT_FALSE(ui().SessionModeCheckBox->isChecked());
     EXPECT_TRUE(stub->requests().empty());
+}
+
+TEST_F(SessionTest, PrintWhileTheDialogIsOpenIsDropped) {
+    loginReply = "ok demo";
+    CheckWithDialog([this](NewSessionForm& dialog) {
+        EXPECT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+        EXPECT_TRUE(desktop.screen().grabs.empty());
+        dialog.Controls().SessionNameEdit->setText("demo");
+        dialog.Controls().Button1->click();
+    });
+    EXPECT_TRUE(desktop.screen().grabs.empty());
+    EXPECT_EQ(RequestLines().size(), 1u); // only the login
+    EXPECT_EQ(state.SessionName, "demo");
+    EXPECT_TRUE(state.CaptureReady);
+    CaptureAndWait(); // and captures work again afterwards
 }
 
 TEST_F(SessionTest, OkReplyEntersTheSession) {
