@@ -54,6 +54,7 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    move(411, 239); // the form's designed place (uic sets only the size of a top-level form)
     setFont(DesignFont(11));
     ui_->Label2->setFont(DesignFont(19));
     ui_->Label3->setFont(DesignFont(11, true));

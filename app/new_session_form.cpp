@@ -12,6 +12,7 @@ NewSessionForm::NewSessionForm(QWidget* parent)
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    move(430, 360); // designed place; uic sets only the size of a top-level form
     setFont(DesignFont(11));
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { done(kResultOk); });
     connect(ui_->Button2, &QPushButton::clicked, this, [this] { done(kResultCancel); });

@@ -3,8 +3,8 @@
 #include "tests/app/main_form_fixture.h"
 
 // Named here so that the test target generates it (the fixture header uses it too).
-#include "ui_main_form.h"
 #include "net/http_client.h"
+#include "ui_main_form.h"
 #include "upload/jpeg_decoder.h"
 
 #include <chrono>
@@ -46,6 +46,7 @@ TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     EXPECT_FALSE(ui().RenameButton->isHidden());
     EXPECT_TRUE(form->acceptDrops());
     EXPECT_EQ(form->size(), QSize(410, 247));
+    EXPECT_EQ(form->pos(), QPoint(411, 239));
 }
 
 TEST_F(MainFormTest, LayoutCarriesTheDesignedTexts) {
