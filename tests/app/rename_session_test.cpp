@@ -19,6 +19,15 @@ protected:
         MainFormTest::SetUp();
         StartService();
     }
+    // Print with the service holding its answer: returns once the upload has arrived, so that
+    // the test can act while the job waits for the reply (HoldUploads(false) lets it go).
+    bool PrintWithUploadHeld() {
+        HoldUploads(true);
+        if (!desktop.hotKeys().Press(kHotKeyPrint))
+            return false;
+        // The job reaches the window through its event loop: keep it turning while waiting.
+        return QTest::qWaitFor([this] { return stub->requests().size() == 1; }, 20000);
+    }
     // Types a name and presses Enter in RenameEdit, as the user does.
     void EnterName(const QString& name) {
         ui().RenameEdit->setFocus();
@@ -66,9 +75,7 @@ TEST_F(RenameTest, AnyOtherReplyIsShownAndTheControlsComeBack) {
 
 TEST_F(RenameTest, NameTypedDuringTheUploadIsSentRightAfterTheOk) {
     renameReply = "http://localhost:8460/plan.jpg";
-    HoldUploads(true);
-    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("plan");
     EXPECT_TRUE(ui().RenameButton->isHidden()); // the name waits
     EXPECT_EQ(state.NewScreenshotName, "plan");
@@ -85,9 +92,7 @@ TEST_F(RenameTest, NameTypedDuringTheUploadIsSentRightAfterTheOk) {
 
 TEST_F(RenameTest, NameTypedDuringAFailedUploadIsDropped) {
     uploadStatus = "HTTP/1.1 500 Internal Server Error\r\n";
-    HoldUploads(true);
-    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("plan");
     HoldUploads(false);
     QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
@@ -98,9 +103,7 @@ TEST_F(RenameTest, NameTypedDuringAFailedUploadIsDropped) {
 }
 
 TEST_F(RenameTest, EmptyNameDuringTheUploadLetsTheJobShowTheAddress) {
-    HoldUploads(true);
-    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("");
     HoldUploads(false);
     QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
@@ -124,9 +127,7 @@ TEST_F(RenameTest, RenamedNameSticksToTheNextCaptureOfTheSameWindow) {
 
 TEST_F(RenameTest, WaitingRenameThatFailsStillShowsTheUploadedPicture) {
     renameStatus = "HTTP/1.1 500 Internal Server Error\r\n";
-    HoldUploads(true);
-    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("plan");
     HoldUploads(false);
     QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);

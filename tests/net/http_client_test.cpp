@@ -1,4 +1,5 @@
 #include "net/http_client.h"
+#include "tests/net/creation_time.h"
 #include "tests/net/scripted_server.h"
 #include "tests/net/temp_dir.h"
 
@@ -22,17 +23,6 @@ using testing::TempDir;
 
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 const std::string kTail = "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
-
-std::tm CreationTime() {
-    std::tm t{};
-    t.tm_year = 126;
-    t.tm_mon = 11;
-    t.tm_mday = 6;
-    t.tm_hour = 13;
-    t.tm_min = 45;
-    t.tm_sec = 7;
-    return t;
-}
 
 std::string WholeBody(MultipartBody& body) {
     std::string out(std::size_t(body.TotalSize()), '\0');
@@ -71,7 +61,7 @@ protected:
 TEST_F(HttpClientTest, RequestsBeforeAndAfterTheFirstUpload) {
     ScriptedServer server(Answer({kOk, kOk, kOk}));
     const std::string jpeg(5000, '\xAB');
-    MultipartBody body(CreationTime(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddField("filename", "screenshot");
     body.AddField("version", "3.2");
     body.AddFilePart("screenshot", dir.Write("screen.jpg", jpeg), "image/jpeg");

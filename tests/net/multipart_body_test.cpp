@@ -1,5 +1,6 @@
 #include "net/http_errors.h"
 #include "net/multipart_body.h"
+#include "tests/net/creation_time.h"
 #include "tests/net/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -10,17 +11,6 @@ namespace glimmerly::net {
 namespace {
 
 using testing::TempDir;
-
-std::tm SixthOfDecember2026() {
-    std::tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 6;
-    t.tm_hour = 13;
-    t.tm_min = 45;
-    t.tm_sec = 7;
-    return t;
-}
 
 std::string ReadAll(MultipartBody& body, std::size_t piece) {
     std::string out;
@@ -37,7 +27,7 @@ std::string ReadAll(MultipartBody& body, std::size_t piece) {
 const std::string kBoundary = "--------120626134507089";
 
 TEST(MultipartBody, BoundaryIsTheLocalCreationTime) {
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     EXPECT_EQ(body.Boundary(), kBoundary);
     EXPECT_EQ(body.ContentTypeValue(), "multipart/form-data; boundary=" + kBoundary);
 
@@ -53,7 +43,7 @@ TEST(MultipartBody, UploadBodyLayoutAndSize) {
     const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(1000, '\x55');
     const std::string path = dir.Write("screen.jpg", jpeg);
 
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddField("filename", "screenshot");
     body.AddField("version", "3.2");
     body.AddFilePart("screenshot", path, "image/jpeg");
@@ -86,7 +76,7 @@ TEST(MultipartBody, UploadBodyLayoutAndSize) {
 }
 
 TEST(MultipartBody, TextsAreInsertedUnchanged) {
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     const std::string value = "say \"hi\"\r\nnext line \xFC";
     body.AddField("na\"me", value);
     EXPECT_EQ(body.TotalSize(), std::int64_t(72 + 5 + value.size() + 29));
@@ -98,20 +88,20 @@ TEST(MultipartBody, TextsAreInsertedUnchanged) {
 TEST(MultipartBody, EmptyFileAndEmptyBody) {
     TempDir dir;
     const std::string path = dir.Write("empty.jpg", "");
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddFilePart("f", path, "image/jpeg");
     EXPECT_EQ(body.TotalSize(), std::int64_t(136 + 1 + path.size() + 10 + 29));
     const std::string all = ReadAll(body, 4096);
     EXPECT_NE(all.find("binary\r\n\r\n\r\n--" + kBoundary + "--\r\n"), std::string::npos);
     EXPECT_EQ(std::int64_t(all.size()), body.TotalSize());
 
-    MultipartBody none(SixthOfDecember2026(), 89);
+    MultipartBody none(testing::SixthOfDecember2026(), 89);
     EXPECT_EQ(none.TotalSize(), 29);
     EXPECT_EQ(ReadAll(none, 10), "--" + kBoundary + "--\r\n");
 }
 
 TEST(MultipartBody, SeekRules) {
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddField("a", "b");
     char buffer[10];
     EXPECT_EQ(body.Read(buffer, 10), 10u);
@@ -125,7 +115,7 @@ TEST(MultipartBody, SeekRules) {
     EXPECT_EQ(std::string(buffer, 2), "--");
     // Restarting in the middle of a file part starts the file over as well.
     TempDir dir;
-    MultipartBody withFile(SixthOfDecember2026(), 89);
+    MultipartBody withFile(testing::SixthOfDecember2026(), 89);
     withFile.AddFilePart("f", dir.Write("x", "0123456789"), "t");
     const std::string whole = ReadAll(withFile, 1000);
     withFile.Seek(0, 0);
@@ -147,7 +137,7 @@ TEST(MultipartBody, WritingIsRefused) {
 
 TEST(MultipartBody, UnopenableFileAddsNoPart) {
     TempDir dir;
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     EXPECT_THROW(body.AddFilePart("f", dir.Path("missing.jpg"), "image/jpeg"), std::runtime_error);
     std::filesystem::create_directory(dir.Path("folder"));
     EXPECT_THROW(body.AddFilePart("f", dir.Path("folder"), "image/jpeg"), std::runtime_error);
@@ -157,7 +147,7 @@ TEST(MultipartBody, UnopenableFileAddsNoPart) {
 TEST(MultipartBody, FileChangedAfterAddingKeepsTheCountedLength) {
     TempDir dir;
     const std::string path = dir.Write("grow.jpg", "abcdef");
-    MultipartBody body(SixthOfDecember2026(), 89);
+    MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddFilePart("f", path, "image/jpeg");
     const std::int64_t size = body.TotalSize();
     // Appended bytes are never sent: the body stays as long as it said.

@@ -122,8 +122,7 @@ std::string ServiceProcess::Output() const {
     return s.str();
 }
 
-namespace {
-
+// Opens a connection to the service on loopback; -1 when nobody listens.
 int Connect(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
@@ -136,6 +135,8 @@ int Connect(std::uint16_t port) {
     }
     return fd;
 }
+
+namespace {} // namespace
 
 // Reads more bytes into buffer; false on close, error or time-out.
 bool ReadMore(int fd, std::string& buffer, int timeoutMs) {
@@ -151,8 +152,6 @@ bool ReadMore(int fd, std::string& buffer, int timeoutMs) {
     buffer.append(chunk, static_cast<std::size_t>(n));
     return true;
 }
-
-} // namespace
 
 HttpResponse RawRequest(std::uint16_t port, const std::string& request, int timeoutMs) {
     HttpResponse response;

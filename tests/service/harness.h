@@ -65,6 +65,12 @@ struct HttpResponse {
 // Sends the exact request bytes to 127.0.0.1:port and reads one response (by Content-Length,
 // chunked, or until the server closes). A closed or reset connection without a status line gives
 // ok = false.
+// A connection to the service on loopback; -1 when nobody listens.
+int Connect(std::uint16_t port);
+
+// Reads more bytes into buffer; false on close, error or time-out.
+bool ReadMore(int fd, std::string& buffer, int timeoutMs);
+
 HttpResponse RawRequest(std::uint16_t port, const std::string& request, int timeoutMs = 10000);
 
 // A GET the way the desktop client sends it before any upload: HTTP/1.1, Host, Accept, User-Agent.

@@ -320,33 +320,21 @@ TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
 
 // Reads from a live-update stream until text appears or the time runs out.
 bool StreamShows(int fd, std::string& seen, const std::string& text, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (seen.find(text) == std::string::npos) {
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        deadline - std::chrono::steady_clock::now())
-                                        .count());
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || ::poll(&p, 1, left) <= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || !ReadMore(fd, seen, static_cast<int>(left))) {
             return false;
         }
-        char buffer[4096];
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            return false;
-        }
-        seen.append(buffer, static_cast<std::size_t>(n));
     }
     return true;
 }
 
 int OpenStream(std::uint16_t port, const std::string& target, const std::string& extra = {}) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
+    const int fd = Connect(port);
+    if (fd < 0) {
         return -1;
     }
     std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
