@@ -9,6 +9,18 @@ namespace glimmerly::net {
 
 namespace {
 
+using Instant = std::chrono::sys_time<std::chrono::microseconds>;
+
+constexpr std::int64_t kLatest = 253402300799; // 31 Dec 9999 23:59:59, the last date text
+
+std::int64_t Seconds(Instant t) {
+    return std::chrono::floor<std::chrono::seconds>(t).time_since_epoch().count();
+}
+
+Instant AtSecond(std::int64_t seconds) {
+    return Instant(std::chrono::seconds(seconds));
+}
+
 // Does the cookie's domain fit the host of the request that set it?
 bool DomainFits(const std::string& domain, const std::string& host) {
     if (IsDottedQuad(host)) {
@@ -35,7 +47,7 @@ std::string StripQuotes(std::string_view v) {
 }
 
 // One Set-cookie value → cookie, before the domain check.
-Cookie ParseCookie(std::string_view text, int kind, const std::string& host, std::time_t now) {
+Cookie ParseCookie(std::string_view text, int kind, const std::string& host, Instant now) {
     Cookie cookie;
     cookie.kind = kind;
     std::string maxAge;
@@ -82,9 +94,18 @@ Cookie ParseCookie(std::string_view text, int kind, const std::string& host, std
     if (cookie.expires.empty() && !maxAge.empty()) {
         const auto seconds = ParseDecimal(Trim(maxAge));
         if (seconds && *seconds >= 0) {
-            constexpr std::int64_t kLatest = 253402300799; // 31 Dec 9999 23:59:59
-            const std::int64_t when = *seconds > kLatest - now ? kLatest : now + *seconds;
-            cookie.expires = FormatHttpDate(std::time_t(when));
+            const std::int64_t nowSeconds = Seconds(now);
+            if (*seconds > kLatest - nowSeconds) {
+                cookie.expiresAt = AtSecond(kLatest);
+            } else {
+                cookie.expiresAt = now + std::chrono::seconds(*seconds);
+            }
+            cookie.expires = FormatHttpDate(std::time_t(Seconds(*cookie.expiresAt)));
+        }
+    } else if (!cookie.expires.empty()) {
+        // A date the store cannot read counts as no date: the cookie is kept for the session.
+        if (const auto when = ParseHttpDate(cookie.expires)) {
+            cookie.expiresAt = AtSecond(std::min<std::int64_t>(*when, kLatest));
         }
     }
     if (!haveDomain) {
@@ -93,13 +114,9 @@ Cookie ParseCookie(std::string_view text, int kind, const std::string& host, std
     return cookie;
 }
 
-bool Expired(const Cookie& cookie, std::time_t now) {
-    if (cookie.expires.empty()) {
-        return false;
-    }
-    // A date the store cannot read counts as no date: the cookie is kept for the session.
-    const auto when = ParseHttpDate(cookie.expires);
-    return when && *when < now;
+// A cookie that ends at this very moment is not sent any more either.
+bool Expired(const Cookie& cookie, Instant now) {
+    return cookie.expiresAt && *cookie.expiresAt <= now;
 }
 
 } // namespace
@@ -111,8 +128,9 @@ void CookieStore::SetClock(Clock now) {
     now_ = std::move(now);
 }
 
-std::time_t CookieStore::Now() const {
-    return now_ ? now_() : std::time(nullptr);
+Instant CookieStore::Now() const {
+    return std::chrono::floor<std::chrono::microseconds>(now_ ? now_()
+                                                              : std::chrono::system_clock::now());
 }
 
 void CookieStore::Store(const std::vector<std::string>& headerLines, const std::string& host,
@@ -120,7 +138,7 @@ void CookieStore::Store(const std::vector<std::string>& headerLines, const std::
     (void)path; // a cookie without Path keeps an empty path (and is then never sent)
     const auto headers = ParseHeaderLines(headerLines);
     std::unique_lock guard(lock_);
-    const std::time_t now = Now();
+    const Instant now = Now();
     for (const auto& [name, value] : headers) {
         int kind = 0;
         if (EqualsNoCase(name, "Set-cookie")) {
@@ -159,7 +177,7 @@ void CookieStore::Take(Cookie cookie) {
 std::string CookieStore::CookieHeader(const std::string& host, const std::string& path) {
     {
         std::unique_lock guard(lock_);
-        const std::time_t now = Now();
+        const Instant now = Now();
         for (auto it = byKey_.begin(); it != byKey_.end();) {
             auto& list = it->second;
             const std::size_t before = list.size();

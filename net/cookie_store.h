@@ -4,10 +4,12 @@
 //
 // Thread safety: many readers, one writer (std::shared_mutex).
 
+#include <chrono>
 #include <cstddef>
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -20,6 +22,9 @@ struct Cookie {
     std::string domain;
     std::string path;
     std::string expires; // date text; empty: lives as long as the store
+    // The moment the cookie ends, kept finer than the date text so that a cookie ended by
+    // "Max-Age=0" is gone for the very next request. Empty: no readable date.
+    std::optional<std::chrono::sys_time<std::chrono::microseconds>> expiresAt;
     bool secure = false;
     int kind = 1; // 1: from "Set-cookie", 2: from "Set-cookie2"
     std::string version;
@@ -28,7 +33,7 @@ struct Cookie {
 
 class CookieStore {
 public:
-    using Clock = std::function<std::time_t()>;
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
 
     // Limits that keep a hostile server from growing the store without bound. A cookie beyond
     // them is dropped; replacing an existing one always works.
@@ -55,7 +60,7 @@ public:
 
 private:
     void Take(Cookie cookie);
-    std::time_t Now() const;
+    std::chrono::sys_time<std::chrono::microseconds> Now() const;
 
     mutable std::shared_mutex lock_;
     Clock now_;

@@ -4,6 +4,7 @@
 #include "net/cookie_store.h"
 #include "net/http_text.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,12 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string host = lines.front();
     lines.erase(lines.begin());
 
-    std::time_t now = 1796558400;
+    auto now = std::chrono::system_clock::from_time_t(1796558400);
     CookieStore store([&] { return now; });
     store.Store(lines, host, "/a/");
     store.Store(lines, "localhost", "/");
     (void)store.CookieHeader(host, "/a/b/");
-    now += 86400;
+    now += std::chrono::hours(24);
     (void)store.CookieHeader("localhost", "/");
     for (const Cookie& c : store.All()) {
         (void)ParseHttpDate(c.expires);

@@ -6,6 +6,9 @@
 namespace glimmerly::net {
 namespace {
 
+using namespace std::chrono_literals;
+using TimePoint = std::chrono::system_clock::time_point;
+
 constexpr std::time_t kNow = 1796558400; // 6 Dec 2026 12:00:00 UTC
 
 class CookieStoreTest : public ::testing::Test {
@@ -15,7 +18,7 @@ protected:
                  const std::string& path = "/") {
         store.Store({"Content-Type: text/html", header}, host, path);
     }
-    std::time_t now = kNow;
+    TimePoint now = std::chrono::system_clock::from_time_t(kNow);
     CookieStore store;
 };
 
@@ -38,12 +41,34 @@ TEST_F(CookieStoreTest, ExpiredCookiesAreRemovedBeforeTheNextRequest) {
     Receive("Set-Cookie: later=4; Path=/; expires=Fri, 31-Dec-99 23:59:59 GMT");
     Receive("Set-Cookie: far=5; Path=/; expires=Fri, 31 Dec 2038 23:59:59 GMT");
     EXPECT_EQ(store.Count(), 5u);
-    now += 1;
+    now += 1s;
     EXPECT_EQ(store.CookieHeader("localhost", "/"), "young=2; far=5");
     EXPECT_EQ(store.Count(), 2u);
-    now += 60;
+    now += 60s;
     EXPECT_EQ(store.CookieHeader("localhost", "/"), "far=5");
     EXPECT_EQ(store.Count(), 1u);
+}
+
+// Within one second of the clock: a cookie ended by Max-Age=0, or by an Expires date that has
+// just passed, must not go out with the very next request.
+TEST_F(CookieStoreTest, CookieEndedWithinTheSameSecondIsNotSentAgain) {
+    now += 200ms;
+    Receive("Set-Cookie: sid=1; Path=/; Max-Age=60");
+    Receive("Set-Cookie: sid=; Path=/; Max-Age=0");
+    Receive("Set-Cookie: gone=2; Path=/; Max-Age=0");
+    Receive("Set-Cookie: stale=3; Path=/; Expires=" + FormatHttpDate(kNow));
+    Receive("Set-Cookie: keep=4; Path=/; Max-Age=1");
+    EXPECT_EQ(store.CookieHeader("localhost", "/"), "keep=4");
+    EXPECT_EQ(store.Count(), 1u);
+    now += 1s; // 1.2 s: within the same whole second as keep's end, and exactly at it
+    EXPECT_EQ(store.CookieHeader("localhost", "/"), "");
+
+    // With the system clock: set and asked for at once, as the client does.
+    CookieStore real;
+    real.Store({"Set-Cookie: a=1; Path=/; max-age=0", "Set-Cookie: b=2; Path=/; Max-Age=3600",
+                "Set-Cookie: c=3; Path=/; Expires=" + FormatHttpDate(std::time(nullptr) - 1)},
+               "localhost", "/");
+    EXPECT_EQ(real.CookieHeader("localhost", "/"), "b=2");
 }
 
 TEST_F(CookieStoreTest, UnsendableCookiesAreKeptButNeverSent) {
