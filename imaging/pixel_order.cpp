@@ -31,6 +31,37 @@ __attribute__((target("ssse3"))) void SwapSsse3(const std::uint8_t* s, std::uint
     SwapScalar(s + 3 * i, d + 3 * i, pixels - i);
 }
 
+void DropScalar(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i, s += 4, d += 3) {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+    }
+}
+
+// Sixteen pixels per step: four shuffles pack 4 x 12 bytes, three stores write them.
+__attribute__((target("ssse3"))) void DropSsse3(const std::uint8_t* s, std::uint8_t* d,
+                                                std::size_t pixels) {
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    std::size_t i = 0;
+    for (; i + 16 <= pixels; i += 16, s += 64, d += 48) {
+        const __m128i a =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), pack);
+        const __m128i b =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)), pack);
+        const __m128i c =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32)), pack);
+        const __m128i e =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 48)), pack);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16),
+                         _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32),
+                         _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+    }
+    DropScalar(s, d, pixels - i);
+}
+
 bool HasSsse3() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
@@ -55,6 +86,14 @@ void SwapRedAndBlue(const std::uint8_t* source, std::uint8_t* target, std::size_
             SwapSsse3(target + 3 * done, buffer, n);
             std::memcpy(target + 3 * done, buffer, n * 3);
         }
+    }
+}
+
+void DropFourthByte(const std::uint8_t* source, std::uint8_t* target, std::size_t pixels) {
+    if (hasSsse3) {
+        DropSsse3(source, target, pixels);
+    } else {
+        DropScalar(source, target, pixels);
     }
 }
 

@@ -1,0 +1,225 @@
+// The floor of the road from Print to upload: the least one process has to do for it, timed by
+// bench/road/run-road.sh against the real program.
+//
+//   road_floor PORT ROUNDS
+//
+// Grabs Print passively on the root window (as the program's hot keys do), and for each press:
+// one xcb_get_image of the whole root, BGRX -> RGB while libjpeg takes the rows, one encoding at
+// quality 60 into memory, and one POST of the same multipart body the program sends (HTTP/1.0,
+// same headers and parts) over a plain socket to 127.0.0.1:PORT. Reads the reply, then waits for
+// the next press. Prints "ready" once the key is grabbed and one line per upload.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
+namespace {
+
+constexpr xcb_keysym_t kPrintKeysym = 0xff61;
+
+[[noreturn]] void Die(const char* what) {
+    std::fprintf(stderr, "road_floor: %s\n", what);
+    std::exit(1);
+}
+
+std::vector<xcb_keycode_t> PrintKeycodes(xcb_connection_t* c) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto* map = xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)),
+        nullptr);
+    if (map == nullptr)
+        Die("no keyboard mapping");
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+    std::vector<xcb_keycode_t> codes;
+    for (int k = 0; k < count; ++k) {
+        for (int i = 0; i < map->keysyms_per_keycode; ++i) {
+            if (syms[k * map->keysyms_per_keycode + i] == kPrintKeysym) {
+                codes.push_back(static_cast<xcb_keycode_t>(setup->min_keycode + k));
+                break;
+            }
+        }
+    }
+    std::free(map);
+    return codes;
+}
+
+void GrabPrint(xcb_connection_t* c, xcb_window_t root) {
+    const std::uint16_t variants[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
+                                      XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+    const std::vector<xcb_keycode_t> codes = PrintKeycodes(c);
+    if (codes.empty())
+        Die("no keycode for Print");
+    for (xcb_keycode_t code : codes) {
+        for (std::uint16_t mods : variants) {
+            xcb_generic_error_t* error = xcb_request_check(
+                c, xcb_grab_key_checked(c, 1, root, mods, code, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC));
+            if (error != nullptr)
+                Die("Print is grabbed by another client");
+        }
+    }
+}
+
+// One encoding of the root's pixels (32 bits per pixel, B G R X in memory) at quality 60.
+std::vector<unsigned char> Encode(const std::uint8_t* bgrx, int width, int height) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 60, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    constexpr int kRows = 16;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+    std::vector<JSAMPLE> rows(rowBytes * kRows);
+    JSAMPROW pointers[kRows];
+    for (int r = 0; r < kRows; ++r)
+        pointers[r] = rows.data() + rowBytes * static_cast<std::size_t>(r);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int first = static_cast<int>(cinfo.next_scanline);
+        const int count = std::min(kRows, height - first);
+        for (int r = 0; r < count; ++r) {
+            const std::uint8_t* s = bgrx + static_cast<std::size_t>(first + r) * width * 4;
+            JSAMPLE* d = pointers[r];
+            for (int x = 0; x < width; ++x, s += 4, d += 3) {
+                d[0] = s[2];
+                d[1] = s[1];
+                d[2] = s[0];
+            }
+        }
+        jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<unsigned char> jpeg(out, out + outSize);
+    std::free(out);
+    return jpeg;
+}
+
+// The program's request: the same head lines in the same order and the same three parts.
+std::string Request(int port, std::size_t jpegSize, std::string& tail) {
+    const std::string boundary = "--------120726130000000";
+    const std::string head1 = "--" + boundary +
+                              "\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n"
+                              "screenshot\r\n--" +
+                              boundary +
+                              "\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n"
+                              "3.2\r\n--" +
+                              boundary +
+                              "\r\nContent-Disposition: form-data; name=\"screenshot\"; "
+                              "filename=\"/tmp/road-floor/screen.jpg\"\r\nContent-Type: "
+                              "image/jpeg\r\nContent-Transfer-Encoding: binary\r\n\r\n";
+    tail = "\r\n--" + boundary + "--\r\n";
+    const std::size_t length = head1.size() + jpegSize + tail.size();
+    std::string request = "POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n"
+                          "Content-Type: multipart/form-data; boundary=" +
+                          boundary + "\r\nContent-Length: " + std::to_string(length) +
+                          "\r\nHost: localhost:" + std::to_string(port) +
+                          "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
+    return request + head1;
+}
+
+void SendAll(int fd, const void* data, std::size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t sent = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (sent <= 0)
+            Die("send failed");
+        p += sent;
+        n -= static_cast<std::size_t>(sent);
+    }
+}
+
+std::string Post(int port, const std::vector<unsigned char>& jpeg) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        Die("cannot connect to the receiver");
+    std::string tail;
+    const std::string head = Request(port, jpeg.size(), tail);
+    SendAll(fd, head.data(), head.size());
+    SendAll(fd, jpeg.data(), jpeg.size());
+    SendAll(fd, tail.data(), tail.size());
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        reply.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    return reply;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: road_floor PORT ROUNDS\n");
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const int rounds = std::atoi(argv[2]);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        Die("no X display");
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    GrabPrint(c, root);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    for (int done = 0; done < rounds;) {
+        xcb_generic_event_t* event = xcb_wait_for_event(c);
+        if (event == nullptr)
+            Die("X connection lost");
+        const bool press = (event->response_type & 0x7f) == XCB_KEY_PRESS;
+        std::free(event);
+        if (!press)
+            continue;
+        auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr);
+        if (geometry == nullptr)
+            Die("no root geometry");
+        const int width = geometry->width;
+        const int height = geometry->height;
+        std::free(geometry);
+        auto* image = xcb_get_image_reply(c,
+                                          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0,
+                                                        static_cast<std::uint16_t>(width),
+                                                        static_cast<std::uint16_t>(height), ~0u),
+                                          nullptr);
+        if (image == nullptr || xcb_get_image_data_length(image) < width * height * 4)
+            Die("no image of the root");
+        const std::vector<unsigned char> jpeg = Encode(xcb_get_image_data(image), width, height);
+        std::free(image);
+        const std::string reply = Post(port, jpeg);
+        ++done;
+        std::printf("upload %d: %dx%d, %zu JPEG bytes, reply %s\n", done, width, height,
+                    jpeg.size(), reply.substr(reply.rfind('\n') + 1).c_str());
+        std::fflush(stdout);
+    }
+    xcb_disconnect(c);
+    return 0;
+}
