@@ -41,12 +41,6 @@ CREATE TABLE IF NOT EXISTS pictures(
 CREATE INDEX IF NOT EXISTS pictures_by_session ON pictures(session, seq);
 )sql";
 
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               Store::Clock::now().time_since_epoch())
-        .count();
-}
-
 // A prepared statement that finalizes itself.
 class Statement {
 public:
@@ -121,12 +115,17 @@ void SyncFolder(const fs::path& folder) {
 
 } // namespace
 
-std::unique_ptr<Store> Store::Open(const fs::path& folder, std::string& error) {
+std::unique_ptr<Store> Store::Open(const fs::path& folder, std::string& error, Now now) {
     std::unique_ptr<Store> store(new Store());
+    store->now_ = std::move(now);
     if (!store->Init(folder, error)) {
         return nullptr;
     }
     return store;
+}
+
+std::int64_t Store::NowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now_().time_since_epoch()).count();
 }
 
 bool Store::Init(const fs::path& folder, std::string& error) {

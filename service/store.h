@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -44,9 +45,13 @@ struct RepairReport {
 class Store {
 public:
     using Clock = std::chrono::system_clock;
+    // Where the store reads the time (session expiry, picture creation times); tests pass a clock
+    // they move themselves.
+    using Now = std::function<Clock::time_point()>;
 
     // Opens (creating when needed) the data folder. nullptr with error set on failure.
-    static std::unique_ptr<Store> Open(const std::filesystem::path& folder, std::string& error);
+    static std::unique_ptr<Store> Open(const std::filesystem::path& folder, std::string& error,
+                                       Now now = Clock::now);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -96,6 +101,9 @@ private:
     void RemoveFile(const std::string& token);
     bool NameTaken(const std::string& name);
     void Repair();
+    std::int64_t NowMs() const; // Unix time in milliseconds
+
+    Now now_;
 
     std::filesystem::path folder_;
     std::filesystem::path pictures_;

@@ -5,8 +5,8 @@
 #include "app/message_box.h"
 #include "app/shared_state.h"
 #include "platform/cp1252.h"
-#include "tests/httpstub/http_stub.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 
 #include "ui_main_form.h"
 
@@ -21,8 +21,8 @@
 
 namespace glimmerly {
 
-using testing::HttpStub;
-using testing::StubRequest;
+using testing::LoopbackServer;
+using testing::RecordedRequest;
 
 inline QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -70,9 +70,9 @@ protected:
     Ui::MainForm& ui() { return form->Controls(); }
 
     void UploadHostAnswers(std::string reply) {
-        stub =
-            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
-        form->SetHostsForTesting(stub->host(), stub->host());
+        stub = std::make_unique<LoopbackServer>(
+            [reply](const RecordedRequest&) { return LoopbackServer::Ok(reply); });
+        form->SetHostsForTesting(stub->Host(), stub->Host());
     }
 
     // Print, then wait until the job has re-armed the hot keys.
@@ -85,24 +85,24 @@ protected:
     // A loopback stand-in for both hosts: answers uploads, renames and logins with the replies
     // the test sets; an upload can be held back until the test lets it go.
     void StartService() {
-        stub = std::make_unique<HttpStub>([this](const StubRequest& request) {
-            const std::string line = request.requestLine();
+        stub = std::make_unique<LoopbackServer>([this](const RecordedRequest& request) {
+            const std::string line = request.RequestLine();
             std::unique_lock lock(serviceMutex);
             if (line.rfind("POST /upload.php", 0) == 0) {
                 serviceWake.wait(lock, [this] { return !holdUpload; });
-                return uploadStatus.empty() ? HttpStub::Ok(uploadReply)
+                return uploadStatus.empty() ? LoopbackServer::Ok(uploadReply)
                                             : uploadStatus + "Content-Length: 0\r\n"
                                                              "Connection: close\r\n\r\n";
             }
             if (line.rfind("GET /setname.php", 0) == 0)
-                return renameStatus.empty() ? HttpStub::Ok(renameReply)
+                return renameStatus.empty() ? LoopbackServer::Ok(renameReply)
                                             : renameStatus + "Content-Length: 0\r\n"
                                                              "Connection: close\r\n\r\n";
             if (line.rfind("GET /loginsession.php", 0) == 0)
-                return HttpStub::Ok(loginReply);
+                return LoopbackServer::Ok(loginReply);
             return std::string("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n");
         });
-        form->SetHostsForTesting(stub->host(), stub->host());
+        form->SetHostsForTesting(stub->Host(), stub->Host());
     }
     void HoldUploads(bool hold) {
         std::lock_guard lock(serviceMutex);
@@ -111,8 +111,8 @@ protected:
     }
     std::vector<std::string> RequestLines() {
         std::vector<std::string> lines;
-        for (const auto& r : stub->requests())
-            lines.push_back(r.requestLine());
+        for (const auto& r : stub->Requests())
+            lines.push_back(r.RequestLine());
         return lines;
     }
 
@@ -125,7 +125,7 @@ protected:
     std::unique_ptr<platform::Platform> platform;
     SharedState state;
     std::unique_ptr<RecordingMainForm> form;
-    std::unique_ptr<HttpStub> stub;
+    std::unique_ptr<LoopbackServer> stub;
     std::vector<std::string> messages;
 
     std::mutex serviceMutex;

@@ -123,7 +123,7 @@ TEST_F(MainFormTest, OkUploadShowsTheAddressAfterTheStatusTexts) {
     EXPECT_FALSE(desktop.files().Exists(state.ScreenshotFile));
 
     // The picture is the foreground window's area of the screen.
-    const auto requests = stub->requests();
+    const auto requests = stub->Requests();
     ASSERT_EQ(requests.size(), 1u);
     const std::string& body = requests[0].body;
     const auto start = body.find("\xFF\xD8");
@@ -146,11 +146,12 @@ TEST_F(MainFormTest, WholeDesktopWhenActiveWindowIsNotTicked) {
 }
 
 TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
-    stub = std::make_unique<HttpStub>([](const StubRequest&) { return std::string(); }); // stall
-    form->SetHostsForTesting(stub->host(), stub->host());
+    stub = std::make_unique<LoopbackServer>(
+        [](const RecordedRequest&) { return std::string(); }); // stall
+    form->SetHostsForTesting(stub->Host(), stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(stub->Requests().size(), std::size_t{1}, 20000);
     EXPECT_FALSE(OptionsEnabled());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyCtrlEnd));
@@ -186,11 +187,11 @@ TEST_F(MainFormTest, NewVersionNotice) {
     CaptureAndWait();
     EXPECT_EQ(ui().Label4->text(), Q("Neue Version verfügbar: 3.3"));
     EXPECT_EQ(ui().Label5->text(),
-              QString::fromStdString("http://" + stub->host() + "/download.htm"));
+              QString::fromStdString("http://" + stub->Host() + "/download.htm"));
     EXPECT_EQ(ui().Label5->palette().color(ui().Label5->foregroundRole()), QColor(255, 0, 0));
     QTest::mouseClick(ui().Label5, Qt::LeftButton);
     ASSERT_EQ(desktop.shell().opened.size(), 1u);
-    EXPECT_EQ(desktop.shell().opened[0], "http://" + stub->host() + "/download.htm");
+    EXPECT_EQ(desktop.shell().opened[0], "http://" + stub->Host() + "/download.htm");
 }
 
 TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
@@ -242,11 +243,11 @@ TEST_F(MainFormTest, LocalSaveStaysOnTheFirstPage) {
 }
 
 TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
-    stub = std::make_unique<HttpStub>([](const StubRequest&) { return std::string(); });
-    form->SetHostsForTesting(stub->host(), stub->host());
+    stub = std::make_unique<LoopbackServer>([](const RecordedRequest&) { return std::string(); });
+    form->SetHostsForTesting(stub->Host(), stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
-    QTRY_COMPARE_WITH_TIMEOUT(stub->requests().size(), std::size_t{1}, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(stub->Requests().size(), std::size_t{1}, 20000);
     const auto start = std::chrono::steady_clock::now();
     form.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

@@ -26,7 +26,7 @@ protected:
         if (!desktop.hotKeys().Press(kHotKeyPrint))
             return false;
         // The job reaches the window through its event loop: keep it turning while waiting.
-        return QTest::qWaitFor([this] { return stub->requests().size() == 1; }, 20000);
+        return QTest::qWaitFor([this] { return stub->Requests().size() == 1; }, 20000);
     }
     // Types a name and presses Enter in RenameEdit, as the user does.
     void EnterName(const QString& name) {
@@ -116,13 +116,13 @@ TEST_F(RenameTest, RenamedNameSticksToTheNextCaptureOfTheSameWindow) {
     CaptureAndWait();
     EnterName("plan");
     CaptureAndWait();
-    const auto requests = stub->requests();
+    const auto requests = stub->Requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[2].body.find("name=\"screenshotname\"\r\n\r\nplan\r\n"), std::string::npos);
     // Another window proposes another name: no screenshotname.
     desktop.windows().foreground->title = "Posteingang - Mail";
     CaptureAndWait();
-    EXPECT_EQ(stub->requests().back().body.find("screenshotname"), std::string::npos);
+    EXPECT_EQ(stub->Requests().back().body.find("screenshotname"), std::string::npos);
 }
 
 TEST_F(RenameTest, WaitingRenameThatFailsStillShowsTheUploadedPicture) {
@@ -153,7 +153,7 @@ TEST_F(RenameTest, RefusedUploadLeavesNothingToRename) {
 
 TEST_F(RenameTest, FailedRenameRequestReArmsAndKeepsTheName) {
     CaptureAndWait();
-    const std::string host = stub->host();
+    const std::string host = stub->Host();
     stub.reset(); // the service is gone
     EnterName("plan");
     ASSERT_EQ(messages.size(), 1u);
@@ -212,14 +212,14 @@ TEST_F(SessionTest, DialogLayout) {
 TEST_F(SessionTest, CancelUnchecksWithoutARequest) {
     CheckWithDialog([](NewSessionForm& dialog) { dialog.Controls().Button2->click(); });
     EXPECT_FALSE(ui().SessionModeCheckBox->isChecked());
-    EXPECT_TRUE(stub->requests().empty());
+    EXPECT_TRUE(stub->Requests().empty());
     EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2");
 
     CheckWithDialog([](NewSessionForm& dialog) {
         QTest::keyClick(dialog.Controls().SessionNameEdit, Qt::Key_Escape);
     });
     EXPECT_FALSE(ui().SessionModeCheckBox->isChecked());
-    EXPECT_TRUE(stub->requests().empty());
+    EXPECT_TRUE(stub->Requests().empty());
 }
 
 TEST_F(SessionTest, PrintWhileTheDialogIsOpenIsDropped) {
@@ -245,7 +245,7 @@ TEST_F(SessionTest, OkReplyEntersTheSession) {
     EXPECT_EQ(state.SessionName, "demo");
     EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2   [Session: demo]");
     EXPECT_TRUE(ui().SessionUrlPanel->isVisible());
-    const QString page = QString::fromStdString("http://" + stub->host() + "/~demo");
+    const QString page = QString::fromStdString("http://" + stub->Host() + "/~demo");
     EXPECT_EQ(ui().SessionUrlEdit->text(), page);
     EXPECT_EQ(ui().SessionUrlEdit->selectedText(), page);
     EXPECT_EQ(form->focusWidget(), ui().SessionUrlEdit);
@@ -255,7 +255,7 @@ TEST_F(SessionTest, OkReplyEntersTheSession) {
     // Uploads carry the session; the next capture's reset drops the caption suffix only.
     CaptureAndWait();
     EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2");
-    EXPECT_NE(stub->requests().back().body.find("name=\"sessionname\"\r\n\r\ndemo\r\n"),
+    EXPECT_NE(stub->Requests().back().body.find("name=\"sessionname\"\r\n\r\ndemo\r\n"),
               std::string::npos);
     EXPECT_FALSE(ui().LoginSessionButton->isEnabled());
 }
@@ -267,7 +267,7 @@ TEST_F(SessionTest, OkWithoutANameEntersWithAnEmptyName) {
     EXPECT_EQ(state.SessionName, "");
     EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2   [Session: ]");
     CaptureAndWait();
-    EXPECT_EQ(stub->requests().back().body.find("sessionname"), std::string::npos);
+    EXPECT_EQ(stub->Requests().back().body.find("sessionname"), std::string::npos);
 }
 
 TEST_F(SessionTest, InvalidNameUnchecksFirstThenTells) {
@@ -300,9 +300,9 @@ TEST_F(SessionTest, OtherRepliesLeaveTheBoxCheckedWithoutASession) {
 TEST_F(SessionTest, UncheckingSendsNothingAndHidesThePanel) {
     loginReply = "ok demo";
     LogIn("demo");
-    const auto sent = stub->requests().size();
+    const auto sent = stub->Requests().size();
     ui().SessionModeCheckBox->click();
-    EXPECT_EQ(stub->requests().size(), sent);
+    EXPECT_EQ(stub->Requests().size(), sent);
     EXPECT_FALSE(ui().SessionUrlPanel->isVisible());
     EXPECT_EQ(state.SessionName, "");
     EXPECT_EQ(sessionForm->Controls().SessionNameEdit->text(), "");
@@ -315,7 +315,7 @@ TEST_F(SessionTest, OpenBrowserPressesShiftAroundTheShellCall) {
     loginReply = "ok demo";
     ui().OpenBrowserCheckbox->setChecked(true);
     LogIn("demo");
-    const std::string page = "http://" + stub->host() + "/~demo";
+    const std::string page = "http://" + stub->Host() + "/~demo";
     EXPECT_EQ(desktop.shell().calls,
               (std::vector<std::string>{"PressShift", "Open " + page, "ReleaseShift"}));
     EXPECT_FALSE(desktop.shell().shiftDown);
@@ -368,8 +368,9 @@ TEST_F(MainFormTest, LinkOpensTheWebSite) {
 TEST_F(MainFormTest, DontBringToFrontChangesOnlyItsMark) {
     ui().DontBringToFrontCheckbox->click();
     EXPECT_TRUE(ui().DontBringToFrontCheckbox->isChecked());
-    stub = std::make_unique<HttpStub>([](const StubRequest&) { return HttpStub::Ok("toobig"); });
-    form->SetHostsForTesting(stub->host(), stub->host());
+    stub = std::make_unique<LoopbackServer>(
+        [](const RecordedRequest&) { return LoopbackServer::Ok("toobig"); });
+    form->SetHostsForTesting(stub->Host(), stub->Host());
     CaptureAndWait();
     EXPECT_FALSE(desktop.windows().broughtToFront.empty());
 }

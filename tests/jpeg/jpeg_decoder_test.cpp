@@ -6,11 +6,14 @@
 #include <random>
 
 #include "tests/jpeg/jpeg_test_support.h"
+#include "tests/support/cp1252_literal.h"
 #include "upload/jpeg_decoder.h"
 #include "upload/jpeg_encoder.h"
 
 namespace glimmerly {
 namespace {
+
+using namespace testing::literals;
 
 std::vector<std::uint8_t> EncodedDesktop(int w, int h, int quality = 90) {
     JpegEncoder encoder;
@@ -139,7 +142,7 @@ TEST(JpegDecoderTest, RefusesOversizedPicturesBeforeAllocating) {
     } catch (const JpegError&) {
         FAIL() << "expected the size limit";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Das JPEG-Bild ist zu gro\xDF."); // Windows-1252, like every text
+        EXPECT_EQ(e.what(), "Das JPEG-Bild ist zu groß."_cp1252); // Windows-1252, like every text
     }
 }
 

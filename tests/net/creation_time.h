@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-namespace glimmerly::net::testing {
+namespace glimmerly::testing {
 
 inline std::tm SixthOfDecember2026() {
     std::tm t{};
@@ -17,4 +17,4 @@ inline std::tm SixthOfDecember2026() {
     return t;
 }
 
-} // namespace glimmerly::net::testing
+} // namespace glimmerly::testing

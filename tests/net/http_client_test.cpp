@@ -1,7 +1,7 @@
 #include "net/http_client.h"
 #include "tests/net/creation_time.h"
-#include "tests/net/scripted_server.h"
-#include "tests/net/temp_dir.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ namespace glimmerly::net {
 namespace {
 
 using testing::Answer;
-using testing::ScriptedServer;
+using testing::LoopbackServer;
 using testing::ServerConnection;
 using testing::TempDir;
 
@@ -49,7 +49,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 class HttpClientTest : public ::testing::Test {
 protected:
-    std::string Host(const ScriptedServer& server) const {
+    std::string Host(const LoopbackServer& server) const {
         return "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n";
     }
     TempDir dir;
@@ -59,7 +59,7 @@ protected:
 // --- exact request bytes ---------------------------------------------------------------------
 
 TEST_F(HttpClientTest, RequestsBeforeAndAfterTheFirstUpload) {
-    ScriptedServer server(Answer({kOk, kOk, kOk}));
+    LoopbackServer server(Answer({kOk, kOk, kOk}));
     const std::string jpeg(5000, '\xAB');
     MultipartBody body(testing::SixthOfDecember2026(), 89);
     body.AddField("filename", "screenshot");
@@ -70,7 +70,7 @@ TEST_F(HttpClientTest, RequestsBeforeAndAfterTheFirstUpload) {
     EXPECT_EQ(client.Post(server.Url("/upload.php"), body), "ok");
     EXPECT_EQ(client.Get(server.Url("/loginsession.php?sessionname=s")), "ok");
 
-    const auto requests = server.Requests();
+    const auto requests = server.RequestBytes();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0],
               "GET /setname.php?filename=a&newfilename=b HTTP/1.1\r\n" + Host(server) + kTail);
@@ -85,7 +85,7 @@ TEST_F(HttpClientTest, RequestsBeforeAndAfterTheFirstUpload) {
 }
 
 TEST_F(HttpClientTest, AfterAFailedUploadRequestsStayOnHttp10) {
-    ScriptedServer server(Answer({"HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n", kOk}));
+    LoopbackServer server(Answer({"HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n", kOk}));
     MultipartBody body;
     body.AddField("filename", "screenshot");
     const auto error =
@@ -93,19 +93,19 @@ TEST_F(HttpClientTest, AfterAFailedUploadRequestsStayOnHttp10) {
     EXPECT_EQ(error.code(), 500);
     EXPECT_STREQ(error.what(), "HTTP/1.1 500 Oops");
     client.Get(server.Url("/setname.php"));
-    const auto requests = server.Requests();
+    const auto requests = server.RequestBytes();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "GET /setname.php HTTP/1.0");
     EXPECT_EQ(requests[1].substr(requests[1].find("\r\n") + 2, 24), "Connection: keep-alive\r\n");
 }
 
 TEST_F(HttpClientTest, TargetGoesOutRaw) {
-    ScriptedServer server(Answer({kOk, kOk, kOk, kOk}));
+    LoopbackServer server(Answer({kOk, kOk, kOk, kOk}));
     client.Get(server.Url("/setname.php?filename=x&newfilename=zwei Worte"));
     client.Get(server.Url("/setname.php?filename=x&newfilename=vor#nach"));
     client.Get(server.Url("/setname.php?filename=x&newfilename=a\\b"));
     client.Get(server.Url("/setname.php?filename=x&newfilename=gr\xFC\xDF"));
-    const auto requests = server.Requests();
+    const auto requests = server.RequestBytes();
     ASSERT_EQ(requests.size(), 4u);
     auto line = [&](int i) { return requests[i].substr(0, requests[i].find("\r\n")); };
     EXPECT_EQ(line(0), "GET /setname.php?filename=x&newfilename=zwei Worte HTTP/1.1");
@@ -115,7 +115,7 @@ TEST_F(HttpClientTest, TargetGoesOutRaw) {
 }
 
 TEST_F(HttpClientTest, HostHeaderNamesThePortUnless80) {
-    ScriptedServer server(Answer({kOk, kOk, kOk}));
+    LoopbackServer server(Answer({kOk, kOk, kOk}));
     client.SetConnector([&](const std::string&, int) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -128,7 +128,7 @@ TEST_F(HttpClientTest, HostHeaderNamesThePortUnless80) {
     client.Get("http://service.invalid/a");
     client.Get("http://service.invalid:80/a");
     client.Get("http://service.invalid:8460/a");
-    const auto requests = server.Requests();
+    const auto requests = server.RequestBytes();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[0].find("\r\nHost: service.invalid\r\n"), std::string::npos);
     EXPECT_NE(requests[1].find("\r\nHost: service.invalid\r\n"), std::string::npos);
@@ -138,7 +138,7 @@ TEST_F(HttpClientTest, HostHeaderNamesThePortUnless80) {
 // --- connections -----------------------------------------------------------------------------
 
 TEST_F(HttpClientTest, KeepAliveGetsShareOneConnectionAndPostsNever) {
-    ScriptedServer server(Answer({kOk, kOk, kOk, kOk}));
+    LoopbackServer server(Answer({kOk, kOk, kOk, kOk}));
     client.Get(server.Url("/a"));
     client.Get(server.Url("/b"));
     MultipartBody body;
@@ -148,7 +148,7 @@ TEST_F(HttpClientTest, KeepAliveGetsShareOneConnectionAndPostsNever) {
 }
 
 TEST_F(HttpClientTest, ConnectionCloseAndHttp10WithoutKeepAliveEndTheConnection) {
-    ScriptedServer server(
+    LoopbackServer server(
         Answer({"HTTP/1.1 200 OK\r\nConnection: Close \r\nContent-Length: 1\r\n\r\nx", kOk,
                 "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\ny", kOk}));
     client.Get(server.Url("/a"));
@@ -161,7 +161,7 @@ TEST_F(HttpClientTest, ConnectionCloseAndHttp10WithoutKeepAliveEndTheConnection)
 }
 
 TEST_F(HttpClientTest, ServerClosingAnIdleConnectionIsNoticedBeforeTheNextRequest) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         if (!c.ReadRequest().empty()) {
             c.Send(kOk); // keep-alive by the rules, but the server hangs up
         }
@@ -174,7 +174,7 @@ TEST_F(HttpClientTest, ServerClosingAnIdleConnectionIsNoticedBeforeTheNextReques
 
 TEST_F(HttpClientTest, ChangingHostOrPortClosesTheOldConnection) {
     std::atomic<bool> firstClosedByClient{false};
-    ScriptedServer a([&](ServerConnection& c) {
+    LoopbackServer a([&](ServerConnection& c) {
         if (c.ReadRequest().empty()) {
             return;
         }
@@ -183,14 +183,14 @@ TEST_F(HttpClientTest, ChangingHostOrPortClosesTheOldConnection) {
             firstClosedByClient = c.WaitForClientClose(5000);
         }
     });
-    ScriptedServer b(Answer({kOk}));
+    LoopbackServer b(Answer({kOk}));
     client.Get(a.Url("/x"));
     client.Get(b.Url("/y"));
     client.Get(a.Url("/z"));
     EXPECT_TRUE(firstClosedByClient);
     EXPECT_EQ(a.RequestConnections(), (std::vector<int>{0, 1}));
     // Same address, other host name: another connection too.
-    ScriptedServer c(Answer({kOk, kOk}));
+    LoopbackServer c(Answer({kOk, kOk}));
     client.Get(c.Url("/1"));
     client.Get("http://localhost:" + std::to_string(c.Port()) + "/2");
     EXPECT_EQ(c.RequestConnections(), (std::vector<int>{0, 1}));
@@ -199,13 +199,13 @@ TEST_F(HttpClientTest, ChangingHostOrPortClosesTheOldConnection) {
 // --- responses -------------------------------------------------------------------------------
 
 TEST_F(HttpClientTest, ContinueThenOk) {
-    ScriptedServer server(Answer({"HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\n"
+    LoopbackServer server(Answer({"HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\n"
                                   "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}));
     EXPECT_EQ(client.Get(server.Url("/")), "body");
 }
 
 TEST_F(HttpClientTest, BodyForms) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         const std::string request = c.ReadRequest();
         if (request.find("/chunked ") != std::string::npos) {
             c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
@@ -233,7 +233,7 @@ TEST_F(HttpClientTest, BodyForms) {
 }
 
 TEST_F(HttpClientTest, FailedStatusesCarryTheStatusLineAndBody) {
-    ScriptedServer server(Answer({
+    LoopbackServer server(Answer({
         "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 0\r\n\r\n",
         "HTTP/1.1 200 OK\r\nLocation: /moved\r\nContent-Length: 3\r\n\r\nabc",
         "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot there",
@@ -264,7 +264,7 @@ TEST_F(HttpClientTest, FailedStatusesCarryTheStatusLineAndBody) {
 TEST_F(HttpClientTest, LineLengthLimitCountsTheCarriageReturn) {
     const std::string fits = "X-Fill: " + std::string(16384 - 8 - 1, 'a') + "\r";
     const std::string tooLong = "X-Fill: " + std::string(16384 - 8, 'a') + "\r";
-    ScriptedServer server(
+    LoopbackServer server(
         Answer({"HTTP/1.1 200 OK\r\n" + fits + "\nContent-Length: 1\r\n\r\n1",
                 "HTTP/1.1 200 OK\r\n" + tooLong + "\nContent-Length: 1\r\n\r\n1", kOk}));
     EXPECT_EQ(client.Get(server.Url("/a")), "1");
@@ -276,7 +276,7 @@ TEST_F(HttpClientTest, LineLengthLimitCountsTheCarriageReturn) {
 }
 
 TEST_F(HttpClientTest, EndlessLineOrHeaderBlockFailsClearly) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         const std::string request = c.ReadRequest();
         if (request.find("/line ") != std::string::npos) {
             c.Send("HTTP/1.1 200 OK\r\nX: ");
@@ -299,7 +299,7 @@ TEST_F(HttpClientTest, EndlessLineOrHeaderBlockFailsClearly) {
 }
 
 TEST_F(HttpClientTest, HostileLengthsDoNotCommitMemory) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         const std::string request = c.ReadRequest();
         if (request.find("/length ") != std::string::npos) {
             c.Send("HTTP/1.1 200 OK\r\nContent-Length: 9000000000000000000\r\n\r\nfive!");
@@ -316,7 +316,7 @@ TEST_F(HttpClientTest, HostileLengthsDoNotCommitMemory) {
 }
 
 TEST_F(HttpClientTest, ServerClosingEarly) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         const std::string request = c.ReadRequest();
         if (request.find("/headers ") != std::string::npos) {
             c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nX-Cut: ha");
@@ -332,7 +332,7 @@ TEST_F(HttpClientTest, ServerClosingEarly) {
 }
 
 TEST_F(HttpClientTest, StalledErrorBodyEndsAfterTwoSeconds) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         c.ReadRequest();
         c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 100\r\n\r\npartial");
         c.Stall(5000);
@@ -352,7 +352,7 @@ TEST_F(HttpClientTest, ConnectionRefused) {
 }
 
 TEST_F(HttpClientTest, IdleTimeoutEndsAStalledReceive) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         c.ReadRequest();
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nsome");
         c.Stall(10000);
@@ -366,7 +366,7 @@ TEST_F(HttpClientTest, IdleTimeoutEndsAStalledReceive) {
 
 TEST_F(HttpClientTest, IdleTimeoutEndsAStalledSend) {
     // The server takes the head and then stops reading; the body fills every buffer.
-    ScriptedServer server(
+    LoopbackServer server(
         [](ServerConnection& c) {
             c.ReadHead();
             c.Stall(10000);
@@ -384,7 +384,7 @@ TEST_F(HttpClientTest, IdleTimeoutEndsAStalledSend) {
 }
 
 TEST_F(HttpClientTest, CancelFromAnotherThreadEndsAStalledRequest) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         c.ReadRequest();
         c.Stall(10000);
     });
@@ -402,7 +402,7 @@ TEST_F(HttpClientTest, CancelFromAnotherThreadEndsAStalledRequest) {
 }
 
 TEST_F(HttpClientTest, FileCutShortWhileQueuedFailsTheUpload) {
-    ScriptedServer server([](ServerConnection& c) {
+    LoopbackServer server([](ServerConnection& c) {
         c.ReadHead();
         c.Stall(3000);
     });
@@ -417,7 +417,7 @@ TEST_F(HttpClientTest, FileCutShortWhileQueuedFailsTheUpload) {
 // --- progress --------------------------------------------------------------------------------
 
 TEST_F(HttpClientTest, ProgressEventsOfAnUpload) {
-    ScriptedServer server(Answer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nok|12",
+    LoopbackServer server(Answer({"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nok|12",
                                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                   "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"}));
     std::vector<std::string> events;
@@ -451,14 +451,14 @@ TEST_F(HttpClientTest, ProgressEventsOfAnUpload) {
 // --- cookies through the client --------------------------------------------------------------
 
 TEST_F(HttpClientTest, CookiesComeBackAfterTheUserAgentLine) {
-    ScriptedServer server(
+    LoopbackServer server(
         Answer({"HTTP/1.1 200 OK\r\nSet-Cookie: sid=42; Path=/\r\nSet-Cookie: p=1; Path=/priv/\r\n"
                 "Content-Length: 0\r\n\r\n",
                 kOk, kOk}));
     client.Get(server.Url("/login.php"));
     client.Get(server.Url("/setname.php"));
     client.Get(server.Url("/priv/page"));
-    const auto requests = server.Requests();
+    const auto requests = server.RequestBytes();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
     EXPECT_EQ(requests[1], "GET /setname.php HTTP/1.1\r\n" + Host(server) +

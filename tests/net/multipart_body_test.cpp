@@ -1,11 +1,12 @@
 #include "net/http_errors.h"
 #include "net/multipart_body.h"
 #include "tests/net/creation_time.h"
-#include "tests/net/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace glimmerly::net {
 namespace {

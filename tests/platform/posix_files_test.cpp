@@ -1,4 +1,5 @@
 #include "platform/posix/posix_files.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +20,7 @@ namespace {
 
 class Scratch : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "glimmerly-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    std::string Path(const std::string& name) const { return temp_.Path(name); }
     void Write(const std::string& path, const std::string& content) const {
         std::ofstream(path, std::ios::binary) << content;
     }
@@ -40,7 +34,8 @@ protected:
         return st.st_mode & 07777;
     }
 
-    std::string dir_;
+    glimmerly::testing::TempDir temp_{"glimmerly-files"};
+    const std::string dir_ = temp_.Root().string();
 };
 
 using PrivateFolder = Scratch;

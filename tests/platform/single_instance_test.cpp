@@ -1,4 +1,5 @@
 #include "platform/posix/single_instance.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,6 @@ namespace {
 
 class SingleInstance : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "glimmerly-lock-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // A child process that takes the guard and reports by its exit code, or, when it got the
     // guard and `hold` is set, reports through the pipe and waits to be killed.
     pid_t Child(bool hold, int reportFd) {
@@ -58,7 +52,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string dir_;
+    glimmerly::testing::TempDir temp_{"glimmerly-lock"};
+    const std::string dir_ = temp_.Root().string();
 };
 
 TEST_F(SingleInstance, SecondProcessIsRefusedUntilTheFirstIsKilled) {

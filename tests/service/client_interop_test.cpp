@@ -9,13 +9,16 @@
 #include "net/http_client.h"
 #include "net/multipart_body.h"
 #include "tests/service/harness.h"
+#include "tests/support/cp1252_literal.h"
 
 namespace glimmerly::service::test {
 namespace {
 
+using namespace glimmerly::testing::literals;
+
 TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
-    TempFolder temp;
-    ServiceProcess service(temp.path() / "data");
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data");
     ASSERT_TRUE(service.ok());
     const std::string host = "http://127.0.0.1:";
     const std::string serviceHost = host + std::to_string(service.servicePort());
@@ -29,7 +32,7 @@ TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
     EXPECT_EQ(client.Get(serviceHost + "/loginsession.php?sessionname=x y"), "invalidname");
 
     std::string jpeg = MakeJpeg(120, 80, 31);
-    std::filesystem::path file = temp.path() / "screen.jpg";
+    std::filesystem::path file = temp.Root() / "screen.jpg";
     std::ofstream(file, std::ios::binary) << jpeg;
     std::string reply;
     {
@@ -46,8 +49,8 @@ TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
     // The rename goes out raw: blanks and a Windows-1252 umlaut byte; the GET after the POST
     // carries the upload's Connection and Content-Type lines.
     std::string renamed =
-        client.Get(serviceHost + "/setname.php?filename=besprechung.jpg&newfilename=Pr\xE4"
-                                 "sentation f\xFCr Kunden");
+        client.Get(serviceHost + "/setname.php?filename=besprechung.jpg&newfilename=" +
+                   "Präsentation für Kunden"_cp1252);
     EXPECT_EQ(renamed, "http://localhost:8460/praesentation_fuer_kunden.jpg");
     client.Disconnect();
 

@@ -25,8 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ServiceCrashTest, KillDuringUploadsLeavesAConsistentStore) {
-    TempFolder temp;
-    fs::path data = temp.path() / "data";
+    TempDir temp{"glimmerly-service"};
+    fs::path data = temp.Root() / "data";
     const std::string base = MakeJpeg(128, 96, 21);
     std::mutex mutex;
     std::set<std::string> sent;

@@ -26,20 +26,6 @@ namespace glimmerly::service::test {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "glimmerly-service-test-XXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    if (!made) {
-        ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
 ServiceProcess::ServiceProcess(const fs::path& data, std::vector<std::string> extraArgs) {
     log_ = data.parent_path() / (data.filename().string() + ".log");
     std::vector<std::string> args = {

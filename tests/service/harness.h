@@ -2,6 +2,8 @@
 // Test support for the service: starting glimmerly-service on free loopback ports with a
 // temporary data folder, and speaking raw HTTP to it over plain sockets.
 
+#include "tests/support/temp_dir.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -13,16 +15,7 @@
 
 namespace glimmerly::service::test {
 
-// A temporary folder removed again at the end of the test.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using glimmerly::testing::TempDir;
 
 // One running glimmerly-service process.
 class ServiceProcess {

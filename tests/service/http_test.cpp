@@ -18,9 +18,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/harness.h"
+#include "tests/support/cp1252_literal.h"
 
 namespace glimmerly::service::test {
 namespace {
+
+using namespace glimmerly::testing::literals;
 
 class ServiceTest : public ::testing::Test {
 protected:
@@ -37,8 +40,8 @@ protected:
         return name;
     }
 
-    TempFolder temp_;
-    ServiceProcess service_{temp_.path() / "data"};
+    TempDir temp_{"glimmerly-service"};
+    ServiceProcess service_{temp_.Root() / "data"};
     std::string jpeg_ = MakeJpeg(64, 48, 1);
 };
 
@@ -65,8 +68,7 @@ TEST_F(ServiceTest, ScreenshotNameIsMadeAddressSafeAndUnique) {
     EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see");
     EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see-2");
     EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see-3");
-    f.screenshotName = std::string("Gr\xFC\xDF"
-                                   "e aus K\xF6ln"); // Grüße aus Köln
+    f.screenshotName = "Grüße aus Köln"_cp1252;
     EXPECT_EQ(UploadOk(jpeg_, f), "gruesse_aus_koeln");
     f.screenshotName = "../../etc/passwd";
     EXPECT_EQ(UploadOk(jpeg_, f), "etc_passwd");
@@ -104,7 +106,7 @@ TEST_F(ServiceTest, NonJpegAndDamagedUploadsAreRefused) {
     // Not a JPEG: a German error text in Windows-1252 (the client shows it in a message box).
     HttpResponse r = Upload(up(), "BM this is a bitmap, not a jpeg");
     EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "Die hochgeladene Datei ist kein g\xFCltiges JPEG-Bild.");
+    EXPECT_EQ(r.body, "Die hochgeladene Datei ist kein gültiges JPEG-Bild."_cp1252);
     EXPECT_EQ(r.Header("content-type"), "text/plain; charset=windows-1252");
     // Cut short: no end marker.
     EXPECT_EQ(Upload(up(), jpeg_.substr(0, jpeg_.size() / 2)).body, r.body);
@@ -154,7 +156,8 @@ TEST_F(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
     std::string name = UploadOk(jpeg_);
     // The client's rename after an upload: HTTP/1.0 leftovers and the raw typed name.
     std::string request = "GET /setname.php?filename=" + name +
-                          ".jpg&newfilename=Gr\xFCne Wiese am See HTTP/1.1\r\n"
+                          ".jpg&newfilename=" + "Grüne"_cp1252 +
+                          " Wiese am See HTTP/1.1\r\n"
                           "Connection: keep-alive\r\nContent-Type: multipart/form-data; "
                           "boundary=--------120626134507089\r\nHost: localhost\r\n"
                           "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
@@ -177,14 +180,14 @@ TEST_F(ServiceTest, RenameErrorsAreGermanTexts) {
     std::string a = UploadOk(jpeg_);
     std::string b = UploadOk(jpeg_);
     HttpResponse taken = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + b);
-    EXPECT_EQ(taken.body.rfind("Der Name \x84" + b + "\x93 ist bereits vergeben.", 0), 0u)
+    EXPECT_EQ(taken.body.rfind("Der Name „"_cp1252 + b + "“ ist bereits vergeben."_cp1252, 0), 0u)
         << taken.body;
     HttpResponse unknown = ClientGet(sp(), "/setname.php?filename=nothere.jpg&newfilename=x");
     EXPECT_EQ(unknown.body.rfind("Der Screenshot wurde nicht gefunden.", 0), 0u);
     for (const std::string& bad :
          std::vector<std::string>{"", "...", " / ", std::string(201, 'a')}) {
         HttpResponse r = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + bad);
-        EXPECT_EQ(r.body.rfind("Ung\xFCltiger Name.", 0), 0u) << bad << ": " << r.body;
+        EXPECT_EQ(r.body.rfind("Ungültiger Name."_cp1252, 0), 0u) << bad << ": " << r.body;
     }
     HttpResponse missing = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg");
     EXPECT_EQ(missing.body.rfind("Fehlende Angaben", 0), 0u);
@@ -201,7 +204,7 @@ TEST_F(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + std::string(40, 'a')).body,
               "ok " + std::string(40, 'a'));
     for (std::string bad : {std::string(), std::string("a b"), std::string(41, 'a'),
-                            std::string("../x"), std::string("M\xFCller"), std::string("a+b")}) {
+                            std::string("../x"), "Müller"_cp1252, std::string("a+b")}) {
         EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + bad).body, "invalidname")
             << bad;
     }
@@ -236,8 +239,8 @@ TEST_F(ServiceTest, UploadsInASessionNeedAnOpenSession) {
 }
 
 TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
-    TempFolder temp;
-    ServiceProcess service(temp.path() / "data", {"--session-ttl", "1"});
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data", {"--session-ttl", "1"});
     ASSERT_TRUE(service.ok());
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=kurz").body,
               "ok kurz");
@@ -290,8 +293,8 @@ TEST_F(ServiceTest, PagesAreGermanHtml) {
 }
 
 TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
-    TempFolder temp;
-    ServiceProcess service(temp.path() / "data",
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data",
                            {"--version", "3.3", "--public-host", "bilder.example:8080"});
     ASSERT_TRUE(service.ok());
     std::string jpeg = MakeJpeg(16, 16, 4);
@@ -304,7 +307,7 @@ TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
         "http://bilder.example:8080/plan_b.jpg");
     // A second service cannot take the same data folder.
     std::string command = std::string(GLIMMERLY_SERVICE_BINARY) + " --data '" +
-                          (temp.path() / "data").string() +
+                          (temp.Root() / "data").string() +
                           "' --service-port 0 --upload-port 0 2>&1";
     FILE* second = ::popen(command.c_str(), "r");
     ASSERT_NE(second, nullptr);
@@ -379,8 +382,8 @@ TEST_F(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
 }
 
 TEST(ServiceLifecycleTest, StopsCleanlyOnSigtermWithOpenStreams) {
-    TempFolder temp;
-    ServiceProcess service(temp.path() / "data");
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data");
     ASSERT_TRUE(service.ok());
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=s").body, "ok s");
     int fd = OpenStream(service.servicePort(), "/~s/events");

@@ -28,8 +28,8 @@ std::vector<std::string> ListedNames(const std::string& page) {
 }
 
 TEST(ServiceLoadTest, TwoHundredUploadsFromTwentyClientsArriveIntact) {
-    TempFolder temp;
-    ServiceProcess service(temp.path() / "data");
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data");
     ASSERT_TRUE(service.ok());
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=last").body,
               "ok last");

@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 
 #include "service/names.h"
+#include "tests/support/cp1252_literal.h"
 
 namespace glimmerly::service {
 namespace {
 
+using namespace glimmerly::testing::literals;
+
 TEST(PictureNameTest, TypedNamesBecomeAddressSafe) {
     EXPECT_EQ(MakePictureName("Urlaub am See"), "urlaub_am_see");
     EXPECT_EQ(MakePictureName("urlaub_am_see"), "urlaub_am_see");
-    EXPECT_EQ(MakePictureName("\xC4rger \xFC"
-                              "ber \xD6l und Stra\xDF"
-                              "e"),
-              "aerger_ueber_oel_und_strasse");
-    EXPECT_EQ(MakePictureName("Caf\xE9 cr\xE8me \xC5se \xD8l \x8A\x9E"), "cafe_creme_ase_ol_sz");
+    EXPECT_EQ(MakePictureName("Ärger über Öl und Straße"_cp1252), "aerger_ueber_oel_und_strasse");
+    EXPECT_EQ(MakePictureName("Café crème Åse Øl Šž"_cp1252), "cafe_creme_ase_ol_sz");
     EXPECT_EQ(MakePictureName("Tom & Jerry = 1+1"), "tom_jerry_1_1");
     EXPECT_EQ(MakePictureName("Plan-B 2.0"), "plan-b_2_0");
     EXPECT_EQ(MakePictureName("  --Bericht--  "), "bericht");

@@ -14,13 +14,13 @@ using namespace std::chrono_literals;
 
 class StoreTest : public ::testing::Test {
 protected:
-    std::unique_ptr<Store> OpenStore() {
+    std::unique_ptr<Store> OpenStore(Store::Now now = Store::Clock::now) {
         std::string error;
-        auto store = Store::Open(temp_.path() / "data", error);
+        auto store = Store::Open(temp_.Root() / "data", error, std::move(now));
         EXPECT_TRUE(store) << error;
         return store;
     }
-    test::TempFolder temp_;
+    test::TempDir temp_{"glimmerly-store"};
     std::string jpeg_ = test::MakeJpeg(20, 10, 7);
     JpegSize size_{20, 10};
 };
@@ -43,35 +43,43 @@ TEST_F(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "plan", "", 1h).name, "plan");
     auto file = store->PictureFile("neuer_plan");
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->parent_path(), fs::absolute(temp_.path() / "data" / "pictures"));
+    EXPECT_EQ(file->parent_path(), fs::absolute(temp_.Root() / "data" / "pictures"));
     EXPECT_FALSE(store->PictureFile("../glimmerly"));
 }
 
 TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
-    auto store = OpenStore();
+    const Store::Clock::time_point start = std::chrono::sys_days{std::chrono::December / 6 / 2026};
+    Store::Clock::time_point now = start;
+    auto store = OpenStore([&now] { return now; });
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Unknown);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 1h).status,
               Store::UploadStatus::WrongSession);
-    // Generous margins: the checks must hold on a busy machine too.
     store->OpenSession("s", 600ms);
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
-    std::this_thread::sleep_for(400ms);
-    // An upload keeps the session open for another ttl.
+    now += 400ms;
+    // An upload keeps the session open for another ttl, from the upload on.
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status, Store::UploadStatus::Stored);
-    std::this_thread::sleep_for(400ms);
+    now += 599ms;
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
-    std::this_thread::sleep_for(500ms);
+    now += 1ms; // the expiry time itself is past
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Expired);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status,
               Store::UploadStatus::WrongSession);
     EXPECT_EQ(store->SessionPictures("s").size(), 1u);
     // No file was left behind by the refused uploads.
     int files = 0;
-    for (auto& e : fs::directory_iterator(temp_.path() / "data" / "pictures")) {
+    for (auto& e : fs::directory_iterator(temp_.Root() / "data" / "pictures")) {
         (void)e;
         ++files;
     }
     EXPECT_EQ(files, 1);
+    // The picture carries the store's time; logging in again reopens the session.
+    EXPECT_EQ(
+        store->SessionPictures("s")[0].created,
+        std::chrono::duration_cast<std::chrono::milliseconds>((start + 400ms).time_since_epoch())
+            .count());
+    store->OpenSession("s", 600ms);
+    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
 }
 
 TEST_F(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
@@ -108,10 +116,10 @@ TEST_F(StoreTest, OpeningRepairsWhatAnInterruptedRunLeft) {
         fs::remove(*store->PictureFile("verschwindet"));
         // A second store cannot open the folder while this one holds it.
         std::string error;
-        EXPECT_FALSE(Store::Open(temp_.path() / "data", error));
+        EXPECT_FALSE(Store::Open(temp_.Root() / "data", error));
         EXPECT_NE(error.find("in use"), std::string::npos);
     }
-    fs::path pictures = temp_.path() / "data" / "pictures";
+    fs::path pictures = temp_.Root() / "data" / "pictures";
     std::ofstream(pictures / ".tmp-0123456789abcdef0123456789abcdef") << "half";
     std::ofstream(pictures / "fedcba9876543210fedcba9876543210.jpg") << jpeg_;
     auto store = OpenStore();

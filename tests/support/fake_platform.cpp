@@ -141,19 +141,11 @@ void FakeShell::ReleaseShift() {
 
 // ---- Files ----
 
-FakeFiles::FakeFiles() {
-    std::string templ = (std::filesystem::temp_directory_path() / "glimmerly-test-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) {
-        throw std::runtime_error("no temporary folder for the test");
-    }
-    folder_ = templ + "/";
-    real_ = std::make_unique<platform::PosixFiles>("", templ);
-}
+FakeFiles::FakeFiles()
+    : folder_(dir_.Root().string() + "/"),
+      real_(std::make_unique<platform::PosixFiles>("", dir_.Root().string())) {}
 
-FakeFiles::~FakeFiles() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-}
+FakeFiles::~FakeFiles() = default;
 
 std::string FakeFiles::TempDir() {
     calls.push_back("TempDir");

@@ -11,6 +11,7 @@
 // long as that Platform lives.
 
 #include "platform/platform.h"
+#include "tests/support/temp_dir.h"
 
 #include <map>
 #include <memory>
@@ -126,6 +127,7 @@ public:
     std::vector<std::string> calls;
 
 private:
+    glimmerly::testing::TempDir dir_{"glimmerly-files"};
     std::string folder_;
     std::unique_ptr<platform::Files> real_;
 };

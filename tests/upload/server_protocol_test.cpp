@@ -1,3 +1,4 @@
+#include "tests/support/cp1252_literal.h"
 #include "upload/server_protocol.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 namespace glimmerly::protocol {
 namespace {
 
+using namespace glimmerly::testing::literals;
 using Kind = UploadReply::Kind;
 
 TEST(UploadReply, RegularReplyGivesVersionAndAddress) {
@@ -51,8 +53,8 @@ TEST(UploadReply, ErrorWordsMustMatchWhole) {
 TEST(Addresses, RenameTakesTheLastSegmentAndSendsValuesRaw) {
     EXPECT_EQ(RenameUrl("http://localhost:8460/abc.jpg", "Urlaub", "svc"),
               "http://svc/setname.php?filename=abc.jpg&newfilename=Urlaub");
-    EXPECT_EQ(RenameUrl("http://h/dir/", "a b&c=d\xFC", "svc"),
-              "http://svc/setname.php?filename=&newfilename=a b&c=d\xFC");
+    EXPECT_EQ(RenameUrl("http://h/dir/", "a b&c=dü"_cp1252, "svc"),
+              "http://svc/setname.php?filename=&newfilename=a b&c=dü"_cp1252);
     EXPECT_EQ(RenameUrl("noslash", "", "svc"),
               "http://svc/setname.php?filename=noslash&newfilename=");
 }

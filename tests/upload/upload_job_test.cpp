@@ -1,7 +1,7 @@
 #include "net/http_client.h"
-#include "platform/cp1252.h"
-#include "tests/httpstub/http_stub.h"
+#include "tests/support/cp1252_literal.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 #include "upload/upload_job.h"
 #include "upload/upload_view.h"
 
@@ -14,12 +14,9 @@
 namespace glimmerly {
 namespace {
 
-using testing::HttpStub;
-using testing::StubRequest;
-
-std::string W(const char* utf8) {
-    return cp1252::FromUtf8(utf8);
-}
+using namespace testing::literals;
+using testing::LoopbackServer;
+using testing::RecordedRequest;
 
 // Records what the job shows, in order.
 class RecordingView : public UploadView {
@@ -101,12 +98,12 @@ protected:
         in.picture = Flat(width, height);
         in.screenshotFile = files.TempDir() + "screen.jpg";
         in.uploadUrl =
-            "http://" + (stub ? stub->host() : std::string("127.0.0.1:1")) + "/upload.php";
+            "http://" + (stub ? stub->Host() : std::string("127.0.0.1:1")) + "/upload.php";
         return in;
     }
     void Serve(std::string reply) {
-        stub =
-            std::make_unique<HttpStub>([reply](const StubRequest&) { return HttpStub::Ok(reply); });
+        stub = std::make_unique<LoopbackServer>(
+            [reply](const RecordedRequest&) { return LoopbackServer::Ok(reply); });
     }
     void RunJob(UploadJobInput in) {
         TUploadThread job(std::move(in), http, sizes, view);
@@ -118,7 +115,7 @@ protected:
     ScriptedSizes sizes{files};
     net::HttpClient http;
     RecordingView view;
-    std::unique_ptr<HttpStub> stub;
+    std::unique_ptr<LoopbackServer> stub;
 };
 
 TEST(StartingQuality, FollowsTheWidthTable) {
@@ -135,9 +132,9 @@ TEST_F(UploadJobTest, SizeLoopLowersByFourDownToFour) {
     sizes.sizes = {400000};
     RunJob(Input(1920, 8));
     const auto s = view.statuses();
-    std::vector<std::string> expected{W("Screenshot wird komprimiert...")};
+    std::vector<std::string> expected{"Screenshot wird komprimiert..."_cp1252};
     for (int q = 56; q >= 4; q -= 4)
-        expected.push_back(W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: ") +
+        expected.push_back("Screenshot wird komprimiert... (Qualität herabgesetzt auf: "_cp1252 +
                            std::to_string(q) + "%)");
     ASSERT_GE(s.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(s.begin(), s.begin() + expected.size()), expected);
@@ -151,7 +148,7 @@ TEST_F(UploadJobTest, SizeLoopFromSeventyEndsAtTwo) {
     RunJob(Input(1600, 8));
     const auto s = view.statuses();
     EXPECT_NE(std::find(s.begin(), s.end(),
-                        W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: 2%)")),
+                        "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 2%)"_cp1252),
               s.end());
     EXPECT_EQ(sizes.sizeCalls, 18); // 70, 66, …, 6, 2
 }
@@ -162,8 +159,8 @@ TEST_F(UploadJobTest, LimitIsInclusive) {
     RunJob(Input(1920, 8));
     EXPECT_EQ(sizes.sizeCalls, 2);
     const auto s = view.statuses();
-    EXPECT_EQ(s[1], W("Screenshot wird komprimiert... (Qualität herabgesetzt auf: 56%)"));
-    EXPECT_EQ(s[2], W("Screenshot wird zum Server übertragen..."));
+    EXPECT_EQ(s[1], "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 56%)"_cp1252);
+    EXPECT_EQ(s[2], "Screenshot wird zum Server übertragen..."_cp1252);
 }
 
 TEST_F(UploadJobTest, OkReplyPublishesAddressAndCleansUp) {
@@ -172,15 +169,15 @@ TEST_F(UploadJobTest, OkReplyPublishesAddressAndCleansUp) {
     const std::string file = in.screenshotFile;
     RunJob(std::move(in));
     EXPECT_EQ(view.events,
-              (std::vector<std::string>{"status " + W("Screenshot wird komprimiert..."),
-                                        "status " + W("Screenshot wird zum Server übertragen..."),
-                                        "version 3.2", "address http://localhost:8460/abc.jpg",
-                                        "status " + W("Screenshot wurde erfolgreich hochgeladen."),
-                                        "done"}));
+              (std::vector<std::string>{
+                  "status " + "Screenshot wird komprimiert..."_cp1252,
+                  "status " + "Screenshot wird zum Server übertragen..."_cp1252, "version 3.2",
+                  "address http://localhost:8460/abc.jpg",
+                  "status " + "Screenshot wurde erfolgreich hochgeladen."_cp1252, "done"}));
     EXPECT_FALSE(files.Exists(file)); // the temporary JPEG is deleted after the upload
-    ASSERT_EQ(stub->requests().size(), 1u);
-    const StubRequest r = stub->requests()[0];
-    EXPECT_EQ(r.requestLine(), "POST /upload.php HTTP/1.0");
+    ASSERT_EQ(stub->Requests().size(), 1u);
+    const RecordedRequest r = stub->Requests()[0];
+    EXPECT_EQ(r.RequestLine(), "POST /upload.php HTTP/1.0");
     EXPECT_NE(r.body.find("name=\"filename\"\r\n\r\nscreenshot\r\n"), std::string::npos);
     EXPECT_NE(r.body.find("name=\"version\"\r\n\r\n3.2\r\n"), std::string::npos);
     EXPECT_EQ(r.body.find("screenshotname"), std::string::npos);
@@ -198,7 +195,7 @@ TEST_F(UploadJobTest, RememberedNameAndSessionTravelWithTheUpload) {
     in.rememberedName = "plan";
     in.sessionName = "demo";
     RunJob(std::move(in));
-    const std::string body = stub->requests().at(0).body;
+    const std::string body = stub->Requests().at(0).body;
     const auto named = body.find("name=\"screenshotname\"\r\n\r\nplan\r\n");
     const auto session = body.find("name=\"sessionname\"\r\n\r\ndemo\r\n");
     ASSERT_NE(named, std::string::npos);
@@ -218,14 +215,14 @@ TEST_F(UploadJobTest, RefusalsShowStatusOnly) {
     Serve("toobig");
     RunJob(Input());
     EXPECT_EQ(view.events.back(), "finish");
-    EXPECT_EQ(view.statuses().back(), W("Bild war zu groß."));
+    EXPECT_EQ(view.statuses().back(), "Bild war zu groß."_cp1252);
     EXPECT_EQ(std::find(view.events.begin(), view.events.end(), "done"), view.events.end());
 
     view.events.clear();
     Serve("wrongsession");
     RunJob(Input());
     EXPECT_EQ(view.statuses().back(),
-              W("Die Session ist bereits ausgelaufen. Bitte legen Sie eine neue Session an!"));
+              "Die Session ist bereits ausgelaufen. Bitte legen Sie eine neue Session an!"_cp1252);
     EXPECT_EQ(view.events.back(), "finish");
 }
 
@@ -234,13 +231,13 @@ TEST_F(UploadJobTest, AnyOtherReplyIsShownWordForWord) {
     RunJob(Input());
     EXPECT_NE(
         std::find(view.events.begin(), view.events.end(),
-                  "message " + W("Beim Hochladen ist folgender Fehler aufgetreten: Fehler 42")),
+                  "message " + "Beim Hochladen ist folgender Fehler aufgetreten: Fehler 42"_cp1252),
         view.events.end());
     view.events.clear();
     Serve("");
     RunJob(Input());
     EXPECT_NE(std::find(view.events.begin(), view.events.end(),
-                        "message " + W("Beim Hochladen ist folgender Fehler aufgetreten: ")),
+                        "message " + "Beim Hochladen ist folgender Fehler aufgetreten: "_cp1252),
               view.events.end());
     EXPECT_EQ(view.events.back(), "finish");
 }
@@ -259,7 +256,7 @@ TEST_F(UploadJobTest, FailedConnectionReArmsAndSaysWhy) {
 }
 
 TEST_F(UploadJobTest, ErrorStatusFailsTheJob) {
-    stub = std::make_unique<HttpStub>([](const StubRequest&) {
+    stub = std::make_unique<LoopbackServer>([](const RecordedRequest&) {
         return std::string("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n"
                            "Connection: close\r\n\r\noops");
     });
@@ -276,10 +273,11 @@ TEST_F(UploadJobTest, LocalSaveReplacesTheChosenFile) {
     in.saveLocal = true;
     const std::string temp = in.screenshotFile;
     RunJob(std::move(in));
-    EXPECT_EQ(view.events,
-              (std::vector<std::string>{
-                  "save dialog", "status " + W("Screenshot wurde gespeichert (nicht hochgeladen)."),
-                  "finish"}));
+    EXPECT_EQ(
+        view.events,
+        (std::vector<std::string>{
+            "save dialog", "status " + "Screenshot wurde gespeichert (nicht hochgeladen)."_cp1252,
+            "finish"}));
     EXPECT_EQ(ReadFile(target).substr(0, 3), "\xFF\xD8\xFF");
     EXPECT_FALSE(files.Exists(temp));
     EXPECT_EQ(sizes.sizeCalls, 0); // no size loop
@@ -321,7 +319,7 @@ TEST_F(UploadJobTest, StoppedJobShowsNothing) {
     EXPECT_TRUE(view.statuses().size() <= 1u);
     for (const auto& e : view.events)
         EXPECT_EQ(e.rfind("fail", 0), std::string::npos) << e;
-    EXPECT_TRUE(stub->requests().empty());
+    EXPECT_TRUE(stub->Requests().empty());
 }
 
 } // namespace
