@@ -5,15 +5,14 @@
 #include "app/new_session_form.h"
 #include "app/shared_state.h"
 #include "editor/image_editor_form.h"
-#include "platform/posix/single_instance.h"
-#include "platform/x11/x11_platform.h"
+#include "platform/create_platform.h"
 
 #include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
     // A second copy ends at once, silently.
-    const auto instance = glimmerly::platform::AcquireSingleInstance("Screenshot");
+    const auto instance = glimmerly::platform::AcquireInstanceGuard("Screenshot");
     if (!instance)
         return 0;
 
@@ -22,7 +21,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<glimmerly::platform::Platform> platform;
     try {
-        platform = glimmerly::platform::CreateX11Platform();
+        platform = glimmerly::platform::CreatePlatform();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Glimmerly braucht einen X11-Desktop: %s\n", e.what());
         return 1;

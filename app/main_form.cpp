@@ -1,11 +1,8 @@
 #include "main_form.h"
 
-#include "app/capture_geometry.h"
 #include "app/message_box.h"
 #include "app/new_session_form.h"
-#include "app/screenshot_name.h"
 #include "app/shared_state.h"
-#include "app/text_routines.h"
 #include "editor/image_editor_form.h"
 #include "net/http_client.h"
 #include "platform/cp1252.h"
@@ -23,6 +20,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -48,8 +46,13 @@ std::string T(std::string_view utf8) {
 
 MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* parent)
     : QWidget(parent), state_(state), platform_(platform), ui_(std::make_unique<Ui::MainForm>()),
-      http_(std::make_unique<net::HttpClient>()), windowThread_(this),
-      uploadHost_(protocol::UploadHost()), serviceHost_(protocol::ServiceHost()) {
+      http_(std::make_unique<net::HttpClient>()),
+      windowThread_(this), hosts_{std::string(protocol::UploadHost()),
+                                  std::string(protocol::ServiceHost())},
+      gate_(state, *platform.hotKeys, [this] { LockOptions(false); }),
+      rename_(state, *http_, hosts_, gate_, *this),
+      session_(state, *http_, platform, hosts_, gate_, *this),
+      intake_(state, platform, *http_, hosts_, *this, *this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -59,6 +62,9 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
     ui_->Label2->setFont(DesignFont(19));
     ui_->Label3->setFont(DesignFont(11, true));
     ui_->Label5->setFont(DesignFont(11, true));
+    // Texts from the server are shown word for word: no label may take one for markup.
+    for (QLabel* label : findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
     ui_->Label5->installEventFilter(this);
 
@@ -85,14 +91,14 @@ MainForm::~MainForm() {
 }
 
 void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHost) {
-    uploadHost_ = std::move(uploadHost);
-    serviceHost_ = std::move(serviceHost);
-    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(serviceHost_)));
+    hosts_.upload = std::move(uploadHost);
+    hosts_.service = std::move(serviceHost);
+    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(hosts_.service)));
 }
 
 void MainForm::SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor) {
     sessionForm_ = sessionForm;
-    editor_ = editor;
+    intake_.SetEditor(editor);
 }
 
 void MainForm::FormCreate() {
@@ -276,180 +282,16 @@ void MainForm::WMHotKey(int id) {
     } catch (...) {
         // No job runs after a failed capture: back to the start, and say what happened.
         FormShow();
-        LockOptions(false);
+        gate_.ReArm();
         ShowStatus(T("Bildschirmfoto fehlgeschlagen."));
         throw;
     }
 }
 
-Picture MainForm::Screenshot(int& bandLeft) {
-    const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
-    bandLeft = band.Left;
-    return platform_.screen->Grab(band);
-}
-
-void MainForm::Capture() {
-    LockOptions(true);
-    state_.ScreenshotBitmap = Picture();
-    int bandLeft = 0;
-    state_.ScreenshotBitmap = Screenshot(bandLeft);
-
-    const std::optional<platform::WindowInfo> foreground = platform_.windows->Foreground();
-    ui_->RenameEdit->setText(
-        cp1252::ToQString(MakeScreenshotName(foreground ? foreground->title : std::string())));
-    state_.ProposedName = cp1252::FromQString(ui_->RenameEdit->text());
-
-    if (isMinimized())
-        showNormal();
-    raise();
-    activateWindow();
-    platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
-
-    ShowStatus(T("Screenshot wird bearbeitet..."));
-
-    if (ui_->ActiveWindowCheckBox->isChecked() && foreground) {
-        const auto area = WindowArea(foreground->outer, bandLeft, state_.ScreenshotBitmap.width,
-                                     state_.ScreenshotBitmap.height);
-        if (area)
-            state_.ScreenshotBitmap = CopyArea(state_.ScreenshotBitmap, *area);
-    }
-
-    if (ui_->EditCheckBox->isChecked() && editor_) {
-        editor_->OriginalBitmap = state_.ScreenshotBitmap;
-        editor_->SetPicture(state_.ScreenshotBitmap);
-        state_.ScreenshotBitmap = Picture();
-        editor_->exec();
-        QCoreApplication::processEvents();
-        state_.ScreenshotBitmap = CopyArea(editor_->EditedPicture(), editor_->ClipRect);
-    }
-
-    state_.UploadDone = false;
-    if (!ui_->SaveLocalCheckBox->isChecked()) {
-        ui_->Notebook1->setCurrentIndex(1);
-        ui_->ProgressBar1->setVisible(true);
-        ui_->RenameEdit->setFocus();
-        renameIsDefault_ = true;
-    }
-    state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
-    StartUploadJob();
-}
-
-void MainForm::StartUploadJob() {
-    UploadJobInput input;
-    input.picture = std::move(state_.ScreenshotBitmap);
-    state_.ScreenshotBitmap = Picture();
-    input.screenshotFile = state_.ScreenshotFile;
-    input.saveLocal = ui_->SaveLocalCheckBox->isChecked();
-    input.uploadUrl = protocol::UploadUrl(uploadHost_);
-    input.proposedName = state_.ProposedName;
-    input.rememberedProposal = state_.RememberedProposal;
-    input.rememberedName = state_.RememberedName;
-    input.sessionName = state_.SessionName;
-    // The job before this one has ended (captures start only when it re-armed them); release it.
-    if (state_.UploadThread)
-        state_.UploadThread->Join();
-    state_.UploadThread =
-        std::make_unique<TUploadThread>(std::move(input), *http_, *platform_.files, *this);
-    state_.UploadThread->Start();
-}
-
-// ---- Rename --------------------------------------------------------------------------------
-
-void MainForm::SetRenameControlsVisible(bool visible) {
-    ui_->RenameLabel->setVisible(visible);
-    ui_->RenameEdit->setVisible(visible);
-    ui_->RenameButton->setVisible(visible);
-}
-
-void MainForm::RenameButtonClick() {
-    state_.NewScreenshotName = cp1252::FromQString(ui_->RenameEdit->text());
-    if (state_.UploadDone) {
-        state_.CaptureReady = false;
-        state_.ScreenshotUrl = cp1252::FromQString(ui_->DisplayURLEdit->text());
-        try {
-            RenameScreenshot();
-        } catch (...) {
-            state_.CaptureReady = true; // a failed request must not leave the hot keys dead
-            throw;
-        }
-        state_.CaptureReady = true;
-    } else {
-        SetRenameControlsVisible(false);
-    }
-}
-
-void MainForm::RenameScreenshot() {
-    ShowStatus(T("Screenshot-Name senden..."));
-    const std::string reply = http_->Get(
-        protocol::RenameUrl(state_.ScreenshotUrl, state_.NewScreenshotName, serviceHost_));
-    if (protocol::RenameSucceeded(reply)) {
-        ShowStatus(T("Screenshot wurde umbenannt."));
-        state_.ScreenshotUrl = reply;
-        ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-        ui_->DisplayURLEdit->setFocus();
-        ui_->DisplayURLEdit->selectAll();
-        SetRenameControlsVisible(false);
-        state_.RememberedProposal = state_.ProposedName;
-        state_.RememberedName = state_.NewScreenshotName;
-    } else {
-        ShowStatus("");
-        ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-        SetRenameControlsVisible(true);
-        ShowMessageBox(reply);
-        ui_->RenameEdit->setFocus();
-    }
-    state_.NewScreenshotName.clear();
-}
-
 // ---- Session mode --------------------------------------------------------------------------
 
 void MainForm::SessionModeCheckBoxClick() {
-    if (!ui_->SessionModeCheckBox->isChecked()) {
-        if (sessionForm_)
-            sessionForm_->Controls().SessionNameEdit->clear();
-        state_.SessionName.clear();
-        setWindowTitle(Caption());
-        ui_->SessionUrlPanel->setVisible(false);
-        return;
-    }
-    // No capture may start behind the dialog or while the login request uses the connection.
-    const bool wasReady = state_.CaptureReady.exchange(false);
-    struct ReArm {
-        std::atomic<bool>& flag;
-        bool value;
-        ~ReArm() { flag = value; }
-    } reArm{state_.CaptureReady, wasReady};
-
-    if (!sessionForm_ || sessionForm_->exec() != NewSessionForm::kResultOk) {
-        ui_->SessionModeCheckBox->setChecked(false); // runs this handler again: leaves the mode
-        return;
-    }
-    QLineEdit* nameEdit = sessionForm_->Controls().SessionNameEdit;
-    const std::string name = TrimControls(cp1252::FromQString(nameEdit->text()));
-    nameEdit->setText(cp1252::ToQString(name));
-
-    const std::string replyText = http_->Get(protocol::SessionLoginUrl(name, serviceHost_));
-    const protocol::SessionReply reply = protocol::ReadSessionReply(replyText);
-    if (reply.ok) {
-        state_.SessionName = reply.name;
-        setWindowTitle(windowTitle() + cp1252::ToQString("   [Session: " + reply.name + "]"));
-        const std::string page = protocol::SessionPageUrl(state_.SessionName, serviceHost_);
-        if (ui_->OpenBrowserCheckbox->isChecked()) {
-            platform_.shell->PressShift();
-            platform_.shell->Open(page);
-            platform_.shell->ReleaseShift();
-            platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
-        }
-        ui_->OpenBrowserCheckbox->setEnabled(false);
-        ui_->SessionUrlEdit->setText(cp1252::ToQString(page));
-        ui_->SessionUrlPanel->setVisible(true);
-        ui_->SessionUrlEdit->setFocus();
-        ui_->SessionUrlEdit->selectAll();
-    }
-    if (reply.invalidName) {
-        ui_->SessionModeCheckBox->setChecked(false);
-        ShowMessageBox(T("Ungültiger Session-Name!"));
-    }
+    session_.CheckBoxChanged(ui_->SessionModeCheckBox->isChecked());
 }
 
 // ---- Advanced panel and link ---------------------------------------------------------------
@@ -479,7 +321,7 @@ void MainForm::ShowNewVersion(const std::string& version) {
         return;
     OnWindowThread([this, version] {
         ui_->Label4->setText(cp1252::ToQString(T("Neue Version verfügbar: ") + version));
-        ui_->Label5->setText(cp1252::ToQString(protocol::DownloadPageUrl(serviceHost_)));
+        ui_->Label5->setText(cp1252::ToQString(protocol::DownloadPageUrl(hosts_.service)));
         ui_->Label5->setStyleSheet(QStringLiteral("color: #ff0000;"));
     });
 }
@@ -503,9 +345,7 @@ void MainForm::CompleteUpload(const std::string& address, const std::string& sta
         }
         ShowStatus(shown);
         state_.UploadDone = true;
-        state_.NewScreenshotName.clear();
-        state_.CaptureReady = true;
-        LockOptions(false);
+        gate_.ReArm();
     });
 }
 
@@ -540,9 +380,7 @@ void MainForm::FinishJob() {
     OnWindowThread([this] {
         // Nothing is on the server that a name could be given to.
         SetRenameControlsVisible(false);
-        state_.NewScreenshotName.clear();
-        state_.CaptureReady = true;
-        LockOptions(false);
+        gate_.ReArm();
     });
 }
 
@@ -550,10 +388,103 @@ void MainForm::FailJob(const std::string& status) {
     OnWindowThread([this, status] {
         ShowStatus(status);
         SetRenameControlsVisible(false);
-        state_.NewScreenshotName.clear(); // a name typed during a failed upload is dropped
-        state_.CaptureReady = true;
-        LockOptions(false);
+        gate_.ReArm(); // a name typed during a failed upload is dropped
     });
+}
+
+// ---- The commands' views of the window ------------------------------------------------------
+
+std::string MainForm::RenameText() {
+    return cp1252::FromQString(ui_->RenameEdit->text());
+}
+
+std::string MainForm::AddressText() {
+    return cp1252::FromQString(ui_->DisplayURLEdit->text());
+}
+
+void MainForm::ShowAddress(const std::string& address, bool select) {
+    ui_->DisplayURLEdit->setText(cp1252::ToQString(address));
+    if (select) {
+        ui_->DisplayURLEdit->setFocus();
+        ui_->DisplayURLEdit->selectAll();
+    }
+}
+
+void MainForm::SetRenameControlsVisible(bool visible) {
+    ui_->RenameLabel->setVisible(visible);
+    ui_->RenameEdit->setVisible(visible);
+    ui_->RenameButton->setVisible(visible);
+}
+
+void MainForm::FocusRename() {
+    ui_->RenameEdit->setFocus();
+}
+
+std::optional<std::string> MainForm::AskSessionName() {
+    if (!sessionForm_ || sessionForm_->exec() != NewSessionForm::kResultOk)
+        return std::nullopt;
+    return cp1252::FromQString(sessionForm_->Controls().SessionNameEdit->text());
+}
+
+void MainForm::SetSessionNameText(const std::string& name) {
+    if (sessionForm_)
+        sessionForm_->Controls().SessionNameEdit->setText(cp1252::ToQString(name));
+}
+
+void MainForm::UncheckSessionMode() {
+    ui_->SessionModeCheckBox->setChecked(false);
+}
+
+void MainForm::AppendToCaption(const std::string& suffix) {
+    setWindowTitle(windowTitle() + cp1252::ToQString(suffix));
+}
+
+void MainForm::ResetCaption() {
+    setWindowTitle(Caption());
+}
+
+bool MainForm::OpenBrowserTicked() {
+    return ui_->OpenBrowserCheckbox->isChecked();
+}
+
+void MainForm::DisableOpenBrowser() {
+    ui_->OpenBrowserCheckbox->setEnabled(false);
+}
+
+void MainForm::ShowSessionAddress(const std::string& address) {
+    ui_->SessionUrlEdit->setText(cp1252::ToQString(address));
+    ui_->SessionUrlPanel->setVisible(true);
+    ui_->SessionUrlEdit->setFocus();
+    ui_->SessionUrlEdit->selectAll();
+}
+
+void MainForm::HideSessionAddress() {
+    ui_->SessionUrlPanel->setVisible(false);
+}
+
+void MainForm::BringToFront() {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
+}
+
+CaptureOptions MainForm::Options() {
+    return {ui_->ActiveWindowCheckBox->isChecked(), ui_->EditCheckBox->isChecked(),
+            ui_->SaveLocalCheckBox->isChecked()};
+}
+
+std::string MainForm::ProposeName(const std::string& name) {
+    ui_->RenameEdit->setText(cp1252::ToQString(name));
+    return cp1252::FromQString(ui_->RenameEdit->text()); // as the field holds it
+}
+
+void MainForm::ShowNamePage() {
+    ui_->Notebook1->setCurrentIndex(1);
+    ui_->ProgressBar1->setVisible(true);
+    ui_->RenameEdit->setFocus();
+    renameIsDefault_ = true;
 }
 
 } // namespace glimmerly

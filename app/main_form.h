@@ -1,8 +1,14 @@
 #pragma once
-// The main window: status line, progress bar, options, the name-and-address page, the hot keys
-// and the capture. Also the upload job's view of the window.
+// The main window: status line, progress bar, options, the name-and-address page and the hot
+// keys. It owns its controls and routes their events; the work behind its commands lives in
+// RenameCommand, SessionLogin and CaptureIntake, which see the window through narrow views.
 
+#include "app/capture_gate.h"
+#include "app/capture_intake.h"
+#include "app/rename_command.h"
+#include "app/session_login.h"
 #include "app/window_thread.h"
+#include "app/window_views.h"
 #include "imaging/picture.h"
 #include "upload/upload_view.h"
 
@@ -36,7 +42,11 @@ inline constexpr int kHotKeyOther = 103;
 // A stalled server fails a request after this long without a byte moving.
 inline constexpr int kIdleTimeoutMs = 60000;
 
-class MainForm : public QWidget, public UploadView {
+class MainForm : public QWidget,
+                 public UploadView,
+                 public RenameView,
+                 public SessionView,
+                 public CaptureView {
     Q_OBJECT
 
 public:
@@ -50,7 +60,7 @@ public:
 
     // Safe from any thread.
     void ShowStatus(const std::string& text) override;
-    void LockOptions(bool locked);
+    void LockOptions(bool locked) override;
     void IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax);
     void IdHTTP1Work(int workMode, std::int64_t workCount);
     void IdHTTP1WorkEnd(int workMode);
@@ -58,11 +68,11 @@ public:
     // Window thread.
     void FormShow();
     void WMHotKey(int id);
-    void Capture();
+    void Capture() { intake_.Capture(); }
     // The desktop band into a new picture; `bandLeft` receives the desktop column of its column 0.
-    Picture Screenshot(int& bandLeft);
-    void RenameButtonClick();
-    void RenameScreenshot();
+    Picture Screenshot(int& bandLeft) { return intake_.Screenshot(bandLeft); }
+    void RenameButtonClick() { rename_.ButtonClick(); }
+    void RenameScreenshot() { rename_.Send(); }
     void SessionModeCheckBoxClick();
     void SpeedButton1Click();
     void Label5Click();
@@ -96,24 +106,46 @@ protected:
 private:
     void FormCreate();
     void FormClose();
-    void StartUploadJob();
-    void SetRenameControlsVisible(bool visible);
     void ReportMissingHotKeys();
     // Runs `routine` on the window thread and waits; throws JobStopped once the window closes.
     void OnWindowThread(const std::function<void()>& routine);
     // Runs a handler and shows what it throws in the default error display.
     void Guarded(const std::function<void()>& handler);
 
+    // RenameView
+    std::string RenameText() override;
+    std::string AddressText() override;
+    void ShowAddress(const std::string& address, bool select) override;
+    void SetRenameControlsVisible(bool visible) override;
+    void FocusRename() override;
+    // SessionView
+    std::optional<std::string> AskSessionName() override;
+    void SetSessionNameText(const std::string& name) override;
+    void UncheckSessionMode() override;
+    void AppendToCaption(const std::string& suffix) override;
+    void ResetCaption() override;
+    bool OpenBrowserTicked() override;
+    void DisableOpenBrowser() override;
+    void ShowSessionAddress(const std::string& address) override;
+    void HideSessionAddress() override;
+    void BringToFront() override;
+    // CaptureView
+    CaptureOptions Options() override;
+    std::string ProposeName(const std::string& name) override;
+    void ShowNamePage() override;
+
     SharedState& state_;
     platform::Platform& platform_;
     std::unique_ptr<Ui::MainForm> ui_;
     std::unique_ptr<net::HttpClient> http_;
     WindowThread windowThread_;
+    ServiceHosts hosts_;
+    CaptureGate gate_;
+    RenameCommand rename_;
+    SessionLogin session_;
+    CaptureIntake intake_;
     NewSessionForm* sessionForm_ = nullptr;
-    ImageEditorForm* editor_ = nullptr;
     SaveDialog saveDialog_;
-    std::string uploadHost_;
-    std::string serviceHost_;
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     std::vector<int> missingHotKeys_;

@@ -23,6 +23,7 @@ void Show(const QString& text, MessageKind kind) {
     QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
                     QStringLiteral("Glimmerly"), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText); // a server's text is shown word for word, never as markup
     box.exec();
 }
 

@@ -3,6 +3,7 @@
 #include "imaging/qt/picture_qimage.h"
 #include "resources/design_font.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -42,6 +43,15 @@ void ImageEditorForm::SetPicture(const Picture& picture) {
 
 Picture ImageEditorForm::EditedPicture() const {
     return FromQImage(image_);
+}
+
+EditorResult ImageEditorForm::Edit(Picture picture, bool /*wholePicture*/) {
+    SetPicture(picture);
+    OriginalBitmap = std::move(picture);
+    exec();
+    // Let the windows behind repaint now that the editor has gone.
+    QCoreApplication::processEvents();
+    return {EditedPicture(), ClipRect};
 }
 
 void ImageEditorForm::showEvent(QShowEvent* event) {

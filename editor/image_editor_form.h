@@ -2,6 +2,7 @@
 // The modal picture editor. For now it shows the picture and hands the whole of it back; the
 // clip, drawing and monitor tools come with their own pieces.
 
+#include "editor/picture_editor.h"
 #include "imaging/picture.h"
 
 #include <QDialog>
@@ -13,7 +14,7 @@ class QEvent;
 
 namespace glimmerly {
 
-class ImageEditorForm : public QDialog {
+class ImageEditorForm : public QDialog, public PictureEditor {
     Q_OBJECT
 
 public:
@@ -25,6 +26,8 @@ public:
 
     void SetPicture(const Picture& picture);
     Picture EditedPicture() const;
+
+    EditorResult Edit(Picture picture, bool wholePicture) override;
 
     // The application-wide hook: the mouse wheel scrolls the picture by 40 pixels a notch while
     // the scroll area is the active control; such a wheel event counts as handled, so that the

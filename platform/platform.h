@@ -19,16 +19,21 @@ struct Monitor {
     bool primary = false;
 };
 
+// The smallest rectangle holding every monitor; empty when there is none.
+Rect MonitorUnion(const std::vector<Monitor>& monitors);
+// Height of the primary monitor; the first monitor's when none is marked primary, 0 without any.
+int PrimaryMonitorHeight(const std::vector<Monitor>& monitors);
+
 class Screen {
 public:
     virtual ~Screen() = default;
     // Every monitor in the system's order, with its full rectangle.
     virtual std::vector<Monitor> Monitors() = 0;
     // Height of the primary monitor (SM_CYSCREEN).
-    virtual int PrimaryHeight() = 0;
+    int PrimaryHeight() { return PrimaryMonitorHeight(Monitors()); }
     // Width and height of the virtual desktop (SM_CXVIRTUALSCREEN, SM_CYVIRTUALSCREEN).
-    virtual int VirtualWidth() = 0;
-    virtual int VirtualHeight() = 0;
+    int VirtualWidth() { return MonitorUnion(Monitors()).Width(); }
+    int VirtualHeight() { return MonitorUnion(Monitors()).Height(); }
     // The screen area `band` (desktop coordinates) as a picture of band's size; parts that lie
     // off the screen are black. Throws std::runtime_error when the screen cannot be read.
     virtual Picture Grab(const Rect& band) = 0;
@@ -60,6 +65,10 @@ public:
     virtual bool Register(int id, Key key, unsigned modifiers) = 0;
     virtual void Unregister(int id) = 0;
     virtual void SetHandler(std::function<void(int id)> onHotKey) = 0;
+    // Drops every press made until now that has not reached the handler yet: presses that
+    // waited in the queue while the window thread was blocked must not start work afterwards.
+    // Presses the window system delivers during the call are dropped too. Window thread.
+    virtual void DiscardPending() = 0;
 };
 
 class Shell {

@@ -1,6 +1,6 @@
 #include "server_protocol.h"
 
-#include "app/text_routines.h"
+#include "platform/text/text_routines.h"
 #include "upload/build_hosts.h"
 
 namespace glimmerly::protocol {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
@@ -77,6 +78,11 @@ X11HotKeys::X11HotKeys(std::shared_ptr<Context> context) : context_(std::move(co
         }
         std::free(map);
     }
+    // An unmapped window of our own: events sent to it with an empty mask come back to us.
+    markerWindow_ = xcb_generate_id(c);
+    xcb_create_window(c, 0, markerWindow_, context_->root(), -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_flush(c);
     QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
@@ -87,6 +93,7 @@ X11HotKeys::~X11HotKeys() {
     for (const auto& [id, grab] : grabs_) {
         Ungrab(grab);
     }
+    xcb_destroy_window(context_->connection(), markerWindow_);
     xcb_flush(context_->connection());
 }
 
@@ -176,12 +183,49 @@ void X11HotKeys::SetHandler(std::function<void(int id)> onHotKey) {
     handler_ = std::move(onHotKey);
 }
 
+void X11HotKeys::DiscardPending() {
+    // Presses already handed on to the event loop are dropped by their generation.
+    ++generation_;
+    // The X server sends events in order: once the marker comes back, every press it had queued
+    // before it has passed the filter, which drops them meanwhile.
+    xcb_client_message_event_t marker{};
+    marker.response_type = XCB_CLIENT_MESSAGE;
+    marker.format = 32;
+    marker.window = markerWindow_;
+    marker.type = XCB_ATOM_INTEGER;
+    marker.data.data32[0] = ++markerSerial_;
+    xcb_send_event(context_->connection(), 0, markerWindow_, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&marker));
+    xcb_flush(context_->connection());
+
+    QEventLoop loop;
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit); // a server that never answers
+    markerLoop_ = &loop;
+    discarding_ = true;
+    loop.exec();
+    discarding_ = false;
+    markerLoop_ = nullptr;
+}
+
 bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-    if (eventType != "xcb_generic_event_t" || grabs_.empty()) {
+    if (eventType != "xcb_generic_event_t") {
         return false;
     }
     auto* event = static_cast<xcb_generic_event_t*>(message);
     const std::uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_CLIENT_MESSAGE) {
+        auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
+        if (client->window != markerWindow_) {
+            return false;
+        }
+        if (client->data.data32[0] == markerSerial_ && markerLoop_ != nullptr) {
+            markerLoop_->quit();
+        }
+        return true;
+    }
+    if (grabs_.empty()) {
+        return false;
+    }
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) {
         return false;
     }
@@ -215,14 +259,17 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     if (repeat) {
         return true;
     }
+    if (discarding_) {
+        return true;
+    }
     context_->lastUserTime = key->time;
     if (handler_) {
         // Delivered from the event loop rather than from inside Qt's event processing, so the
         // handler may open modal windows.
         QMetaObject::invokeMethod(
             receiver_.get(),
-            [this, matched] {
-                if (handler_ && grabs_.count(matched) != 0) {
+            [this, matched, generation = generation_] {
+                if (handler_ && generation == generation_ && grabs_.count(matched) != 0) {
                     handler_(matched);
                 }
             },

@@ -6,6 +6,7 @@
 #include "platform/x11/x11_context.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QEventLoop>
 #include <QObject>
 
 #include <map>
@@ -18,13 +19,9 @@ class X11Screen : public Screen {
 public:
     explicit X11Screen(std::shared_ptr<Context> context) : context_(std::move(context)) {}
     std::vector<Monitor> Monitors() override;
-    int PrimaryHeight() override;
-    int VirtualWidth() override;
-    int VirtualHeight() override;
     Picture Grab(const Rect& band) override;
 
 private:
-    Rect VirtualRect();
     std::shared_ptr<Context> context_;
 };
 
@@ -50,6 +47,7 @@ public:
     bool Register(int id, Key key, unsigned modifiers) override;
     void Unregister(int id) override;
     void SetHandler(std::function<void(int id)> onHotKey) override;
+    void DiscardPending() override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -69,6 +67,14 @@ private:
     std::unique_ptr<QObject> receiver_ = std::make_unique<QObject>();
     std::map<xcb_keycode_t, std::uint32_t> lastRelease_;
     std::set<xcb_keycode_t> down_;
+    // DiscardPending(): presses handed on before the current generation are dropped; while
+    // `discarding_` the filter drops them itself, until the marker sent through the X server
+    // comes back to `markerWindow_` (every press the server queued before it has then arrived).
+    std::uint64_t generation_ = 0;
+    bool discarding_ = false;
+    std::uint32_t markerSerial_ = 0;
+    xcb_window_t markerWindow_ = XCB_WINDOW_NONE;
+    QEventLoop* markerLoop_ = nullptr;
 };
 
 class X11Shell : public Shell {

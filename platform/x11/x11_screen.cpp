@@ -138,39 +138,6 @@ std::vector<Monitor> X11Screen::Monitors() {
     return monitors;
 }
 
-int X11Screen::PrimaryHeight() {
-    const std::vector<Monitor> monitors = Monitors();
-    for (const Monitor& m : monitors) {
-        if (m.primary) {
-            return m.rect.Height();
-        }
-    }
-    return monitors.empty() ? 0 : monitors.front().rect.Height();
-}
-
-Rect X11Screen::VirtualRect() {
-    const std::vector<Monitor> monitors = Monitors();
-    if (monitors.empty()) {
-        return Rect{};
-    }
-    Rect all = monitors.front().rect;
-    for (const Monitor& m : monitors) {
-        all.Left = std::min(all.Left, m.rect.Left);
-        all.Top = std::min(all.Top, m.rect.Top);
-        all.Right = std::max(all.Right, m.rect.Right);
-        all.Bottom = std::max(all.Bottom, m.rect.Bottom);
-    }
-    return all;
-}
-
-int X11Screen::VirtualWidth() {
-    return VirtualRect().Width();
-}
-
-int X11Screen::VirtualHeight() {
-    return VirtualRect().Height();
-}
-
 Picture X11Screen::Grab(const Rect& band) {
     if (band.Width() <= 0 || band.Height() <= 0) {
         return Picture();

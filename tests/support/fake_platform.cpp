@@ -40,37 +40,6 @@ Picture FakeScreen::Pattern(int width, int height) {
     return picture;
 }
 
-Rect FakeScreen::VirtualRect() const {
-    if (monitors_.empty()) {
-        return Rect{};
-    }
-    Rect all = monitors_.front().rect;
-    for (const platform::Monitor& m : monitors_) {
-        all.Left = std::min(all.Left, m.rect.Left);
-        all.Top = std::min(all.Top, m.rect.Top);
-        all.Right = std::max(all.Right, m.rect.Right);
-        all.Bottom = std::max(all.Bottom, m.rect.Bottom);
-    }
-    return all;
-}
-
-int FakeScreen::PrimaryHeight() {
-    for (const platform::Monitor& m : monitors_) {
-        if (m.primary) {
-            return m.rect.Height();
-        }
-    }
-    return monitors_.empty() ? 0 : monitors_.front().rect.Height();
-}
-
-int FakeScreen::VirtualWidth() {
-    return VirtualRect().Width();
-}
-
-int FakeScreen::VirtualHeight() {
-    return VirtualRect().Height();
-}
-
 Picture FakeScreen::Grab(const Rect& band) {
     grabs.push_back(band);
     if (failGrab) {
@@ -120,6 +89,29 @@ bool FakeHotKeys::Press(int id) {
     }
     handler_(id);
     return true;
+}
+
+void FakeHotKeys::Queue(int id) {
+    std::lock_guard lock(queueMutex_);
+    queued_.push_back(id);
+}
+
+int FakeHotKeys::DeliverQueued() {
+    std::vector<int> presses;
+    {
+        std::lock_guard lock(queueMutex_);
+        presses.swap(queued_);
+    }
+    int delivered = 0;
+    for (int id : presses)
+        delivered += Press(id) ? 1 : 0;
+    return delivered;
+}
+
+void FakeHotKeys::DiscardPending() {
+    std::lock_guard lock(queueMutex_);
+    ++discards;
+    queued_.clear();
 }
 
 // ---- Shell ----

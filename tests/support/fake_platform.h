@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,9 +38,6 @@ public:
     static Picture Pattern(int width, int height);
 
     std::vector<platform::Monitor> Monitors() override { return monitors_; }
-    int PrimaryHeight() override;
-    int VirtualWidth() override;
-    int VirtualHeight() override;
     Picture Grab(const Rect& band) override;
 
     // Recorded calls and scripted failure.
@@ -47,7 +45,6 @@ public:
     bool failGrab = false;
 
 private:
-    Rect VirtualRect() const;
     std::vector<platform::Monitor> monitors_;
     Picture desktop_;
     int left_ = 0;
@@ -81,6 +78,13 @@ public:
     // no call) when `id` is not registered or no handler is set.
     bool Press(int id);
     bool IsRegistered(int id) const { return registered.count(id) != 0; }
+    // A press made while the window thread is busy (any thread): it waits until
+    // DeliverQueued(), the window system's next turn, unless DiscardPending() drops it first.
+    void Queue(int id);
+    // Delivers the waiting presses in order; returns how many reached the handler.
+    int DeliverQueued();
+    void DiscardPending() override;
+    int discards = 0;
 
     std::map<int, std::pair<platform::Key, unsigned>> registered;
     std::vector<int> registerCalls; // ids, including refused ones
@@ -88,6 +92,8 @@ public:
 private:
     std::function<void(int)> handler_;
     std::set<std::pair<platform::Key, unsigned>> held_;
+    std::mutex queueMutex_;
+    std::vector<int> queued_;
 };
 
 class FakeShell : public platform::Shell {

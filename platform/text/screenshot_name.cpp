@@ -1,7 +1,7 @@
-#include "screenshot_name.h"
+#include "platform/text/screenshot_name.h"
 
 #include "platform/cp1252.h"
-#include "text_routines.h"
+#include "platform/text/text_routines.h"
 
 #include <array>
 #include <utility>

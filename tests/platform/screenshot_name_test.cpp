@@ -1,4 +1,4 @@
-#include "app/screenshot_name.h"
+#include "platform/text/screenshot_name.h"
 #include "platform/cp1252.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "text_routines.h"
+#include "platform/text/text_routines.h"
 
 #include <mutex>
 #include <utility>

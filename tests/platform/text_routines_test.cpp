@@ -1,4 +1,4 @@
-#include "app/text_routines.h"
+#include "platform/text/text_routines.h"
 
 #include <gtest/gtest.h>
 

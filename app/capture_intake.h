@@ -1,0 +1,54 @@
+#pragma once
+// From an accepted hot key to a running upload job: the screen is grabbed, a name proposed, the
+// picture cut to the active window and edited when the options say so, the window turned to
+// its name page, and one job started. Dropped files enter the same road once they are a picture.
+
+#include "app/window_views.h"
+#include "imaging/picture.h"
+
+namespace glimmerly {
+
+struct SharedState;
+class PictureEditor;
+class UploadView;
+namespace net {
+class HttpClient;
+}
+namespace platform {
+struct Platform;
+}
+
+class CaptureIntake {
+public:
+    CaptureIntake(SharedState& state, platform::Platform& platform, net::HttpClient& http,
+                  const ServiceHosts& hosts, CaptureView& view, UploadView& jobView);
+
+    void SetEditor(PictureEditor* editor) { editor_ = editor; }
+
+    // The capture of one accepted hot key (CaptureReady is already false). Throws what the
+    // screen or the files throw; no job is started then.
+    void Capture();
+    // The desktop band into a new picture; `bandLeft` receives the desktop column of column 0.
+    Picture Screenshot(int& bandLeft);
+
+    struct Handling {
+        bool wholePicture = false;       // the editor starts on the whole picture
+        bool namePageWhenSaving = false; // the name page also when saving locally
+    };
+    // The rest of the road for the picture in ScreenshotBitmap: the editor when "Anschließend
+    // bearbeiten" is ticked, the name page, the temporary file's name, and the job.
+    void TakePicture(Handling handling);
+
+private:
+    void StartUploadJob(bool saveLocally);
+
+    SharedState& state_;
+    platform::Platform& platform_;
+    net::HttpClient& http_;
+    const ServiceHosts& hosts_;
+    CaptureView& view_;
+    UploadView& jobView_;
+    PictureEditor* editor_ = nullptr;
+};
+
+} // namespace glimmerly

@@ -1,0 +1,68 @@
+#pragma once
+// What the commands of the main window need of it: narrow views of its controls, so that the
+// rename, the session login and the capture intake can run against a stand-in in tests. Every
+// call happens on the window thread; texts are Windows-1252.
+
+#include <optional>
+#include <string>
+
+namespace glimmerly {
+
+// The two hosts of the web service the commands talk to.
+struct ServiceHosts {
+    std::string upload;
+    std::string service;
+};
+
+class RenameView {
+public:
+    virtual ~RenameView() = default;
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual std::string RenameText() = 0;
+    virtual std::string AddressText() = 0;
+    // The address field shows `address`; with `select` it takes the focus, all text selected.
+    virtual void ShowAddress(const std::string& address, bool select) = 0;
+    virtual void SetRenameControlsVisible(bool visible) = 0;
+    virtual void FocusRename() = 0;
+};
+
+class SessionView {
+public:
+    virtual ~SessionView() = default;
+    // Asks for the session name in the session dialog; nullopt when it was cancelled.
+    virtual std::optional<std::string> AskSessionName() = 0;
+    // The dialog's name field.
+    virtual void SetSessionNameText(const std::string& name) = 0;
+    // Unticks "Session-Modus", which runs its handler again.
+    virtual void UncheckSessionMode() = 0;
+    virtual void AppendToCaption(const std::string& suffix) = 0;
+    virtual void ResetCaption() = 0;
+    virtual bool OpenBrowserTicked() = 0;
+    virtual void DisableOpenBrowser() = 0;
+    // The session page's address under the options, focused and selected; or hidden.
+    virtual void ShowSessionAddress(const std::string& address) = 0;
+    virtual void HideSessionAddress() = 0;
+    virtual void BringToFront() = 0;
+};
+
+struct CaptureOptions {
+    bool activeWindowOnly = false; // "Nur aktives Fenster speichern"
+    bool editAfterwards = false;   // "Anschließend bearbeiten"
+    bool saveLocally = false;      // "Nur auf Festplatte speichern"
+};
+
+class CaptureView {
+public:
+    virtual ~CaptureView() = default;
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void LockOptions(bool locked) = 0;
+    virtual CaptureOptions Options() = 0;
+    // Puts the proposed name into the name field and returns it as the field holds it.
+    virtual std::string ProposeName(const std::string& name) = 0;
+    virtual void BringToFront() = 0;
+    // The name-and-address page with the progress bar; the name field has the focus and Enter
+    // presses "Umbenennen".
+    virtual void ShowNamePage() = 0;
+};
+
+} // namespace glimmerly
