@@ -12,7 +12,9 @@
 #   road:  the real glimmerly with "Nur aktives Fenster speichern" unticked, ROUNDS presses.
 # Each round is timed from the XTest key press to the last byte of the upload at the receiver.
 # Prints both medians, the JPEG sizes (both must stay under 307200 bytes: one encoding) and the
-# ratio road/floor. Where unshare(1) may make a network namespace, the run gets a loopback of its
+# ratio road/floor. On a machine busy with other work the rounds scatter widely; as root,
+# `chrt -f 10 bench/road/run-road.sh` gives the run real-time priority for its minute or so and
+# steady medians. Where unshare(1) may make a network namespace, the run gets a loopback of its
 # own, so the upload port never meets another run or test. The picture is $GLIMMERLY_DESKTOP_PNG,
 # else shared/assets/desktop-3840x1080.png beside the clone (or /work/shared/assets).
 set -euo pipefail
@@ -42,10 +44,11 @@ if [ -z "$picture" ] || [ ! -f "$picture" ]; then
 fi
 
 build=${GLIMMERLY_ROAD_BUILD_DIR:-$top/build}
+# The build runs at normal priority even when the run was given a real-time one.
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    chrt -o 0 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" --target glimmerly road_floor road_press road_wallpaper >/dev/null
+chrt -o 0 cmake --build "$build" --target glimmerly road_floor road_press road_wallpaper >/dev/null
 
 # The receiver takes the port of the build's upload host, which must be on this machine.
 host=$(sed -n 's/^GLIMMERLY_UPLOAD_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")

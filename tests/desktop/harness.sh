@@ -6,7 +6,7 @@
 # 1920,0), and openbox with Debian's configuration minus its Print bindings (so Print reaches
 # the program under test). --no-wm leaves the window manager out. DISPLAY and a private
 # XDG_RUNTIME_DIR are exported for the command. Xvfb and openbox are stopped again however the
-# command ends.
+# command ends. GLIMMERLY_XVFB_ARGS adds arguments for Xvfb (e.g. "-extension MIT-SHM").
 set -euo pipefail
 
 with_wm=1
@@ -48,7 +48,8 @@ fail() {
 # setpriv --pdeathsig: should the harness itself be killed outright (no trap runs then), the
 # server and the window manager still go with it.
 exec 3>"$work/display"
-setpriv --pdeathsig KILL Xvfb -displayfd 3 -screen 0 3200x1080x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
+setpriv --pdeathsig KILL Xvfb -displayfd 3 -screen 0 3200x1080x24 -noreset -nolisten tcp \
+    ${GLIMMERLY_XVFB_ARGS:-} >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 100); do
