@@ -223,20 +223,23 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, Mul
     }
 }
 
-void HttpClient::SendAll(const char* data, std::size_t n) {
+void HttpClient::SendAll(const char* data, std::size_t n, bool more) {
     while (n > 0) {
-        const std::size_t sent = socket_.SendSome(data, n, idleTimeoutMs_);
+        const std::size_t sent = socket_.SendSome(data, n, idleTimeoutMs_, more);
         data += sent;
         n -= sent;
     }
 }
 
 void HttpClient::WriteRequest(const std::string& head, MultipartBody* body) {
-    SendAll(head.data(), head.size());
+    // Every piece but the last goes with MSG_MORE, so the kernel pushes the request in larger
+    // bursts. Sent piece by piece, a server on another CPU was woken for every 32 KiB piece and
+    // loopback uploads ran at two speeds, depending on where the scheduler put the two ends.
+    const std::int64_t total = body == nullptr ? 0 : body->TotalSize();
+    SendAll(head.data(), head.size(), total > 0);
     if (body == nullptr) {
         return;
     }
-    const std::int64_t total = body->TotalSize();
     WorkBracket bracket(*this, 1, total);
     body->Seek(0, 0);
     std::string piece(kBufferSize, '\0');
@@ -253,8 +256,9 @@ void HttpClient::WriteRequest(const std::string& head, MultipartBody* body) {
                 socket_.Close();
                 throw SocketError(TcpSocket::kCancelled);
             }
+            const bool more = remaining > std::int64_t(got);
             const std::size_t sent =
-                socket_.SendSome(piece.data() + offset, got - offset, idleTimeoutMs_);
+                socket_.SendSome(piece.data() + offset, got - offset, idleTimeoutMs_, more);
             offset += sent;
             Work(1, std::int64_t(sent));
         }

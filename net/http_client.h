@@ -84,7 +84,7 @@ private:
     std::string Exchange(const char* method, const std::string& url, MultipartBody* body);
     void PrepareConnection(const std::string& host, int port);
     void WriteRequest(const std::string& head, MultipartBody* body);
-    void SendAll(const char* data, std::size_t n);
+    void SendAll(const char* data, std::size_t n, bool more);
     std::string ReadBody(std::int64_t contentLength, const std::string& transferEncoding);
     void ReadFixed(std::string& out, std::int64_t length);
     void ReadChunked(std::string& out);

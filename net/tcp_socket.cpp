@@ -29,14 +29,10 @@ CancelSignal::~CancelSignal() {
 }
 
 void CancelSignal::Fire() {
+    fired_.store(true, std::memory_order_release);
     const std::uint64_t one = 1;
     // The counter is never read back, so the descriptor stays readable for good.
     [[maybe_unused]] const ssize_t r = ::write(fd_, &one, sizeof one);
-}
-
-bool CancelSignal::Fired() const {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
 }
 
 void TcpSocket::Fail(int errnoValue) {
@@ -134,12 +130,13 @@ void TcpSocket::Adopt(int fd) {
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 
-std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs) {
+std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool more) {
     if (fd_ < 0) {
         throw HttpError("Not Connected");
     }
+    const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
     while (true) {
-        const ssize_t sent = ::send(fd_, data, n, MSG_NOSIGNAL);
+        const ssize_t sent = ::send(fd_, data, n, flags);
         if (sent >= 0) {
             return std::size_t(sent);
         }

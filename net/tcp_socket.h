@@ -4,6 +4,7 @@
 // another thread or an idle time-out ends it. Failures raise SocketError with Windows Sockets
 // numbers. SIGPIPE is never raised (MSG_NOSIGNAL).
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -18,11 +19,13 @@ public:
     CancelSignal(const CancelSignal&) = delete;
     CancelSignal& operator=(const CancelSignal&) = delete;
     void Fire(); // safe from any thread
-    bool Fired() const;
+    // No system call: asked before every piece of a request body.
+    bool Fired() const { return fired_.load(std::memory_order_acquire); }
     int Descriptor() const { return fd_; }
 
 private:
     int fd_;
+    std::atomic<bool> fired_{false};
 };
 
 // Outcome of a wait.
@@ -48,8 +51,10 @@ public:
     void Adopt(int fd);
 
     // Hands bytes to the socket; returns how many one send() accepted (at least 1). Throws
-    // SocketError; 10060 when the socket takes nothing for timeoutMs (0: no limit).
-    std::size_t SendSome(const char* data, std::size_t n, int timeoutMs);
+    // SocketError; 10060 when the socket takes nothing for timeoutMs (0: no limit). `more`: the
+    // caller has further bytes of the same message at hand, so the kernel may hold these back
+    // to fill whole segments (MSG_MORE); the last piece goes without it and pushes everything.
+    std::size_t SendSome(const char* data, std::size_t n, int timeoutMs, bool more = false);
     // Reads up to n bytes; returns 0 when the peer has closed. Throws SocketError.
     std::size_t ReceiveSome(char* data, std::size_t n);
     // Waits until data (or the peer's close) can be read. timeoutMs 0: no limit.

@@ -1,6 +1,6 @@
 // Upload benchmark: posting a 300 KiB multipart body to a loopback server with HttpClient, against
 // `curl -F` posting the same fields and file to the same server in the same run. Prints the time
-// ratio (goal: at most 1.2) and the peak memory of a process that posts a 300 KiB and a 30 MiB
+// ratio (goal: at most 1.0) and the peak memory of a process that posts a 300 KiB and a 30 MiB
 // file, which must not grow with the file.
 //
 //   bench_net_upload [posts]      (default 200)
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
     std::printf("upload of 300 KiB x %d over loopback\n", posts);
     std::printf("  HttpClient      %8.3f ms per post\n", ours * 1000 / posts);
     std::printf("  curl -F         %8.3f ms per post\n", theirs * 1000 / posts);
-    std::printf("  ratio           %8.2f  (HttpClient / curl, goal <= 1.2)\n", ours / theirs);
+    std::printf("  ratio           %8.2f  (HttpClient / curl, goal <= 1.0)\n", ours / theirs);
 
     const std::string big = MakeFile(dir, "big.jpg", 30 * 1024 * 1024);
     const long rssSmall = PeakMemoryOfOnePost(argv[0], server.Port(), small);

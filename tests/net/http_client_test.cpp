@@ -448,6 +448,26 @@ TEST_F(HttpClientTest, ProgressEventsOfAnUpload) {
                                                 "work 0 2", "end 0"}));
 }
 
+// The pieces of a body but the last are handed over as "more to come"; the last must push the
+// request out, or the kernel holds it back for a fifth of a second.
+TEST_F(HttpClientTest, TheEndOfAnUploadGoesOutWithoutDelay) {
+    LoopbackServer server([](const testing::RecordedRequest&) { return LoopbackServer::Ok("ok"); });
+    double slowest = 0;
+    for (const std::size_t size : {std::size_t(10), std::size_t(32768 * 2), std::size_t(300000)}) {
+        const std::string path = dir.Write("screen.jpg", std::string(size, 'j'));
+        for (int i = 0; i < 3; ++i) {
+            MultipartBody body;
+            body.AddField("filename", "screenshot");
+            body.AddFilePart("screenshot", path, "image/jpeg");
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(client.Post(server.Url("/upload.php"), body), "ok");
+            slowest = std::max(slowest, SecondsSince(start));
+        }
+    }
+    EXPECT_EQ(server.Requests().size(), 9u);
+    EXPECT_LT(slowest, 0.15);
+}
+
 // --- cookies through the client --------------------------------------------------------------
 
 TEST_F(HttpClientTest, CookiesComeBackAfterTheUserAgentLine) {
