@@ -10,10 +10,12 @@
 #include <string>
 #include <string_view>
 
-namespace glimmerly::testing::inline literals {
+namespace glimmerly::testing {
+inline namespace literals {
 
 inline std::string operator""_cp1252(const char* utf8, std::size_t length) {
     return cp1252::FromUtf8(std::string_view(utf8, length));
 }
 
-} // namespace glimmerly::testing::inline literals
+} // namespace literals
+} // namespace glimmerly::testing
