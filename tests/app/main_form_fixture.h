@@ -14,10 +14,18 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+// Turns the event loop until `condition` holds; when it does not within 10 s, the test fails
+// here. (Qt's QTRY macros only return from the function under GoogleTest, so a wait that never
+// comes true would pass.)
+#define ASSERT_SOON(condition)                                                                     \
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(condition); }, 10000))              \
+        << "never came true: " #condition
 
 namespace glimmerly {
 
@@ -79,7 +87,7 @@ protected:
     void CaptureAndWait() {
         ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
         ASSERT_FALSE(state.CaptureReady);
-        QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+        ASSERT_SOON(state.CaptureReady);
     }
 
     // A loopback stand-in for both hosts: answers uploads, renames and logins with the replies
@@ -87,6 +95,8 @@ protected:
     void StartService() {
         stub = std::make_unique<LoopbackServer>([this](const RecordedRequest& request) {
             const std::string line = request.RequestLine();
+            if (whileAnswering)
+                whileAnswering(line);
             std::unique_lock lock(serviceMutex);
             if (line.rfind("POST /upload.php", 0) == 0) {
                 serviceWake.wait(lock, [this] { return !holdUpload; });
@@ -136,6 +146,9 @@ protected:
     std::string renameReply;
     std::string renameStatus; // like uploadStatus, for the rename
     std::string loginReply;
+    // Runs on the service's thread for every request before it is answered: what the user does
+    // while the window thread waits for the reply.
+    std::function<void(const std::string& requestLine)> whileAnswering;
 
 private:
     MessageBoxSink previousSink_;

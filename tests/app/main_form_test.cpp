@@ -7,6 +7,11 @@
 #include "ui_main_form.h"
 #include "upload/jpeg_decoder.h"
 
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <chrono>
 
 namespace glimmerly {
@@ -100,7 +105,7 @@ TEST_F(MainFormTest, HotKeyIdsOtherThanTheThreeAreIgnored) {
     EXPECT_TRUE(desktop.screen().grabs.empty());
     form->WMHotKey(kHotKeyOther);
     EXPECT_EQ(desktop.screen().grabs.size(), 1u);
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
 }
 
 TEST_F(MainFormTest, OkUploadShowsTheAddressAfterTheStatusTexts) {
@@ -151,13 +156,13 @@ TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
     form->SetHostsForTesting(stub->Host(), stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
-    QTRY_COMPARE_WITH_TIMEOUT(stub->Requests().size(), std::size_t{1}, 20000);
+    ASSERT_SOON(stub->Requests().size() == 1);
     EXPECT_FALSE(OptionsEnabled());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyCtrlEnd));
     EXPECT_EQ(desktop.screen().grabs.size(), 1u);
     stub->Release(); // the connection closes without an answer
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
     EXPECT_EQ(desktop.screen().grabs.size(), 1u); // nothing was queued
 }
 
@@ -192,6 +197,39 @@ TEST_F(MainFormTest, NewVersionNotice) {
     QTest::mouseClick(ui().Label5, Qt::LeftButton);
     ASSERT_EQ(desktop.shell().opened.size(), 1u);
     EXPECT_EQ(desktop.shell().opened[0], "http://" + stub->Host() + "/download.htm");
+}
+
+// Nothing of a text is taken for markup when the label's room covers every character of it.
+bool ShownWordForWord(const QLabel& label) {
+    return label.sizeHint().width() >= label.fontMetrics().horizontalAdvance(label.text());
+}
+
+TEST_F(MainFormTest, ServerTextsAreShownWordForWordNeverAsMarkup) {
+    const std::string markup = "<b>4.0</b> &amp; <img src=\"x.png\">";
+    UploadHostAnswers("ok|" + markup + "|http://h/a.jpg");
+    CaptureAndWait();
+    EXPECT_EQ(ui().Label4->text(), Q("Neue Version verfügbar: ") + QString::fromStdString(markup));
+    EXPECT_TRUE(ShownWordForWord(*ui().Label4));
+    form->ShowStatus("<b>Warning</b>: move_uploaded_file() failed &amp; <br />");
+    EXPECT_TRUE(ShownWordForWord(*ui().Label1));
+
+    // The real message box, as the server's error text or a rename reply reaches it.
+    const MessageBoxSink testSink = SetMessageBoxSink(nullptr);
+    QString shown;
+    bool plain = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(label, nullptr);
+        shown = label->text();
+        plain = ShownWordForWord(*label);
+        box->accept();
+    });
+    ShowMessageBox(markup);
+    SetMessageBoxSink(testSink);
+    EXPECT_EQ(shown, QString::fromStdString(markup));
+    EXPECT_TRUE(plain);
 }
 
 TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
@@ -247,7 +285,7 @@ TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
     form->SetHostsForTesting(stub->Host(), stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
-    QTRY_COMPARE_WITH_TIMEOUT(stub->Requests().size(), std::size_t{1}, 20000);
+    ASSERT_SOON(stub->Requests().size() == 1);
     const auto start = std::chrono::steady_clock::now();
     form.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -269,8 +307,8 @@ TEST_F(MainFormTest, HotKeyHeldElsewhereIsReported) {
     RecordingMainForm window(state, *parts);
     window.show();
     EXPECT_EQ(window.MissingHotKeys(), std::vector<int>{kHotKeyPrint});
-    QTRY_COMPARE(window.Controls().Label1->text(),
-                 Q("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
+    ASSERT_SOON(window.Controls().Label1->text() ==
+                Q("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
 }
 
 TEST(ErrorDisplay, AddsAFullStopAfterLettersOnly) {

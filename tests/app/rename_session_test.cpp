@@ -80,7 +80,7 @@ TEST_F(RenameTest, NameTypedDuringTheUploadIsSentRightAfterTheOk) {
     EXPECT_TRUE(ui().RenameButton->isHidden()); // the name waits
     EXPECT_EQ(state.NewScreenshotName, "plan");
     HoldUploads(false);
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
     const auto lines = RequestLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "GET /setname.php?filename=abc.jpg&newfilename=plan HTTP/1.1");
@@ -95,7 +95,7 @@ TEST_F(RenameTest, NameTypedDuringAFailedUploadIsDropped) {
     ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("plan");
     HoldUploads(false);
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
     EXPECT_EQ(RequestLines().size(), 1u); // nothing was sent
     EXPECT_EQ(state.NewScreenshotName, "");
     EXPECT_TRUE(ui().RenameButton->isHidden());
@@ -106,7 +106,7 @@ TEST_F(RenameTest, EmptyNameDuringTheUploadLetsTheJobShowTheAddress) {
     ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("");
     HoldUploads(false);
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
     EXPECT_EQ(RequestLines().size(), 1u);
     EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/abc.jpg");
 }
@@ -130,7 +130,7 @@ TEST_F(RenameTest, WaitingRenameThatFailsStillShowsTheUploadedPicture) {
     ASSERT_TRUE(PrintWithUploadHeld());
     EnterName("plan");
     HoldUploads(false);
-    QTRY_VERIFY_WITH_TIMEOUT(state.CaptureReady, 20000);
+    ASSERT_SOON(state.CaptureReady);
     EXPECT_EQ(RequestLines().size(), 2u);
     EXPECT_EQ(ui().Label1->text(), "Umbenennen fehlgeschlagen: HTTP/1.1 500 Internal Server Error");
     EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/abc.jpg");
@@ -170,6 +170,39 @@ TEST_F(RenameTest, EmptyLastSegmentGivesAnEmptyFilename) {
     CaptureAndWait();
     EnterName("x");
     EXPECT_EQ(RequestLines().back(), "GET /setname.php?filename=&newfilename=x HTTP/1.1");
+}
+
+// Print pressed while a request blocks the window thread waits in the queue; once the reply is
+// in, it must be dropped rather than start a capture (which would also wipe the new address).
+TEST_F(RenameTest, PrintPressedWhileTheRenameWaitsIsDropped) {
+    renameReply = "http://localhost:8460/plan.jpg";
+    CaptureAndWait();
+    whileAnswering = [this](const std::string& line) {
+        if (line.rfind("GET /setname.php", 0) == 0)
+            desktop.hotKeys().Queue(kHotKeyPrint);
+    };
+    EnterName("plan");
+    desktop.hotKeys().DeliverQueued();
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u);
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/plan.jpg");
+    EXPECT_TRUE(state.CaptureReady);
+    CaptureAndWait(); // a press after the reply works as always
+    EXPECT_EQ(desktop.screen().grabs.size(), 2u);
+}
+
+TEST_F(RenameTest, PrintPressedWhileTheJobsRenameWaitsIsDropped) {
+    renameReply = "http://localhost:8460/plan.jpg";
+    ASSERT_TRUE(PrintWithUploadHeld());
+    EnterName("plan");
+    whileAnswering = [this](const std::string& line) {
+        if (line.rfind("GET /setname.php", 0) == 0)
+            desktop.hotKeys().Queue(kHotKeyCtrlEnd);
+    };
+    HoldUploads(false);
+    ASSERT_SOON(state.CaptureReady);
+    desktop.hotKeys().DeliverQueued();
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u);
+    EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/plan.jpg");
 }
 
 class SessionTest : public MainFormTest {
@@ -235,6 +268,19 @@ TEST_F(SessionTest, PrintWhileTheDialogIsOpenIsDropped) {
     EXPECT_EQ(state.SessionName, "demo");
     EXPECT_TRUE(state.CaptureReady);
     CaptureAndWait(); // and captures work again afterwards
+}
+
+TEST_F(SessionTest, PrintPressedWhileTheLoginWaitsIsDropped) {
+    loginReply = "ok demo";
+    whileAnswering = [this](const std::string& line) {
+        if (line.rfind("GET /loginsession.php", 0) == 0)
+            desktop.hotKeys().Queue(kHotKeyPrint);
+    };
+    LogIn("demo");
+    desktop.hotKeys().DeliverQueued();
+    EXPECT_TRUE(desktop.screen().grabs.empty());
+    EXPECT_EQ(state.SessionName, "demo");
+    EXPECT_TRUE(state.CaptureReady);
 }
 
 TEST_F(SessionTest, OkReplyEntersTheSession) {

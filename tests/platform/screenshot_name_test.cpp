@@ -1,5 +1,5 @@
-#include "platform/text/screenshot_name.h"
 #include "platform/cp1252.h"
+#include "platform/text/screenshot_name.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,13 @@ INSTANTIATE_TEST_SUITE_P(
         TitleCase{"  Start  ", "start"}, TitleCase{"", ""},
         // Not in the table, but the rules say so: control characters trim like blanks, the
         // replacement list leaves "&+," alone, and Windows-1252 capitals lower-case.
-        TitleCase{"\tA&B+C,D\r\n", "a&b+c,d"}, TitleCase{"ŠŒŽŸ", "šœžÿ"}, TitleCase{"a×b", "a×b"}),
+        TitleCase{"\tA&B+C,D\r\n", "a&b+c,d"}, TitleCase{"ŠŒŽŸ", "šœžÿ"}, TitleCase{"a×b", "a×b"},
+        // The edges: 20 characters stay, 21 are shortened; a two-word form of 24 characters is
+        // taken, one of 25 is not.
+        TitleCase{"aaaaa bbbbb ccccc dd", "aaaaa_bbbbb_ccccc_dd"},
+        TitleCase{"aaaaa bbbbb ccccc ddd", "aaaaa_bbbbb"},
+        TitleCase{"abcdefghijkl mnopqrstuvw x", "abcdefghijkl_mnopqrstuvw"},
+        TitleCase{"abcdefghijkl mnopqrstuvwx y", "abcdefghijkl_mnopqrstuvwx_y"}),
     [](const ::testing::TestParamInfo<TitleCase>& info) {
         return "Title" + std::to_string(info.index);
     });
