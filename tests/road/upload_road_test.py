@@ -8,54 +8,14 @@ The program is built with its default hosts, so the fake upload host listens on 
 """
 import os
 import re
-import socket
 import sys
-import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop_steps import EditorWindowDesktop, fail, run, wait_for_address  # noqa: E402
+from fake_service import FakeService  # noqa: E402
 
 ADDRESS = "http://localhost:8460/abc.jpg"
 UPLOAD_PORT = 8461
-
-
-class FakeUploadHost(threading.Thread):
-    """Accepts one upload, records its exact bytes and answers with ADDRESS."""
-
-    def __init__(self):
-        super().__init__(daemon=True)
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", UPLOAD_PORT))
-        self.sock.listen(4)
-        self.requests = []
-        self.got = threading.Event()
-
-    def run(self):
-        while True:
-            conn, _ = self.sock.accept()
-            with conn:
-                conn.settimeout(20)
-                data = b""
-                while b"\r\n\r\n" not in data:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        break
-                    data += chunk
-                head, _, body = data.partition(b"\r\n\r\n")
-                m = re.search(rb"\r\nContent-Length: (\d+)", head)
-                length = int(m.group(1)) if m else 0
-                while len(body) < length:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        break
-                    body += chunk
-                self.requests.append((head, body))
-                reply = ("ok|3.2|" + ADDRESS).encode()
-                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: %d\r\n"
-                             b"Connection: close\r\n\r\n" % len(reply) + reply)
-                self.got.set()
 
 
 def outer_size(window):
@@ -120,14 +80,13 @@ def check_request(head, body, expected_size):
 
 
 def main():
-    host = FakeUploadHost()
-    host.start()
+    host = FakeService(lambda line: (("ok|3.2|" + ADDRESS).encode(), 0), ports=(UPLOAD_PORT,))
     with EditorWindowDesktop(sys.argv[1]) as desk:
         expected = outer_size(desk.target)
         desk.press("Print")
-        if not host.got.wait(30):
+        if not host.wait_for(lambda lines: len(lines) == 1):
             fail("no upload arrived")
-        head, body = host.requests[0]
+        _, head, body = host.requests[0]
         check_request(head, body, expected)
         text = wait_for_address(desk.main_window, lambda t: t == ADDRESS, timeout=10)
         print("address shown:", text)
