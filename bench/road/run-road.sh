@@ -48,7 +48,15 @@ build=${GLIMMERLY_ROAD_BUILD_DIR:-$top/build}
 if [ ! -f "$build/CMakeCache.txt" ]; then
     chrt -o 0 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-chrt -o 0 cmake --build "$build" --target glimmerly road_floor road_press road_wallpaper >/dev/null
+log=$(mktemp)
+if ! chrt -o 0 cmake --build "$build" --target glimmerly road_floor road_press road_wallpaper \
+    >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "run-road: the build failed" >&2
+    exit 1
+fi
+rm -f "$log"
 
 # The receiver takes the port of the build's upload host, which must be on this machine.
 host=$(sed -n 's/^GLIMMERLY_UPLOAD_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")

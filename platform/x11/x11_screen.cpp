@@ -1,5 +1,6 @@
 #include "platform/x11/x11_parts.h"
 
+#include "imaging/pixel_order.h"
 #include "platform/cp1252.h"
 
 #include <QGuiApplication>
@@ -97,11 +98,7 @@ bool ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_
         std::uint8_t* dst = picture.At(x, y + row);
         if (plain) {
             // B, G, R, X in memory: keep the first three bytes of each pixel.
-            for (int i = 0; i < width; ++i, src += 4, dst += 3) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-            }
+            DropFourthByte(src, dst, static_cast<std::size_t>(width));
             continue;
         }
         for (int i = 0; i < width; ++i, src += bytesPerPixel, dst += 3) {
@@ -160,10 +157,10 @@ Picture X11Screen::Grab(const Rect& band) {
         return picture;
     }
 
-    // Read in strips so that no single reply grows past a few megabytes; all requests go out
-    // before the first reply is awaited, so the strips cost no extra round trips.
+    // Read in strips of about a megabyte, each converted while the server still sends the next;
+    // all requests go out before the first reply is awaited, so they cost no extra round trips.
     const int width = clip.Width();
-    const int stripRows = std::max(1, (8 << 20) / (width * 4));
+    const int stripRows = std::max(1, (1 << 20) / (width * 4));
     std::vector<std::pair<int, xcb_get_image_cookie_t>> strips;
     for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
         const int rows = std::min(stripRows, clip.Bottom - top);
