@@ -18,14 +18,17 @@ fi
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     mapfile -d '' listed < <(git ls-files -z -- '*.cpp' '*.h' '*.cc' '*.hpp')
 else
-    mapfile -d '' listed < <(find . \( -name '.*' -o -name 'build*' \) -prune -o -type f \
+    mapfile -d '' listed < <(find . -mindepth 1 \( -name '.*' -o -name 'build*' \) -prune -o -type f \
         \( -name '*.cpp' -o -name '*.h' -o -name '*.cc' -o -name '*.hpp' \) -print0)
 fi
 files=()
 for f in "${listed[@]}"; do
     [[ -f $f ]] && files+=("$f") # skips files deleted in the working tree
 done
-[[ ${#files[@]} -gt 0 ]] || exit 0
+if [[ ${#files[@]} -eq 0 ]]; then
+    echo "check-format: no C++ files found under $top" >&2
+    exit 2
+fi
 
 if [[ ${1:-} == --fix ]]; then
     printf '%s\0' "${files[@]}" | xargs -0 "$clang_format" --style=file -i
