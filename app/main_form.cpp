@@ -13,12 +13,9 @@
 #include "upload/upload_job.h"
 
 #include "ui_main_form.h"
-#include "ui_new_session_form.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -30,19 +27,17 @@
 namespace glimmerly {
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("Glimmerly");
-
-QString Caption() {
-    return kApplicationTitle + QLatin1Char(' ') +
-           QString::fromLatin1(protocol::kProgramVersion.data(),
-                               static_cast<qsizetype>(protocol::kProgramVersion.size()));
-}
-
 std::string T(std::string_view utf8) {
     return cp1252::FromUtf8(utf8);
 }
 
 } // namespace
+
+QString MainForm::Caption() {
+    return QStringLiteral("Glimmerly ") +
+           QString::fromLatin1(protocol::kProgramVersion.data(),
+                               static_cast<qsizetype>(protocol::kProgramVersion.size()));
+}
 
 MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* parent)
     : QWidget(parent), state_(state), platform_(platform), ui_(std::make_unique<Ui::MainForm>()),
@@ -312,179 +307,6 @@ void MainForm::SpeedButton1Click() {
 
 void MainForm::Label5Click() {
     platform_.shell->Open(cp1252::FromQString(ui_->Label5->text()));
-}
-
-// ---- The upload job's view -----------------------------------------------------------------
-
-void MainForm::ShowNewVersion(const std::string& version) {
-    if (version == protocol::kProgramVersion)
-        return;
-    OnWindowThread([this, version] {
-        ui_->Label4->setText(cp1252::ToQString(T("Neue Version verfügbar: ") + version));
-        ui_->Label5->setText(cp1252::ToQString(protocol::DownloadPageUrl(hosts_.service)));
-        ui_->Label5->setStyleSheet(QStringLiteral("color: #ff0000;"));
-    });
-}
-
-void MainForm::CompleteUpload(const std::string& address, const std::string& status) {
-    OnWindowThread([this, address, status] {
-        state_.ScreenshotUrl = address;
-        std::string shown = status;
-        if (state_.NewScreenshotName.empty()) {
-            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-        } else {
-            try {
-                RenameScreenshot();
-            } catch (const std::exception& e) {
-                // The picture is on the server all the same: show its address and let the
-                // user try the rename again from the button.
-                ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-                SetRenameControlsVisible(true);
-                shown = FailureStatus("Umbenennen", e.what());
-            }
-        }
-        ShowStatus(shown);
-        state_.UploadDone = true;
-        gate_.ReArm();
-    });
-}
-
-void MainForm::ShowUploadError(const std::string& text) {
-    OnWindowThread([text] { ShowMessageBox(text); });
-}
-
-std::optional<std::string> MainForm::AskSaveFileName() {
-    std::optional<std::string> chosen;
-    OnWindowThread([this, &chosen] {
-        std::optional<QString> path;
-        if (saveDialog_) {
-            path = saveDialog_();
-        } else {
-            QFileDialog dialog(this);
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile); // a new file name must be allowed
-            dialog.setDefaultSuffix(QStringLiteral("jpg"));
-            dialog.setNameFilter(QStringLiteral("JPEG-Dateien (*.jpg)"));
-            dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-            dialog.setSizeGripEnabled(true);
-            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-                path = dialog.selectedFiles().constFirst();
-        }
-        if (path)
-            chosen = QFile::encodeName(*path).toStdString();
-    });
-    return chosen;
-}
-
-void MainForm::FinishJob() {
-    OnWindowThread([this] {
-        // Nothing is on the server that a name could be given to.
-        SetRenameControlsVisible(false);
-        gate_.ReArm();
-    });
-}
-
-void MainForm::FailJob(const std::string& status) {
-    OnWindowThread([this, status] {
-        ShowStatus(status);
-        SetRenameControlsVisible(false);
-        gate_.ReArm(); // a name typed during a failed upload is dropped
-    });
-}
-
-// ---- The commands' views of the window ------------------------------------------------------
-
-std::string MainForm::RenameText() {
-    return cp1252::FromQString(ui_->RenameEdit->text());
-}
-
-std::string MainForm::AddressText() {
-    return cp1252::FromQString(ui_->DisplayURLEdit->text());
-}
-
-void MainForm::ShowAddress(const std::string& address, bool select) {
-    ui_->DisplayURLEdit->setText(cp1252::ToQString(address));
-    if (select) {
-        ui_->DisplayURLEdit->setFocus();
-        ui_->DisplayURLEdit->selectAll();
-    }
-}
-
-void MainForm::SetRenameControlsVisible(bool visible) {
-    ui_->RenameLabel->setVisible(visible);
-    ui_->RenameEdit->setVisible(visible);
-    ui_->RenameButton->setVisible(visible);
-}
-
-void MainForm::FocusRename() {
-    ui_->RenameEdit->setFocus();
-}
-
-std::optional<std::string> MainForm::AskSessionName() {
-    if (!sessionForm_ || sessionForm_->exec() != NewSessionForm::kResultOk)
-        return std::nullopt;
-    return cp1252::FromQString(sessionForm_->Controls().SessionNameEdit->text());
-}
-
-void MainForm::SetSessionNameText(const std::string& name) {
-    if (sessionForm_)
-        sessionForm_->Controls().SessionNameEdit->setText(cp1252::ToQString(name));
-}
-
-void MainForm::UncheckSessionMode() {
-    ui_->SessionModeCheckBox->setChecked(false);
-}
-
-void MainForm::AppendToCaption(const std::string& suffix) {
-    setWindowTitle(windowTitle() + cp1252::ToQString(suffix));
-}
-
-void MainForm::ResetCaption() {
-    setWindowTitle(Caption());
-}
-
-bool MainForm::OpenBrowserTicked() {
-    return ui_->OpenBrowserCheckbox->isChecked();
-}
-
-void MainForm::DisableOpenBrowser() {
-    ui_->OpenBrowserCheckbox->setEnabled(false);
-}
-
-void MainForm::ShowSessionAddress(const std::string& address) {
-    ui_->SessionUrlEdit->setText(cp1252::ToQString(address));
-    ui_->SessionUrlPanel->setVisible(true);
-    ui_->SessionUrlEdit->setFocus();
-    ui_->SessionUrlEdit->selectAll();
-}
-
-void MainForm::HideSessionAddress() {
-    ui_->SessionUrlPanel->setVisible(false);
-}
-
-void MainForm::BringToFront() {
-    if (isMinimized())
-        showNormal();
-    raise();
-    activateWindow();
-    platform_.windows->BringToFront(static_cast<std::uintptr_t>(winId()));
-}
-
-CaptureOptions MainForm::Options() {
-    return {ui_->ActiveWindowCheckBox->isChecked(), ui_->EditCheckBox->isChecked(),
-            ui_->SaveLocalCheckBox->isChecked()};
-}
-
-std::string MainForm::ProposeName(const std::string& name) {
-    ui_->RenameEdit->setText(cp1252::ToQString(name));
-    return cp1252::FromQString(ui_->RenameEdit->text()); // as the field holds it
-}
-
-void MainForm::ShowNamePage() {
-    ui_->Notebook1->setCurrentIndex(1);
-    ui_->ProgressBar1->setVisible(true);
-    ui_->RenameEdit->setFocus();
-    renameIsDefault_ = true;
 }
 
 } // namespace glimmerly

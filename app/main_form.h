@@ -104,6 +104,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The caption after every reset: the application title and the program's version.
+    static QString Caption();
     void FormCreate();
     void FormClose();
     void ReportMissingHotKeys();

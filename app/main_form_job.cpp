@@ -1,0 +1,96 @@
+// The main window as the upload job sees it: each call is carried to the window thread.
+
+#include "app/main_form.h"
+
+#include "app/capture_gate.h"
+#include "app/message_box.h"
+#include "app/shared_state.h"
+#include "platform/cp1252.h"
+#include "platform/qt_cp1252.h"
+#include "upload/server_protocol.h"
+
+#include "ui_main_form.h"
+
+#include <QFile>
+#include <QFileDialog>
+
+namespace glimmerly {
+
+void MainForm::ShowNewVersion(const std::string& version) {
+    if (version == protocol::kProgramVersion)
+        return;
+    OnWindowThread([this, version] {
+        ui_->Label4->setText(
+            cp1252::ToQString(cp1252::FromUtf8("Neue Version verfügbar: ") + version));
+        ui_->Label5->setText(cp1252::ToQString(protocol::DownloadPageUrl(hosts_.service)));
+        ui_->Label5->setStyleSheet(QStringLiteral("color: #ff0000;"));
+    });
+}
+
+void MainForm::CompleteUpload(const std::string& address, const std::string& status) {
+    OnWindowThread([this, address, status] {
+        state_.ScreenshotUrl = address;
+        std::string shown = status;
+        if (state_.NewScreenshotName.empty()) {
+            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+        } else {
+            try {
+                RenameScreenshot();
+            } catch (const std::exception& e) {
+                // The picture is on the server all the same: show its address and let the
+                // user try the rename again from the button.
+                ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
+                SetRenameControlsVisible(true);
+                shown = FailureStatus("Umbenennen", e.what());
+            }
+        }
+        ShowStatus(shown);
+        state_.UploadDone = true;
+        gate_.ReArm();
+    });
+}
+
+void MainForm::ShowUploadError(const std::string& text) {
+    OnWindowThread([text] { ShowMessageBox(text); });
+}
+
+std::optional<std::string> MainForm::AskSaveFileName() {
+    std::optional<std::string> chosen;
+    OnWindowThread([this, &chosen] {
+        std::optional<QString> path;
+        if (saveDialog_) {
+            path = saveDialog_();
+        } else {
+            QFileDialog dialog(this);
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setFileMode(QFileDialog::AnyFile); // a new file name must be allowed
+            dialog.setDefaultSuffix(QStringLiteral("jpg"));
+            dialog.setNameFilter(QStringLiteral("JPEG-Dateien (*.jpg)"));
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+            dialog.setSizeGripEnabled(true);
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                path = dialog.selectedFiles().constFirst();
+        }
+        if (path)
+            chosen = QFile::encodeName(*path).toStdString();
+    });
+    return chosen;
+}
+
+void MainForm::FinishJob() {
+    OnWindowThread([this] {
+        // Nothing is on the server that a name could be given to.
+        SetRenameControlsVisible(false);
+        gate_.ReArm();
+    });
+}
+
+void MainForm::FailJob(const std::string& status) {
+    OnWindowThread([this, status] {
+        ShowStatus(status);
+        SetRenameControlsVisible(false);
+        gate_.ReArm(); // a name typed during a failed upload is dropped
+    });
+}
+
+} // namespace glimmerly
