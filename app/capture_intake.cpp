@@ -1,7 +1,9 @@
 #include "capture_intake.h"
 
+#include "app/capture_gate.h"
 #include "app/capture_geometry.h"
 #include "app/shared_state.h"
+#include "editor/editor_geometry.h"
 #include "editor/picture_editor.h"
 #include "platform/cp1252.h"
 #include "platform/platform.h"
@@ -55,7 +57,16 @@ void CaptureIntake::TakePicture(Handling handling) {
         // The editor keeps its own copies; ScreenshotBitmap does not exist meanwhile.
         const EditorResult edited =
             editor_->Edit(std::exchange(state_.ScreenshotBitmap, Picture()), handling.wholePicture);
-        state_.ScreenshotBitmap = CopyArea(edited.picture, edited.clip);
+        // The marked rectangle may be inverted or reach beyond the picture: only captured
+        // pixels go up, and with nothing marked nothing does.
+        const Rect clip = HandOffRect(edited.clip, edited.picture.width, edited.picture.height);
+        if (IsEmptyRect(clip)) {
+            CaptureGate(state_, *platform_.hotKeys, [this] { view_.LockOptions(false); }).ReArm();
+            view_.ShowStatus(cp1252::FromUtf8(
+                "Kein Bildausschnitt gew\xC3\xA4hlt \xE2\x80\x93 es wurde nichts hochgeladen."));
+            return;
+        }
+        state_.ScreenshotBitmap = CopyArea(edited.picture, clip);
     }
 
     state_.UploadDone = false;
