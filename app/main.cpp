@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform);
     glimmerly::NewSessionForm sessionForm(&mainForm);
-    glimmerly::ImageEditorForm editor(&mainForm);
+    glimmerly::ImageEditorForm editor(platform->screen->Monitors(), &mainForm);
     mainForm.SetDialogs(&sessionForm, &editor);
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });

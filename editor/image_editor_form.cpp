@@ -1,70 +1,401 @@
-#include "image_editor_form.h"
+#include "editor/image_editor_form.h"
 
+#include "editor/monitor_overview.h"
 #include "imaging/qt/picture_qimage.h"
 #include "resources/design_font.h"
+#include "ui_image_editor_form.h"
 
+#include <QColorDialog>
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPixmap>
-#include <QPushButton>
-#include <QScrollArea>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 
 namespace glimmerly {
+namespace {
 
-ImageEditorForm::ImageEditorForm(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("ImageEditorForm"));
-    setWindowTitle(QStringLiteral("Screenshot bearbeiten"));
-    setGeometry(210, 138, 889, 652);
+const QColor kWindowColour(163, 163, 163); // 10724259
+
+struct ToolChoice {
+    const char* panel;
+    const char* hint;
+    int cursor;
+};
+
+const ToolChoice kTools[] = {
+    {"CmdClip", "Markieren Sie per Mausklick die Bildr\xC3\xA4nder.", kClipFirstCorner},
+    {"CmdPaint",
+     "Zeichnen Sie mit gedr\xC3\xBC"
+     "ckter Maustaste eine Freihandlinie.",
+     kPenTool},
+    {"CmdLine",
+     "Ziehen Sie mit gedr\xC3\xBC"
+     "ckter Maustaste eine Linie.",
+     kLineTool},
+    {"CmdText", "Klicken Sie auf eine Stelle im Bild und geben Sie Text ein.", kTextTool},
+};
+
+void FillWith(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+bool IsClick(QEvent* event, QWidget* widget) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    return mouse->button() == Qt::LeftButton &&
+           widget->rect().contains(mouse->position().toPoint());
+}
+
+} // namespace
+
+ImageEditorForm::ImageEditorForm(std::vector<platform::Monitor> monitors, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::ImageEditorForm>()) {
+    ui_->setupUi(this);
+    FormCreate(monitors);
+}
+
+ImageEditorForm::~ImageEditorForm() = default;
+
+void ImageEditorForm::FormCreate(const std::vector<platform::Monitor>& monitors) {
     setFont(DesignFont(11));
-    setStyleSheet(QStringLiteral("#ImageEditorForm, #ScrollBox1 { background-color: #a3a3a3; }"));
+    ui_->MonitorSelectLabel->setFont(DesignFont(11, true));
+    ui_->MonitorSelectLabel->adjustSize();
+    ui_->Label2->adjustSize();
+    FillWith(this, kWindowColour);
+    FillWith(ui_->ScrollBox1->viewport(), kWindowColour);
+    FillWith(ui_->DesktopPanel, QColor(176, 0, 0));
+    ui_->ScrollBox1->horizontalScrollBar()->setTracking(true);
+    ui_->ScrollBox1->verticalScrollBar()->setTracking(true);
 
-    auto* layout = new QVBoxLayout(this);
-    auto* done = new QPushButton(QStringLiteral("Bearbeitung beenden"), this);
-    done->setObjectName(QStringLiteral("Panel2"));
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
-    layout->addWidget(done, 0, Qt::AlignRight);
-    ScrollBox1 = new QScrollArea(this);
-    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-    Image1 = new QLabel;
-    Image1->setObjectName(QStringLiteral("Image1"));
-    ScrollBox1->setWidget(Image1);
-    layout->addWidget(ScrollBox1, 1);
+    QFont editFont = DesignFont(19);
+    editFont.setStyleStrategy(QFont::NoAntialias);
+    ui_->Edit1->setFont(editFont);
+    ui_->Edit1->setFixedHeight(23);
+    ui_->Edit1->setPalette(QPalette(palette().color(QPalette::Button)));
+
+    ui_->Image1->SetPicture(&picture_);
+    clip_ = std::make_unique<ClipTool>(picture_, *ui_->Image1,
+                                       [this](QString text) { ui_->StatusPanel1->setText(text); });
+    pen_ = std::make_unique<PenTool>(picture_, *ui_->Image1);
+    line_ = std::make_unique<LineTool>(picture_, *ui_->Image1, *ui_->Line1);
+    text_ = std::make_unique<TextTool>(picture_, *ui_->Image1, *ui_->Edit1);
+    ui_->Line1->hide();
+    ui_->Edit1->hide();
+
+    ui_->StatusPanel0->setText(QStringLiteral("Verwendete Monitore: %1").arg(monitors.size()));
+    overview_ = std::make_unique<MonitorOverview>(
+        monitors, *ui_->MonitorSelectBox, *ui_->DesktopPanel, *ui_->DesktopImage, picture_, *clip_,
+        [this](int x) { ui_->ScrollBox1->horizontalScrollBar()->setValue(x); });
+    LoadCursors();
+    ShowColour();
+
+    toolPanels_ = {ui_->CmdClip, ui_->CmdPaint, ui_->CmdLine,
+                   ui_->CmdText, ui_->CmdUndo,  ui_->Panel2};
+    for (QWidget* watched : toolPanels_)
+        watched->installEventFilter(this);
+    for (QWidget* watched : std::initializer_list<QWidget*>{
+             ui_->ColorPanel, ui_->DesktopPanel, static_cast<QWidget*>(ui_->Image1),
+             ui_->ScrollBox1->viewport(), static_cast<QWidget*>(ui_->Edit1)})
+        watched->installEventFilter(this);
+    connect(ui_->Edit1, &QLineEdit::textChanged, this, [this] { text_->Changed(); });
+    chooser_ = [this](QColor initial) -> std::optional<QColor> {
+        const QColor chosen = QColorDialog::getColor(initial, this);
+        return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
+    };
 }
 
-void ImageEditorForm::SetPicture(const Picture& picture) {
-    image_ = ToQImage(picture);
-    Image1->setPixmap(QPixmap::fromImage(image_));
-    Image1->resize(image_.size());
+void ImageEditorForm::LoadCursors() {
+    const struct {
+        int id;
+        const char* file;
+        int x, y;
+    } cursors[] = {{kClipFirstCorner, "cursor_clip_first", 8, 8},
+                   {kClipSecondCorner, "cursor_clip_second", 23, 23},
+                   {kPenTool, "cursor_pen", 12, 23},
+                   {kTextTool, "cursor_text", 16, 15},
+                   {kLineTool, "cursor_line", 16, 16}};
+    for (const auto& c : cursors) {
+        const QPixmap image(QStringLiteral(":/glimmerly/%1.png").arg(QLatin1String(c.file)));
+        ui_->Image1->RegisterCursor(c.id, image.isNull() ? QCursor(Qt::CrossCursor)
+                                                         : QCursor(image, c.x, c.y));
+    }
 }
 
-Picture ImageEditorForm::EditedPicture() const {
-    return FromQImage(image_);
+void ImageEditorForm::Prepare(Picture picture, bool wholePicture) {
+    picture_.Load(std::move(picture));
+    wholePicture_ = wholePicture;
+    ui_->Image1->PictureReplaced();
 }
 
-EditorResult ImageEditorForm::Edit(Picture picture, bool /*wholePicture*/) {
-    SetPicture(picture);
-    OriginalBitmap = std::move(picture);
+EditorResult ImageEditorForm::Edit(Picture picture, bool wholePicture) {
+    Prepare(std::move(picture), wholePicture);
     exec();
     // Let the windows behind repaint now that the editor has gone.
     QCoreApplication::processEvents();
-    return {EditedPicture(), ClipRect};
+    return Result();
+}
+
+EditorResult ImageEditorForm::Result() const {
+    return {FromQImage(picture_.image), picture_.ClipRect};
 }
 
 void ImageEditorForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
-        ClipRect = Rect{0, 0, image_.width(), image_.height()};
+        FormShow();
+}
+
+void ImageEditorForm::FormShow() {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_->MonitorSelectLabel,
+                                                      static_cast<QWidget*>(ui_->MonitorSelectBox),
+                                                      ui_->DesktopPanel})
+        w->setVisible(!wholePicture_);
+    if (wholePicture_) {
+        picture_.ClipRect = Rect{0, 0, picture_.image.width(), picture_.image.height()};
+        clip_->DisplayClipSize();
+    } else {
+        overview_->Open();
+    }
+    activeToolPanel_ = nullptr;
+    ui_->Edit1->hide();
+    ui_->Edit1->clear();
+    ui_->Line1->hide();
+    ui_->ScrollBox1->setFocus();
+    for (QWidget* panel : toolPanels_)
+        if (panel->objectName().startsWith(QLatin1String("Cmd")))
+            SetBevel(panel, false);
+    SelectMode(ui_->CmdClip);
+}
+
+int ImageEditorForm::Tool() const {
+    return ui_->Image1->CursorId();
+}
+
+void ImageEditorForm::SetColourChooser(std::function<std::optional<QColor>(QColor)> chooser) {
+    chooser_ = std::move(chooser);
+}
+
+void ImageEditorForm::SetBevel(QWidget* panel, bool lowered) {
+    if (auto* frame = qobject_cast<QFrame*>(panel))
+        frame->setFrameShadow(lowered ? QFrame::Sunken : QFrame::Raised);
+}
+
+void ImageEditorForm::StatusText(const QString& text) {
+    ui_->StatusPanel2->setText(text);
+}
+
+void ImageEditorForm::SelectMode(QWidget* panel) {
+    if (panel == activeToolPanel_) {
+        ui_->Image1->SetCursorId(kNoTool);
+        SetBevel(panel, false);
+        StatusText(QString());
+        activeToolPanel_ = nullptr;
+        return;
+    }
+    if (activeToolPanel_)
+        SelectMode(activeToolPanel_);
+    SetBevel(panel, true);
+    activeToolPanel_ = panel;
+    for (const ToolChoice& tool : kTools) {
+        if (panel->objectName() != QLatin1String(tool.panel))
+            continue;
+        if (tool.cursor == kTextTool && text_->IsOpen())
+            Edit1KeyPress(Qt::Key_Return); // an open text is written first
+        StatusText(QString::fromUtf8(tool.hint));
+        ui_->Image1->SetCursorId(tool.cursor);
+    }
+}
+
+void ImageEditorForm::Image1MouseDown(Qt::MouseButton button, QPoint at) {
+    mouseIsDown_ = button == Qt::LeftButton;
+    switch (ui_->Image1->CursorId()) {
+    case kClipFirstCorner:
+        clip_->FirstCorner(at);
+        ui_->Image1->SetCursorId(kClipSecondCorner);
+        break;
+    case kClipSecondCorner:
+        clip_->SecondCorner(at);
+        SelectMode(ui_->CmdClip);
+        break;
+    case kPenTool:
+        pen_->Press(at, mouseIsDown_, drawColor_);
+        break;
+    case kTextTool:
+        text_->Press(at);
+        break;
+    case kLineTool:
+        line_->Press(at, drawColor_);
+        break;
+    default:
+        break;
+    }
+}
+
+void ImageEditorForm::Image1MouseMove(QPoint at) {
+    if (ui_->Image1->CursorId() == kPenTool)
+        pen_->Move(at, mouseIsDown_, drawColor_);
+    else if (ui_->Image1->CursorId() == kLineTool)
+        line_->Move(at);
+}
+
+void ImageEditorForm::Image1MouseUp(QPoint at) {
+    if (ui_->Image1->CursorId() == kLineTool)
+        line_->Release(at, drawColor_);
+    CommonRelease();
+}
+
+void ImageEditorForm::CommonRelease() {
+    mouseIsDown_ = false;
+    clip_->FillClipBorders();
+}
+
+void ImageEditorForm::Image1Click() {
+    if (!ui_->Edit1->hasFocus())
+        ui_->ScrollBox1->setFocus(Qt::MouseFocusReason);
+}
+
+void ImageEditorForm::Edit1KeyPress(int key) {
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return;
+    text_->Write();
+    CommonRelease();
+}
+
+void ImageEditorForm::ShowColour() {
+    FillWith(ui_->ColorPanel, drawColor_);
+    text_->SetColour(drawColor_);
+}
+
+void ImageEditorForm::ColorPanelClick() {
+    const std::optional<QColor> chosen = chooser_ ? chooser_(dialogColour_) : std::nullopt;
+    if (!chosen)
+        return;
+    dialogColour_ = *chosen;
+    drawColor_ = *chosen;
+    ShowColour();
+}
+
+void ImageEditorForm::CmdUndoClick() {
+    picture_.RestoreOriginal();
+    ui_->Image1->update();
+    if (!wholePicture_) {
+        overview_->ApplyEntry(0);
+        return;
+    }
+    picture_.ClipRect = Rect{0, 0, picture_.image.width(), picture_.image.height()};
+    clip_->DisplayClipSize();
+}
+
+void ImageEditorForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape)
+        close();
+    else
+        QDialog::keyPressEvent(event);
+}
+
+bool ImageEditorForm::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == ui_->Edit1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            close(); // the text being typed is lost
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            Edit1KeyPress(key);
+            return true;
+        }
+        return false;
+    }
+    if (widget == ui_->Image1 || widget == ui_->ScrollBox1->viewport()) {
+        if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove &&
+            event->type() != QEvent::MouseButtonRelease &&
+            event->type() != QEvent::MouseButtonDblClick)
+            return false;
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        // Presses in the empty part of the scroll area count in picture pixels as well.
+        return PictureEvent(widget == ui_->Image1 ? at : at - ui_->Image1->pos(), event);
+    }
+    if (std::find(toolPanels_.begin(), toolPanels_.end(), widget) != toolPanels_.end())
+        return PanelEvent(widget, event);
+    if (widget == ui_->ColorPanel && event->type() == QEvent::MouseButtonRelease &&
+        IsClick(event, widget)) {
+        ColorPanelClick();
+        return true;
+    }
+    if (widget == ui_->DesktopPanel) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            overview_->Pressed(mouse->position().toPoint().x());
+            stripClickArmed_ = true;
+            return true;
+        case QEvent::MouseButtonRelease:
+            if (stripClickArmed_ && IsClick(event, widget))
+                overview_->Clicked();
+            stripClickArmed_ = false;
+            return true;
+        case QEvent::MouseButtonDblClick:
+            overview_->Pressed(mouse->position().toPoint().x());
+            stripClickArmed_ = false;
+            overview_->DoubleClicked();
+            return true;
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+bool ImageEditorForm::PictureEvent(QPoint at, QEvent* event) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        Image1MouseDown(mouse->button(), at);
+        return true;
+    case QEvent::MouseMove:
+        Image1MouseMove(at);
+        return true;
+    default: // release: a left one is also a click
+        Image1MouseUp(at);
+        if (mouse->button() == Qt::LeftButton)
+            Image1Click();
+        return true;
+    }
+}
+
+bool ImageEditorForm::PanelEvent(QWidget* panel, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+        SelectMode(panel); // CmdMouseDown: any button
+        return true;
+    }
+    if (event->type() != QEvent::MouseButtonRelease)
+        return false;
+    if (panel == ui_->CmdUndo) {
+        if (IsClick(event, panel))
+            CmdUndoClick();
+        SelectMode(ui_->CmdUndo); // CmdUndoMouseUp
+    } else if (panel == ui_->Panel2) {
+        SetBevel(panel, false); // Panel2MouseUp
+        if (IsClick(event, panel))
+            accept(); // Panel2Click
+    }
+    return true;
 }
 
 bool ImageEditorForm::AppMessage(QObject* /*receiver*/, QEvent* event) {
-    if (event->type() != QEvent::Wheel || focusWidget() != ScrollBox1)
+    // Only while the editor is up: a hidden editor keeps its focus widget, and the main window's
+    // wheel must not be swallowed then.
+    if (event->type() != QEvent::Wheel || !isVisible() || focusWidget() != ui_->ScrollBox1)
         return false;
     const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
-    QScrollBar* bar = ScrollBox1->verticalScrollBar();
+    QScrollBar* bar = ui_->ScrollBox1->verticalScrollBar();
     bar->setValue(bar->value() + (delta > 0 ? -40 : 40));
     return true; // scrolled here: the scroll area must not scroll a second time
 }

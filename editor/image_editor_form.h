@@ -1,46 +1,114 @@
 #pragma once
-// The modal picture editor. For now it shows the picture and hands the whole of it back; the
-// clip, drawing and monitor tools come with their own pieces.
+// The modal picture editor window. It owns the controls of its form and routes the mouse by the
+// tool, which is the cursor id of Image1: 5001/5002 the two corners of the clip, 5004 the pen,
+// 5005 the text, 5006 the line. The tools, the clip and the monitor overview live in their own
+// files; the window never reads the main window: it is given the monitors at creation and the
+// picture (and whether it shows one window) with each Edit.
 
+#include "editor/clip_tool.h"
+#include "editor/drawing_tools.h"
+#include "editor/editor_picture.h"
 #include "editor/picture_editor.h"
-#include "imaging/picture.h"
+#include "platform/platform.h"
 
+#include <QColor>
 #include <QDialog>
-#include <QImage>
 
-class QLabel;
-class QScrollArea;
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
 class QEvent;
+class QFrame;
+class QLabel;
+class QMouseEvent;
+
+namespace Ui {
+class ImageEditorForm;
+}
 
 namespace glimmerly {
+
+class MonitorOverview;
+
+enum ToolCursor : int {
+    kNoTool = 0,
+    kClipFirstCorner = 5001,
+    kClipSecondCorner = 5002,
+    kPenTool = 5004,
+    kTextTool = 5005,
+    kLineTool = 5006,
+};
 
 class ImageEditorForm : public QDialog, public PictureEditor {
     Q_OBJECT
 
 public:
-    explicit ImageEditorForm(QWidget* parent = nullptr);
+    explicit ImageEditorForm(std::vector<platform::Monitor> monitors, QWidget* parent = nullptr);
+    ~ImageEditorForm() override;
 
-    // The unedited picture, and the part of the edited one that is kept.
-    Picture OriginalBitmap;
-    Rect ClipRect;
-
-    void SetPicture(const Picture& picture);
-    Picture EditedPicture() const;
-
+    // Loads the picture, runs the editor modally, and hands back the edited picture with
+    // ClipRect as the user left it (the capture cuts it to the picture).
     EditorResult Edit(Picture picture, bool wholePicture) override;
+    // The parts of Edit, for showing the editor without a modal loop.
+    void Prepare(Picture picture, bool wholePicture);
+    EditorResult Result() const;
 
-    // The application-wide hook: the mouse wheel scrolls the picture by 40 pixels a notch while
+    const QImage& Image() const { return picture_.image; }
+    Rect ClipRect() const { return picture_.ClipRect; }
+    QColor DrawColor() const { return drawColor_; }
+    int Tool() const;
+    MonitorOverview& Overview() { return *overview_; }
+    // Asks for a colour, starting at `initial`; nullopt when cancelled. Replaceable for tests.
+    void SetColourChooser(std::function<std::optional<QColor>(QColor initial)> chooser);
+
+    // The application-wide hook: the mouse wheel scrolls the picture 40 pixels a notch while
     // the scroll area is the active control; such a wheel event counts as handled, so that the
     // scroll area does not scroll a second time by itself.
     bool AppMessage(QObject* receiver, QEvent* event);
 
+    // Handlers, by the names of the window's events.
+    void SelectMode(QWidget* panel);
+    void Image1MouseDown(Qt::MouseButton button, QPoint at);
+    void Image1MouseMove(QPoint at);
+    void Image1MouseUp(QPoint at);
+    void Image1Click();
+    void ColorPanelClick();
+    void CmdUndoClick();
+    void Edit1KeyPress(int key);
+    void StatusText(const QString& text);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QImage image_;
-    QLabel* Image1 = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
+    void FormCreate(const std::vector<platform::Monitor>& monitors);
+    void FormShow();
+    void LoadCursors();
+    void SetBevel(QWidget* panel, bool lowered);
+    void ShowColour();
+    void CommonRelease();
+    bool PanelEvent(QWidget* panel, QEvent* event);
+    bool PictureEvent(QPoint at, QEvent* event);
+
+    std::unique_ptr<Ui::ImageEditorForm> ui_;
+    EditorPicture picture_;
+    std::unique_ptr<ClipTool> clip_;
+    std::unique_ptr<PenTool> pen_;
+    std::unique_ptr<LineTool> line_;
+    std::unique_ptr<TextTool> text_;
+    std::unique_ptr<MonitorOverview> overview_;
+    std::vector<QWidget*> toolPanels_;
+    QWidget* activeToolPanel_ = nullptr;
+    QColor drawColor_{255, 0, 0};
+    QColor dialogColour_{0, 0, 0};
+    std::function<std::optional<QColor>(QColor)> chooser_;
+    bool mouseIsDown_ = false;
+    bool wholePicture_ = true;
+    bool stripClickArmed_ = false;
 };
 
 } // namespace glimmerly

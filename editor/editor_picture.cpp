@@ -1,0 +1,78 @@
+#include "editor/editor_picture.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPen>
+
+namespace glimmerly {
+
+void EditorPicture::Load(Picture picture) {
+    OriginalBitmap = std::move(picture);
+    if (OriginalBitmap.Empty()) {
+        original = QImage();
+        image = QImage();
+        return;
+    }
+    original = QImage(OriginalBitmap.pixels.data(), OriginalBitmap.width, OriginalBitmap.height,
+                      static_cast<qsizetype>(OriginalBitmap.stride), QImage::Format_BGR888);
+    image = original.convertToFormat(QImage::Format_RGB32);
+}
+
+void EditorPicture::RestoreOriginal() {
+    if (original.isNull())
+        return;
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, original);
+}
+
+QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
+    if (image.isNull())
+        return QRect();
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(colour, kStrokeWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    if (from == to)
+        painter.drawPoint(from);
+    else
+        painter.drawLine(from, to);
+    return QRect(from, to).normalized().adjusted(-kStrokeWidth, -kStrokeWidth, kStrokeWidth,
+                                                 kStrokeWidth);
+}
+
+PictureView::PictureView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureView::SetPicture(const EditorPicture* picture) {
+    picture_ = picture;
+    PictureReplaced();
+}
+
+void PictureView::PictureReplaced() {
+    resize(picture_ && !picture_->image.isNull() ? picture_->image.size() : QSize(0, 0));
+    update();
+}
+
+void PictureView::SetCursorId(int id) {
+    cursorId_ = id;
+    const auto it = cursors_.find(id);
+    if (it == cursors_.end())
+        unsetCursor();
+    else
+        setCursor(it->second);
+}
+
+void PictureView::RegisterCursor(int id, const QCursor& cursor) {
+    cursors_[id] = cursor;
+}
+
+void PictureView::paintEvent(QPaintEvent* event) {
+    if (!picture_ || picture_->image.isNull())
+        return;
+    QPainter painter(this);
+    const QRect area = event->rect() & picture_->image.rect();
+    painter.drawImage(area.topLeft(), picture_->image, area);
+}
+
+} // namespace glimmerly

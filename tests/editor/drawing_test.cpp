@@ -1,0 +1,189 @@
+// Pen, line, text, colour, undo all, the wheel and Escape, asserted on the picture's pixels.
+
+#include "editor_fixture.h"
+
+#include "editor/line_preview.h"
+
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace glimmerly::test {
+namespace {
+
+class DrawingTest : public EditorFixture {
+protected:
+    int RedPixels() {
+        int count = 0;
+        for (int y = 0; y < form->Image().height(); ++y)
+            for (int x = 0; x < form->Image().width(); ++x)
+                count += form->Image().pixelColor(x, y) == kRed;
+        return count;
+    }
+};
+
+TEST_F(DrawingTest, PenDrawsWithTheLeftButtonOnly) {
+    Open(300, 200, true);
+    PressPanel("CmdPaint");
+    EXPECT_EQ(form->Tool(), kPenTool);
+    const QImage before = form->Image();
+    Drag({20, 20}, {120, 20}, Qt::RightButton);
+    EXPECT_EQ(form->Image(), before);
+
+    Drag({20, 50}, {120, 50});
+    // Three pixels wide, hard edges.
+    EXPECT_EQ(Pixel(70, 49), kRed);
+    EXPECT_EQ(Pixel(70, 50), kRed);
+    EXPECT_EQ(Pixel(70, 51), kRed);
+    EXPECT_EQ(Pixel(70, 53), PatternAt(70, 53));
+    EXPECT_EQ(Pixel(70, 47), PatternAt(70, 47));
+}
+
+TEST_F(DrawingTest, LineIsWrittenOnReleaseTheSameInEitherDirection) {
+    Open(300, 200, true);
+    PressPanel("CmdLine");
+    auto* preview = Child<TLine>("Line1");
+    QTest::mousePress(Image1(), Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseMove(Image1(), QPoint(110, 60));
+    EXPECT_FALSE(preview->isHidden());
+    EXPECT_EQ(preview->LineWidth(), 3);
+    EXPECT_EQ(preview->Color(), kRed);
+    EXPECT_EQ(preview->End(), QPoint(110, 60));
+    EXPECT_EQ(Pixel(60, 35), PatternAt(60, 35)); // nothing written while dragging
+    QTest::mouseRelease(Image1(), Qt::LeftButton, {}, QPoint(110, 60));
+    EXPECT_TRUE(preview->isHidden());
+    for (QPoint p :
+         {QPoint(10, 10), QPoint(60, 35), QPoint(110, 60), QPoint(60, 34), QPoint(60, 36)})
+        EXPECT_EQ(Pixel(p.x(), p.y()), kRed) << p.x() << "," << p.y();
+    EXPECT_EQ(Pixel(60, 39), PatternAt(60, 39));
+    EXPECT_EQ(Pixel(60, 31), PatternAt(60, 31));
+    const QImage forward = form->Image();
+
+    Open(300, 200, true);
+    PressPanel("CmdLine");
+    Drag({110, 60}, {10, 10});
+    EXPECT_EQ(form->Image(), forward);
+}
+
+TEST_F(DrawingTest, TextIsWrittenOnEnterAndDroppedByASecondClick) {
+    Open(400, 300, true);
+    PressPanel("CmdText");
+    Click({50, 100});
+    auto* edit = Child<QLineEdit>("Edit1");
+    EXPECT_FALSE(edit->isHidden());
+    EXPECT_EQ(edit->height(), 23);
+    EXPECT_EQ(edit->y(), 100 - 11);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), PatternAt(50, 100));
+    Type(QStringLiteral("Hallo"));
+    EXPECT_EQ(edit->width(), QFontMetrics(edit->font()).horizontalAdvance("Hallo") + 20);
+    EXPECT_EQ(RedPixels(), 0);
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(edit->isHidden());
+    const int written = RedPixels();
+    EXPECT_GT(written, 20);
+    // Transparent background: the capture shows between the letters, above the anchor too.
+    EXPECT_EQ(Pixel(49, 89), PatternAt(49, 89));
+
+    // Empty Enter writes nothing.
+    Click({50, 200});
+    Key(Qt::Key_Return);
+    EXPECT_EQ(RedPixels(), written);
+
+    // A second click drops the open text.
+    Click({200, 200});
+    Type(QStringLiteral("weg"));
+    Click({200, 250});
+    EXPECT_EQ(edit->text(), QString());
+    Key(Qt::Key_Return);
+    EXPECT_EQ(RedPixels(), written);
+}
+
+TEST_F(DrawingTest, UndoAllKeepsAnOpenTextThatEnterWritesOnTheRestoredPicture) {
+    Open(400, 300, true);
+    PressPanel("CmdPaint");
+    Drag({10, 10}, {100, 10});
+    PressPanel("CmdText");
+    Click({50, 100});
+    Type(QStringLiteral("Rest"));
+    PressPanel("CmdUndo");
+    EXPECT_EQ(Pixel(50, 10), PatternAt(50, 10));
+    EXPECT_EQ(form->Tool(), kNoTool);
+    EXPECT_EQ(form->ClipRect(), (Rect{0, 0, 400, 300}));
+    EXPECT_FALSE(Child<QLineEdit>("Edit1")->isHidden());
+    Key(Qt::Key_Return);
+    EXPECT_GT(RedPixels(), 10);
+    EXPECT_EQ(Pixel(50, 10), PatternAt(50, 10));
+}
+
+TEST_F(DrawingTest, ColourDialogStartsBlackThenAtTheLastChoiceAndCancelChangesNothing) {
+    Open(400, 300, true);
+    std::vector<QColor> offered;
+    std::optional<QColor> answer;
+    form->SetColourChooser([&](QColor initial) {
+        offered.push_back(initial);
+        return answer;
+    });
+    PressPanel("CmdText");
+    Click({50, 100});
+    Type(QStringLiteral("Blau"));
+
+    QTest::mouseClick(Child<QWidget>("ColorPanel"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(form->DrawColor(), kRed);
+    const QColor blue(0, 0, 255);
+    answer = blue;
+    QTest::mouseClick(Child<QWidget>("ColorPanel"), Qt::LeftButton, {}, QPoint(5, 5));
+    answer.reset();
+    QTest::mouseClick(Child<QWidget>("ColorPanel"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(offered, (std::vector<QColor>{Qt::black, Qt::black, blue}));
+    EXPECT_EQ(form->DrawColor(), blue);
+    auto* edit = Child<QLineEdit>("Edit1");
+    EXPECT_EQ(edit->palette().color(QPalette::Text), blue); // the open text recoloured at once
+    EXPECT_EQ(Child<QWidget>("ColorPanel")->palette().color(QPalette::Window), blue);
+    Key(Qt::Key_Return);
+    EXPECT_EQ(RedPixels(), 0);
+}
+
+TEST_F(DrawingTest, EscapeWhileTypingClosesAndTheTextIsLost) {
+    Open(400, 300, true);
+    PressPanel("CmdText");
+    Click({50, 100});
+    Type(QStringLiteral("nie"));
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(RedPixels(), 0);
+    // The next opening starts without the box, in the clip tool.
+    form->show();
+    EXPECT_TRUE(Child<QLineEdit>("Edit1")->isHidden());
+    EXPECT_EQ(form->Tool(), kClipFirstCorner);
+}
+
+TEST_F(DrawingTest, WheelStepsFortyPixelsOnlyWhileTheScrollAreaIsActive) {
+    Open(600, 3000, false, {MonitorAt(0, 600, 3000)});
+    auto* scroll = Child<QScrollArea>("ScrollBox1");
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 200);
+    auto wheel = [&](int delta) {
+        QWheelEvent event(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        return form->AppMessage(scroll->viewport(), &event);
+    };
+    scroll->setFocus();
+    ASSERT_EQ(form->focusWidget(), scroll);
+    EXPECT_TRUE(wheel(-360)); // a fast spin is one step too
+    EXPECT_EQ(bar->value(), 40);
+    wheel(-120);
+    wheel(120);
+    wheel(-1);
+    EXPECT_EQ(bar->value(), 80);
+
+    // A real wheel event through the application scrolls once: the hook answers for it.
+    Child<QWidget>("MonitorSelectBox")->setFocus();
+    EXPECT_FALSE(wheel(-120));
+    PressPanel("CmdText");
+    Click({50, 100});
+    EXPECT_EQ(form->focusWidget(), Child<QWidget>("Edit1"));
+    EXPECT_FALSE(wheel(-120));
+    EXPECT_EQ(bar->value(), 80);
+}
+
+} // namespace
+} // namespace glimmerly::test
