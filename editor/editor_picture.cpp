@@ -56,11 +56,16 @@ void PictureView::PictureReplaced() {
 
 void PictureView::SetCursorId(int id) {
     cursorId_ = id;
+    // The empty part of the scroll area around a small picture takes the tool's cursor too.
     const auto it = cursors_.find(id);
-    if (it == cursors_.end())
-        unsetCursor();
-    else
-        setCursor(it->second);
+    for (QWidget* widget : {static_cast<QWidget*>(this), parentWidget()}) {
+        if (!widget)
+            continue;
+        if (it == cursors_.end())
+            widget->unsetCursor();
+        else
+            widget->setCursor(it->second);
+    }
 }
 
 void PictureView::RegisterCursor(int id, const QCursor& cursor) {

@@ -69,6 +69,8 @@ void ImageEditorForm::FormCreate(const std::vector<platform::Monitor>& monitors)
     FillWith(this, kWindowColour);
     FillWith(ui_->ScrollBox1->viewport(), kWindowColour);
     FillWith(ui_->DesktopPanel, QColor(176, 0, 0));
+    // The strip's mouse goes to its panel; a disabled label would draw the strip greyed.
+    ui_->DesktopImage->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui_->ScrollBox1->horizontalScrollBar()->setTracking(true);
     ui_->ScrollBox1->verticalScrollBar()->setTracking(true);
 
