@@ -41,15 +41,23 @@ void ClipTool::RightRect() {
 }
 
 void ClipTool::FillClipBorders() {
+    picture_.touched = picture_.image.rect();
+    CoverTouched();
+}
+
+void ClipTool::CoverTouched() {
     QImage& image = picture_.image;
-    if (image.isNull())
+    const QRect touched = picture_.touched & image.rect();
+    picture_.touched = QRect();
+    if (touched.isEmpty())
         return;
     QPainter painter(&image);
     for (const Rect& band : BorderBands(picture_.ClipRect, image.width(), image.height())) {
-        if (IsEmptyRect(band))
+        const QRect area = ToQRect(band) & touched;
+        if (area.isEmpty())
             continue;
-        painter.fillRect(ToQRect(band), kBorderColour);
-        view_.update(ToQRect(band));
+        painter.fillRect(area, kBorderColour);
+        view_.update(area);
     }
 }
 

@@ -20,6 +20,9 @@ public:
     void RightRect();
     // The four bands outside ClipRect in the border colour, only on pixels of the picture.
     void FillClipBorders();
+    // The same where something was drawn since the bands were last painted (the release step
+    // after a stroke, a line or a text): the rest of the bands is grey already.
+    void CoverTouched();
     void DisplayClipSize();
 
     // Sets ClipRect and shows it: the capture returns outside the old rectangle, then the bands

@@ -12,13 +12,13 @@ void PenTool::Press(QPoint at, bool left, const QColor& colour) {
     if (!left)
         return;
     position_ = at;
-    view_.update(picture_.DrawSegment(at, at, colour));
+    view_.Touch(picture_.DrawSegment(at, at, colour));
 }
 
 void PenTool::Move(QPoint to, bool mouseIsDown, const QColor& colour) {
     if (!mouseIsDown)
         return;
-    view_.update(picture_.DrawSegment(position_, to, colour));
+    view_.Touch(picture_.DrawSegment(position_, to, colour));
     position_ = to;
 }
 
@@ -40,7 +40,7 @@ void LineTool::Move(QPoint to) {
 void LineTool::Release(QPoint at, const QColor& colour) {
     if (preview_.isHidden())
         return;
-    view_.update(picture_.DrawSegment(preview_.Start(), at, colour));
+    view_.Touch(picture_.DrawSegment(preview_.Start(), at, colour));
     preview_.hide();
 }
 
@@ -78,6 +78,7 @@ void TextTool::Write() {
     const QRect cell(anchor_.x(), anchor_.y() - 11, metrics.horizontalAdvance(text) + 2,
                      metrics.height());
     painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+    picture_.touched |= cell;
     view_.update(cell);
 }
 

@@ -24,6 +24,7 @@ void EditorPicture::RestoreOriginal() {
     QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, original);
+    touched = image.rect();
 }
 
 QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
@@ -36,8 +37,10 @@ QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
         painter.drawPoint(from);
     else
         painter.drawLine(from, to);
-    return QRect(from, to).normalized().adjusted(-kStrokeWidth, -kStrokeWidth, kStrokeWidth,
-                                                 kStrokeWidth);
+    const QRect area = QRect(from, to).normalized().adjusted(-kStrokeWidth, -kStrokeWidth,
+                                                             kStrokeWidth, kStrokeWidth);
+    touched |= area;
+    return area;
 }
 
 PictureView::PictureView(QWidget* parent) : QWidget(parent) {
@@ -70,6 +73,21 @@ void PictureView::SetCursorId(int id) {
 
 void PictureView::RegisterCursor(int id, const QCursor& cursor) {
     cursors_[id] = cursor;
+}
+
+void PictureView::Touch(const QRect& area) {
+    if (area.isEmpty())
+        return;
+    const bool scheduled = !pending_.isEmpty();
+    pending_ |= area;
+    if (!scheduled)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                update(pending_);
+                pending_ = QRect();
+            },
+            Qt::QueuedConnection);
 }
 
 void PictureView::paintEvent(QPaintEvent* event) {

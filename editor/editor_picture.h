@@ -24,6 +24,7 @@ struct EditorPicture {
     QImage image;           // the picture being edited
     QImage scratch;         // RightRect keeps the clip area here while the capture returns
     Rect ClipRect;          // as set: never ordered or cut to the picture
+    QRect touched;          // drawn on since the bands were last painted
 
     // Takes the capture: OriginalBitmap and the edited picture both hold it.
     void Load(Picture picture);
@@ -49,6 +50,9 @@ public:
     int CursorId() const { return cursorId_; }
     void SetCursorId(int id);
     void RegisterCursor(int id, const QCursor& cursor);
+    // Repaints `area` once control is back in the event loop: the segments of one burst of
+    // mouse moves share one repaint.
+    void Touch(const QRect& area);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -57,6 +61,7 @@ private:
     const EditorPicture* picture_ = nullptr;
     int cursorId_ = 0;
     std::map<int, QCursor> cursors_;
+    QRect pending_;
 };
 
 } // namespace glimmerly

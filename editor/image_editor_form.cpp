@@ -253,7 +253,7 @@ void ImageEditorForm::Image1MouseUp(QPoint at) {
 
 void ImageEditorForm::CommonRelease() {
     mouseIsDown_ = false;
-    clip_->FillClipBorders();
+    clip_->CoverTouched();
 }
 
 void ImageEditorForm::Image1Click() {
