@@ -18,8 +18,8 @@ ClipTool::ClipTool(EditorPicture& picture, PictureView& view, std::function<void
 
 void ClipTool::RightRect() {
     QImage& image = picture_.image;
-    if (image.isNull() || picture_.original.isNull())
-        return;
+    if (image.isNull() || picture_.original.isNull() || picture_.pristine)
+        return; // nothing to bring back
     const Rect inside =
         Intersect(Ordered(picture_.ClipRect), Rect{0, 0, image.width(), image.height()});
     // Only where the rectangle is not inverted does anything of the edited picture stay.
@@ -57,6 +57,7 @@ void ClipTool::CoverTouched() {
         if (area.isEmpty())
             continue;
         painter.fillRect(area, kBorderColour);
+        picture_.pristine = false;
         view_.update(area);
     }
 }

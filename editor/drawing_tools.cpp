@@ -79,6 +79,7 @@ void TextTool::Write() {
                      metrics.height());
     painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     picture_.touched |= cell;
+    picture_.pristine = false;
     view_.update(cell);
 }
 

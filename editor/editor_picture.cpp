@@ -8,6 +8,8 @@ namespace glimmerly {
 
 void EditorPicture::Load(Picture picture) {
     OriginalBitmap = std::move(picture);
+    pristine = true;
+    touched = QRect();
     if (OriginalBitmap.Empty()) {
         original = QImage();
         image = QImage();
@@ -25,6 +27,7 @@ void EditorPicture::RestoreOriginal() {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, original);
     touched = image.rect();
+    pristine = true;
 }
 
 QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
@@ -40,6 +43,7 @@ QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
     const QRect area = QRect(from, to).normalized().adjusted(-kStrokeWidth, -kStrokeWidth,
                                                              kStrokeWidth, kStrokeWidth);
     touched |= area;
+    pristine = false;
     return area;
 }
 

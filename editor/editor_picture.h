@@ -25,6 +25,7 @@ struct EditorPicture {
     QImage scratch;         // RightRect keeps the clip area here while the capture returns
     Rect ClipRect;          // as set: never ordered or cut to the picture
     QRect touched;          // drawn on since the bands were last painted
+    bool pristine = true;   // the edited picture equals the capture
 
     // Takes the capture: OriginalBitmap and the edited picture both hold it.
     void Load(Picture picture);
