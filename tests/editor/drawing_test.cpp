@@ -97,6 +97,33 @@ TEST_F(DrawingTest, TextIsWrittenOnEnterAndDroppedByASecondClick) {
     EXPECT_EQ(RedPixels(), written);
 }
 
+TEST_F(DrawingTest, TextButtonWritesAnOpenTextFirstAndOtherToolsKeepItOpen) {
+    Open(400, 300, true);
+    PressPanel("CmdText");
+    Click({50, 100});
+    Type(QStringLiteral("Erst"));
+    PressPanel("CmdPaint"); // another tool leaves the box open
+    EXPECT_FALSE(Child<QLineEdit>("Edit1")->isHidden());
+    EXPECT_EQ(RedPixels(), 0);
+    PressPanel("CmdText");
+    EXPECT_TRUE(Child<QLineEdit>("Edit1")->isHidden());
+    EXPECT_GT(RedPixels(), 10);
+    EXPECT_EQ(form->Tool(), kTextTool);
+}
+
+TEST_F(DrawingTest, StrokeOverTheBandShowsWhileDrawingAndIsCoveredOnRelease) {
+    Open(400, 300, true);
+    ClickAnywhere({100, 0});
+    ClickAnywhere({400, 300});
+    PressPanel("CmdPaint");
+    QTest::mousePress(Image1(), Qt::LeftButton, {}, QPoint(50, 150));
+    QTest::mouseMove(Image1(), QPoint(150, 150));
+    EXPECT_EQ(Pixel(70, 150), kRed);
+    QTest::mouseRelease(Image1(), Qt::LeftButton, {}, QPoint(150, 150));
+    EXPECT_EQ(Pixel(70, 150), kGrey);
+    EXPECT_EQ(Pixel(120, 150), kRed);
+}
+
 TEST_F(DrawingTest, UndoAllKeepsAnOpenTextThatEnterWritesOnTheRestoredPicture) {
     Open(400, 300, true);
     PressPanel("CmdPaint");
@@ -175,9 +202,15 @@ TEST_F(DrawingTest, WheelStepsFortyPixelsOnlyWhileTheScrollAreaIsActive) {
     wheel(-1);
     EXPECT_EQ(bar->value(), 80);
 
-    // A real wheel event through the application scrolls once: the hook answers for it.
     Child<QWidget>("MonitorSelectBox")->setFocus();
     EXPECT_FALSE(wheel(-120));
+    // A click on the picture gives the focus back to the scroll area.
+    PressPanel("CmdClip"); // no tool
+    Click({50, 100});
+    EXPECT_EQ(form->focusWidget(), scroll);
+    EXPECT_TRUE(wheel(120));
+    EXPECT_EQ(bar->value(), 40);
+    wheel(-120);
     PressPanel("CmdText");
     Click({50, 100});
     EXPECT_EQ(form->focusWidget(), Child<QWidget>("Edit1"));

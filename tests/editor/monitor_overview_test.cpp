@@ -104,6 +104,14 @@ TEST_F(MonitorOverviewTest, OneWindowCaptureHidesTheOverviewAndKeepsTheWholePict
     EXPECT_TRUE(Strip()->isHidden());
     EXPECT_EQ(form->ClipRect(), (Rect{0, 0, 640, 480}));
     EXPECT_EQ(Pixel(0, 0), PatternAt(0, 0));
+
+    // The same window reused for a desktop capture shows the overview again, first monitor.
+    form->hide();
+    form->Prepare(Pattern(3840, 1080), false);
+    form->show();
+    EXPECT_FALSE(List()->isHidden());
+    EXPECT_EQ(form->ClipRect(), (Rect{0, 0, 1920, 1080}));
+    EXPECT_EQ(Pixel(2000, 10), kGrey);
 }
 
 } // namespace
