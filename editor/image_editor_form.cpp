@@ -330,27 +330,6 @@ bool ImageEditorForm::eventFilter(QObject* watched, QEvent* event) {
         ColorPanelClick();
         return true;
     }
-    if (widget == ui_->DesktopPanel) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-            overview_->Pressed(mouse->position().toPoint().x());
-            stripClickArmed_ = true;
-            return true;
-        case QEvent::MouseButtonRelease:
-            if (stripClickArmed_ && IsClick(event, widget))
-                overview_->Clicked();
-            stripClickArmed_ = false;
-            return true;
-        case QEvent::MouseButtonDblClick:
-            overview_->Pressed(mouse->position().toPoint().x());
-            stripClickArmed_ = false;
-            overview_->DoubleClicked();
-            return true;
-        default:
-            return false;
-        }
-    }
     return false;
 }
 

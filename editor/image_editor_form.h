@@ -108,7 +108,6 @@ private:
     std::function<std::optional<QColor>(QColor)> chooser_;
     bool mouseIsDown_ = false;
     bool wholePicture_ = true;
-    bool stripClickArmed_ = false;
 };
 
 } // namespace glimmerly

@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
 #include <QPixmap>
@@ -27,6 +28,7 @@ MonitorOverview::MonitorOverview(const std::vector<platform::Monitor>& monitors,
     list_.addItem(QStringLiteral("Alle Monitore"));
     // Only a choice of the user counts; entries set from code do not come back here.
     connect(&list_, &QComboBox::activated, this, &MonitorOverview::ApplyEntry);
+    panel_.installEventFilter(this);
     panel_.resize(StripWidth(), kMonitorStripHeight);
     strip_.setGeometry(0, 0, StripWidth(), kMonitorStripHeight);
 }
@@ -69,6 +71,31 @@ void MonitorOverview::SelectMonitor(int index) {
     clip_.SetClip(clip);
     if (scrollTo_)
         scrollTo_(clip.Left);
+}
+
+bool MonitorOverview::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != &panel_)
+        return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        Pressed(mouse->position().toPoint().x());
+        clickArmed_ = true;
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (clickArmed_ && mouse->button() == Qt::LeftButton &&
+            panel_.rect().contains(mouse->position().toPoint()))
+            Clicked();
+        clickArmed_ = false;
+        return true;
+    case QEvent::MouseButtonDblClick:
+        Pressed(mouse->position().toPoint().x());
+        clickArmed_ = false; // the second press of a double click is no click
+        DoubleClicked();
+        return true;
+    default:
+        return false;
+    }
 }
 
 void MonitorOverview::DrawMonitorSelection(int start, int span) {

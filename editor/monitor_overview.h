@@ -43,13 +43,17 @@ public:
     void SelectMonitor(int index);
     // Redraws the strip with the cell from `start`, `span` pixels wide, marked.
     void DrawMonitorSelection(int start, int span);
-    // Mouse on the strip, in strip pixels.
+    // Mouse on the strip, in strip pixels: a press notes x, a left click selects the cell under
+    // it, a double click all monitors (after its first click chose the cell).
     void Pressed(int x) { thumbnailClickX_ = x; }
     void Clicked() { SelectMonitor(thumbnailClickX_ / kMonitorCellWidth); }
     void DoubleClicked() { SelectMonitor(-1); }
     const QImage& StripImage() const { return shown_; }
     // A list entry applied as the user's choice: the last one is all monitors.
     void ApplyEntry(int entry);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int StripWidth() const;
@@ -58,6 +62,7 @@ private:
     std::vector<platform::Monitor> order_;
     int originX_ = 0;
     int thumbnailClickX_ = 0;
+    bool clickArmed_ = false;
     QComboBox& list_;
     QWidget& panel_;
     QLabel& strip_;
