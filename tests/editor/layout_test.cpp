@@ -53,6 +53,27 @@ TEST_F(EditorLayoutTest, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(edit->height(), 23);
     EXPECT_EQ(edit->font().pixelSize(), 19);
 
+    // The tool cursors come from the program's images with their hot spots.
+    const struct {
+        const char* panel;
+        int id;
+        QPoint hotSpot;
+    } cursors[] = {{"CmdPaint", kPenTool, {12, 23}},
+                   {"CmdText", kTextTool, {16, 15}},
+                   {"CmdLine", kLineTool, {16, 16}},
+                   {"CmdClip", kClipFirstCorner, {8, 8}}};
+    for (const auto& c : cursors) {
+        PressPanel(c.panel);
+        ASSERT_EQ(form->Tool(), c.id);
+        const QCursor cursor = Image1()->cursor();
+        EXPECT_EQ(cursor.pixmap().size(), QSize(32, 32)) << c.panel;
+        EXPECT_EQ(cursor.hotSpot(), c.hotSpot) << c.panel;
+    }
+    ClickAnywhere({10, 10});
+    EXPECT_EQ(Image1()->cursor().hotSpot(), QPoint(23, 23));
+    ClickAnywhere({3000, 1000});
+    EXPECT_EQ(Image1()->cursor().shape(), Qt::ArrowCursor);
+
     const QString shot = qEnvironmentVariable("GLIMMERLY_EDITOR_SCREENSHOT");
     if (!shot.isEmpty()) {
         form->move(210, 138);
