@@ -192,10 +192,14 @@ void MainForm::OnWindowThread(const std::function<void()>& routine) {
 // ---- Status line, options and progress: safe from any thread --------------------------------
 
 void MainForm::ShowStatus(const std::string& text) {
-    OnWindowThread([this, text] {
+    // From the job's thread the text is queued, not waited for: it keeps its place among the
+    // job's calls, and the job goes on while the window paints it.
+    const bool queued = windowThread_.Post([this, text] {
         ui_->Label1->setText(cp1252::ToQString(text));
         ui_->Label1->repaint();
     });
+    if (!queued)
+        throw JobStopped();
 }
 
 void MainForm::LockOptions(bool locked) {
@@ -215,8 +219,9 @@ void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
     if (workMode != 1)
         return;
     // The client calls these from inside its transfer loops (and on their way out after a
-    // failure): once the window closes they quietly do nothing instead of throwing.
-    windowThread_.Run([this, workCountMax] {
+    // failure): once the window closes they quietly do nothing instead of throwing. They are
+    // queued, so that the body goes out without waiting for the window to paint.
+    windowThread_.Post([this, workCountMax] {
         state_.WorkCountMax = static_cast<std::int32_t>(
             std::min<std::int64_t>(workCountMax, std::numeric_limits<std::int32_t>::max()));
     });
@@ -225,7 +230,7 @@ void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
 void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
     if (workMode != 1)
         return;
-    windowThread_.Run([this, workCount] {
+    windowThread_.Post([this, workCount] {
         if (state_.WorkCountMax <= 0)
             return; // no scale announced: nothing sensible to show
         // Extended precision, rounded to nearest with halves to even (the default mode).

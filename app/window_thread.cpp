@@ -57,6 +57,27 @@ bool WindowThread::Run(const std::function<void()>& routine) {
     return true;
 }
 
+bool WindowThread::Post(std::function<void()> routine) {
+    if (IsShutDown() || !context_)
+        return false;
+    if (QThread::currentThread() == context_->thread()) {
+        routine();
+        return true;
+    }
+    QMetaObject::invokeMethod(
+        context_.data(),
+        [this, routine = std::move(routine)] {
+            if (IsShutDown())
+                return;
+            try {
+                routine();
+            } catch (...) {
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
 void WindowThread::Shutdown() {
     std::lock_guard lock(mutex_);
     shutDown_ = true;

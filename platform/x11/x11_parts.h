@@ -15,14 +15,18 @@
 
 namespace glimmerly::platform::x11 {
 
+class SharedImage;
+
 class X11Screen : public Screen {
 public:
-    explicit X11Screen(std::shared_ptr<Context> context) : context_(std::move(context)) {}
+    explicit X11Screen(std::shared_ptr<Context> context);
+    ~X11Screen() override;
     std::vector<Monitor> Monitors() override;
     Picture Grab(const Rect& band) override;
 
 private:
     std::shared_ptr<Context> context_;
+    std::unique_ptr<SharedImage> shared_; // the grabs' MIT-SHM segment
 };
 
 class X11Windows : public Windows {

@@ -2,6 +2,9 @@
 
 #include "imaging/pixel_order.h"
 #include "platform/cp1252.h"
+#include "platform/x11/x11_shared_image.h"
+
+#include <xcb/shm.h>
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -80,14 +83,17 @@ PixelLayout LayoutOf(xcb_connection_t* connection, xcb_window_t root, std::uint8
     return layout;
 }
 
+// Lines of a ZPixmap are padded to 32 bits in every server this runs against.
+std::size_t LineBytes(int width, int bitsPerPixel) {
+    return ((static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32) * 4;
+}
+
 // Converts `rows` rows of a ZPixmap reply into the picture at (x, y); false when the reply is
 // shorter than that.
 bool ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_t dataSize,
                  int width, int rows, Picture& picture, int x, int y) {
     const int bytesPerPixel = layout.bitsPerPixel / 8;
-    // Scanlines are padded to 32 bits in every server this runs against.
-    const std::size_t lineBytes =
-        ((static_cast<std::size_t>(width) * layout.bitsPerPixel + 31) / 32) * 4;
+    const std::size_t lineBytes = LineBytes(width, layout.bitsPerPixel);
     if (dataSize < lineBytes * static_cast<std::size_t>(rows)) {
         return false;
     }
@@ -115,6 +121,153 @@ bool ConvertRows(const PixelLayout& layout, const std::uint8_t* data, std::size_
     return true;
 }
 
+int BitsPerPixel(xcb_connection_t* connection, std::uint8_t depth) {
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+        if (f.data->depth == depth) {
+            return f.data->bits_per_pixel;
+        }
+    }
+    return 0;
+}
+
+// Rows of the screen in the server's pixel format, as one reply or one part of the shared
+// segment delivers them; `top` is a screen row.
+struct Strip {
+    int top = 0;
+    int rows = 0;
+    std::uint8_t depth = 0;
+    xcb_visualid_t visual = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Converts strips of `width` screen columns into the picture, screen row r going to picture
+// row r + `rowOffset`, column 0 of a strip to picture column `x`. The first failure is kept.
+class StripConverter {
+public:
+    StripConverter(xcb_connection_t* c, xcb_window_t root, std::uint8_t depth, Picture& picture,
+                   int x, int rowOffset)
+        : c_(c), root_(root), depth_(depth), picture_(picture), x_(x), rowOffset_(rowOffset) {}
+
+    void Take(const Strip& strip, int width) {
+        if (failure_ != nullptr) {
+            return;
+        }
+        if (layout_.bitsPerPixel == 0) {
+            layout_ = LayoutOf(c_, root_, strip.depth ? strip.depth : depth_, strip.visual);
+        }
+        const bool supported = (layout_.bitsPerPixel == 16 || layout_.bitsPerPixel == 24 ||
+                                layout_.bitsPerPixel == 32) &&
+                               layout_.red != 0 && layout_.green != 0 && layout_.blue != 0;
+        if (!supported) {
+            failure_ = "Farbformat des Bildschirms wird nicht unterstützt";
+        } else if (!ConvertRows(layout_, strip.data, strip.size, width, strip.rows, picture_, x_,
+                                strip.top + rowOffset_)) {
+            failure_ = "Bildschirminhalt unvollständig gelesen";
+        }
+    }
+    void Fail() {
+        if (failure_ == nullptr) {
+            failure_ = "Bildschirminhalt kann nicht gelesen werden";
+        }
+    }
+    void ThrowIfFailed() const {
+        if (failure_ != nullptr) {
+            throw std::runtime_error(cp1252::FromUtf8(failure_));
+        }
+    }
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t root_;
+    std::uint8_t depth_;
+    Picture& picture_;
+    int x_;
+    int rowOffset_;
+    PixelLayout layout_;
+    const char* failure_ = nullptr;
+};
+
+// Strips of about a megabyte: each is converted while the server still produces the next.
+int StripRows(std::size_t lineBytes) {
+    return std::max(1,
+                    static_cast<int>((std::size_t{1} << 20) / std::max<std::size_t>(lineBytes, 1)));
+}
+
+// The clip through replies on the connection. All requests go out before the first reply is
+// awaited, so the strips cost no extra round trips.
+void ReadReplies(xcb_connection_t* c, xcb_window_t root, const Rect& clip,
+                 StripConverter& converter) {
+    const int width = clip.Width();
+    const int stripRows = StripRows(static_cast<std::size_t>(width) * 4);
+    std::vector<std::pair<int, xcb_get_image_cookie_t>> strips;
+    for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
+        const int rows = std::min(stripRows, clip.Bottom - top);
+        strips.emplace_back(top, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root,
+                                               static_cast<std::int16_t>(clip.Left),
+                                               static_cast<std::int16_t>(top),
+                                               static_cast<std::uint16_t>(width),
+                                               static_cast<std::uint16_t>(rows), ~0u));
+    }
+    for (const auto& [top, cookie] : strips) {
+        // Every reply is collected, also after a failure, so none is left queued.
+        xcb_generic_error_t* error = nullptr;
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(c, cookie, &error);
+        std::free(error);
+        if (reply == nullptr) {
+            converter.Fail();
+            continue;
+        }
+        converter.Take(Strip{top, std::min(stripRows, clip.Bottom - top), reply->depth,
+                             reply->visual, xcb_get_image_data(reply),
+                             static_cast<std::size_t>(xcb_get_image_data_length(reply))},
+                       width);
+        std::free(reply);
+    }
+}
+
+// The clip through the shared segment, each strip into its own part of it. False, with nothing
+// converted that counts, when the segment cannot be had or the server refuses to fill it.
+bool ReadShared(SharedImage& shared, xcb_connection_t* c, xcb_window_t root, std::uint8_t depth,
+                const Rect& clip, StripConverter& converter) {
+    const int bitsPerPixel = BitsPerPixel(c, depth);
+    const int width = clip.Width();
+    const std::size_t lineBytes = LineBytes(width, bitsPerPixel == 0 ? 32 : bitsPerPixel);
+    if (!shared.Reserve(lineBytes * static_cast<std::size_t>(clip.Height()))) {
+        return false;
+    }
+    const int stripRows = StripRows(lineBytes);
+    std::vector<std::pair<int, xcb_shm_get_image_cookie_t>> strips;
+    for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
+        const int rows = std::min(stripRows, clip.Bottom - top);
+        strips.emplace_back(
+            top, xcb_shm_get_image(
+                     c, root, static_cast<std::int16_t>(clip.Left), static_cast<std::int16_t>(top),
+                     static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(rows), ~0u,
+                     XCB_IMAGE_FORMAT_Z_PIXMAP, shared.segment(),
+                     static_cast<std::uint32_t>(lineBytes * (top - clip.Top))));
+    }
+    bool refused = false;
+    for (const auto& [top, cookie] : strips) {
+        xcb_generic_error_t* error = nullptr;
+        xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(c, cookie, &error);
+        std::free(error);
+        if (reply == nullptr || refused) {
+            refused = true;
+            std::free(reply);
+            continue;
+        }
+        const std::size_t offset = lineBytes * static_cast<std::size_t>(top - clip.Top);
+        converter.Take(Strip{top, std::min(stripRows, clip.Bottom - top), reply->depth,
+                             reply->visual, shared.data() + offset,
+                             std::min<std::size_t>(reply->size, shared.size() - offset)},
+                       width);
+        std::free(reply);
+    }
+    return !refused;
+}
+
 } // namespace
 
 std::vector<Monitor> X11Screen::Monitors() {
@@ -134,6 +287,12 @@ std::vector<Monitor> X11Screen::Monitors() {
     }
     return monitors;
 }
+
+X11Screen::X11Screen(std::shared_ptr<Context> context)
+    : context_(std::move(context)), shared_(std::make_unique<SharedImage>(context_->connection())) {
+}
+
+X11Screen::~X11Screen() = default;
 
 Picture X11Screen::Grab(const Rect& band) {
     if (band.Width() <= 0 || band.Height() <= 0) {
@@ -156,54 +315,11 @@ Picture X11Screen::Grab(const Rect& band) {
     if (clip.Width() <= 0 || clip.Height() <= 0) {
         return picture;
     }
-
-    // Read in strips of about a megabyte, each converted while the server still sends the next;
-    // all requests go out before the first reply is awaited, so they cost no extra round trips.
-    const int width = clip.Width();
-    const int stripRows = std::max(1, (1 << 20) / (width * 4));
-    std::vector<std::pair<int, xcb_get_image_cookie_t>> strips;
-    for (int top = clip.Top; top < clip.Bottom; top += stripRows) {
-        const int rows = std::min(stripRows, clip.Bottom - top);
-        strips.emplace_back(top, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root,
-                                               static_cast<std::int16_t>(clip.Left),
-                                               static_cast<std::int16_t>(top),
-                                               static_cast<std::uint16_t>(width),
-                                               static_cast<std::uint16_t>(rows), ~0u));
+    StripConverter converter(c, root, depth, picture, clip.Left - band.Left, -band.Top);
+    if (!ReadShared(*shared_, c, root, depth, clip, converter)) {
+        ReadReplies(c, root, clip, converter);
     }
-    PixelLayout layout;
-    bool failed = false;
-    const char* failure = "Bildschirminhalt kann nicht gelesen werden";
-    for (const auto& [top, cookie] : strips) {
-        // Every reply is collected, also after a failure, so none is left queued.
-        xcb_generic_error_t* error = nullptr;
-        xcb_get_image_reply_t* reply = xcb_get_image_reply(c, cookie, &error);
-        std::free(error);
-        if (reply == nullptr || failed) {
-            failed = true;
-            std::free(reply);
-            continue;
-        }
-        if (layout.bitsPerPixel == 0) {
-            layout = LayoutOf(c, root, reply->depth ? reply->depth : depth, reply->visual);
-        }
-        const bool supported =
-            (layout.bitsPerPixel == 16 || layout.bitsPerPixel == 24 || layout.bitsPerPixel == 32) &&
-            layout.red != 0 && layout.green != 0 && layout.blue != 0;
-        const int rows = std::min(stripRows, clip.Bottom - top);
-        if (!supported) {
-            failure = "Farbformat des Bildschirms wird nicht unterstützt";
-            failed = true;
-        } else if (!ConvertRows(layout, xcb_get_image_data(reply),
-                                static_cast<std::size_t>(xcb_get_image_data_length(reply)), width,
-                                rows, picture, clip.Left - band.Left, top - band.Top)) {
-            failure = "Bildschirminhalt unvollständig gelesen";
-            failed = true;
-        }
-        std::free(reply);
-    }
-    if (failed) {
-        throw std::runtime_error(cp1252::FromUtf8(failure));
-    }
+    converter.ThrowIfFailed();
     return picture;
 }
 
