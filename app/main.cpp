@@ -1,30 +1,95 @@
 // Glimmerly: press Print anywhere, get the picture's address.
 
+#include "app/capture_requests.h"
+#include "app/command_line.h"
+#include "app/desktop_check.h"
 #include "app/glimmerly_application.h"
 #include "app/main_form.h"
+#include "app/message_box.h"
 #include "app/new_session_form.h"
 #include "app/shared_state.h"
 #include "editor/image_editor_form.h"
 #include "platform/create_platform.h"
+#include "platform/posix/capture_channel.h"
+
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
 
+namespace {
+
+using glimmerly::platform::CaptureRequestResult;
+
+// glimmerly --capture while another copy runs: hand the request over and end.
+int RequestCapture() {
+    switch (
+        glimmerly::platform::SendCaptureRequest(glimmerly::platform::CaptureChannelPath(), 5000)) {
+    case CaptureRequestResult::Taken:
+    case CaptureRequestResult::Dropped: // busy, as a press of Print would be
+        return 0;
+    case CaptureRequestResult::Refused:
+        std::fputs("glimmerly: Das laufende Glimmerly hat die Anfrage abgelehnt.\n", stderr);
+        return 1;
+    case CaptureRequestResult::NoListener:
+        break;
+    }
+    std::fputs("glimmerly: Das laufende Glimmerly nimmt keine Anfragen an.\n", stderr);
+    return 1;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    // A second copy ends at once, silently.
+    const glimmerly::CommandLine commandLine =
+        glimmerly::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (commandLine.action) {
+    case glimmerly::CommandLineAction::Help:
+        std::fputs(glimmerly::UsageText().c_str(), stdout);
+        return 0;
+    case glimmerly::CommandLineAction::Version:
+        std::fputs(glimmerly::VersionText().c_str(), stdout);
+        return 0;
+    case glimmerly::CommandLineAction::Error:
+        std::fputs(glimmerly::BadArgumentText(commandLine.badArgument).c_str(), stderr);
+        return glimmerly::kExitUsage;
+    case glimmerly::CommandLineAction::Run:
+    case glimmerly::CommandLineAction::Capture:
+        break;
+    }
+    const bool captureOnce = commandLine.action == glimmerly::CommandLineAction::Capture;
+
+    // A second copy ends at once, silently, or hands its capture request to the first.
     const auto instance = glimmerly::platform::AcquireInstanceGuard("Screenshot");
     if (!instance)
-        return 0;
+        return captureOnce ? RequestCapture() : 0;
+
+    // The toolkit aborts without a display; say so plainly instead.
+    if (!glimmerly::DisplayReachable()) {
+        std::fputs(glimmerly::NoDisplayText(), stderr);
+        return 1;
+    }
 
     glimmerly::GlimmerlyApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
 
+    // Declared before the platform: the platform's hot keys refer to it to the end.
+    const auto channel = glimmerly::platform::CaptureChannelServer::Listen(
+        glimmerly::platform::CaptureChannelPath());
     std::unique_ptr<glimmerly::platform::Platform> platform;
     try {
         platform = glimmerly::platform::CreatePlatform();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Glimmerly braucht einen X11-Desktop: %s\n", e.what());
         return 1;
+    }
+    if (channel) {
+        platform->hotKeys =
+            std::make_unique<glimmerly::HotKeysWithChannel>(std::move(platform->hotKeys), *channel);
+    } else {
+        std::fputs("glimmerly: Aufnahme-Anfragen (--capture) sind nicht möglich: der Kanal im "
+                   "privaten Ordner ließ sich nicht öffnen.\n",
+                   stderr);
     }
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform);
@@ -34,7 +99,21 @@ int main(int argc, char** argv) {
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });
 
+    // Exactly what a press of Print does, with its errors shown the same way.
+    const auto print = [&mainForm] {
+        try {
+            mainForm.WMHotKey(glimmerly::kHotKeyPrint);
+        } catch (const std::exception& e) {
+            glimmerly::ShowErrorBox(e.what());
+        }
+    };
+    std::unique_ptr<glimmerly::CaptureRequests> requests;
+    if (channel)
+        requests = std::make_unique<glimmerly::CaptureRequests>(*channel, print);
+
     mainForm.show();
+    if (captureOnce)
+        QTimer::singleShot(0, &mainForm, print);
     const int result = app.exec();
     app.SetMessageHook({});
     mainForm.FormDestroy();

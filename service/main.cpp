@@ -14,6 +14,10 @@
 #include "service/server.h"
 #include "service/store.h"
 
+#ifndef GLIMMERLY_VERSION
+#define GLIMMERLY_VERSION "0"
+#endif
+
 namespace {
 
 using glimmerly::service::Server;
@@ -30,6 +34,7 @@ void Usage(std::FILE* out) {
         "  --upload-port N     port of the upload host (default 8461, 0 = any free port)\n"
         "  --public-host H     host[:port] put into picture addresses (default localhost:8460)\n"
         "  --version TEXT      program version announced to clients (default 3.2)\n"
+        "  --version           (as the last argument) print this program's version\n"
         "  --session-ttl S     seconds a session stays open after login or upload (default "
         "86400)\n"
         "  --help              this text\n",
@@ -63,6 +68,10 @@ int main(int argc, char** argv) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
+            return 0;
+        }
+        if (arg == "--version" && i + 1 == argc) {
+            std::puts("glimmerly-service " GLIMMERLY_VERSION);
             return 0;
         }
         if (i + 1 >= argc) {

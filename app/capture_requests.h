@@ -1,0 +1,52 @@
+#pragma once
+// Capture requests from other copies of the program (glimmerly --capture), taken on the window
+// thread the way a press of Print is: the same handler, and dropped whenever hot key presses
+// are dropped.
+
+#include "platform/platform.h"
+#include "platform/posix/capture_channel.h"
+
+#include <QSocketNotifier>
+
+#include <functional>
+#include <memory>
+
+namespace glimmerly {
+
+class CaptureRequests {
+public:
+    // `capture` runs once per request, on the window thread.
+    CaptureRequests(platform::CaptureChannelServer& server, std::function<void()> capture);
+
+private:
+    platform::CaptureChannelServer& server_;
+    std::function<void()> capture_;
+    QSocketNotifier notifier_;
+};
+
+// The desktop's hot keys, with the channel's waiting requests dropped together with the waiting
+// presses (the program was busy when they came).
+class HotKeysWithChannel : public platform::HotKeys {
+public:
+    HotKeysWithChannel(std::unique_ptr<platform::HotKeys> keys,
+                       platform::CaptureChannelServer& server)
+        : keys_(std::move(keys)), server_(server) {}
+
+    bool Register(int id, platform::Key key, unsigned modifiers) override {
+        return keys_->Register(id, key, modifiers);
+    }
+    void Unregister(int id) override { keys_->Unregister(id); }
+    void SetHandler(std::function<void(int id)> onHotKey) override {
+        keys_->SetHandler(std::move(onHotKey));
+    }
+    void DiscardPending() override {
+        keys_->DiscardPending();
+        server_.DropPending();
+    }
+
+private:
+    std::unique_ptr<platform::HotKeys> keys_;
+    platform::CaptureChannelServer& server_;
+};
+
+} // namespace glimmerly
