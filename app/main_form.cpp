@@ -16,8 +16,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -47,7 +51,9 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
       gate_(state, *platform.hotKeys, [this] { LockOptions(false); }),
       rename_(state, *http_, hosts_, gate_, *this),
       session_(state, *http_, platform, hosts_, gate_, *this),
-      intake_(state, platform, *http_, hosts_, *this, *this) {
+      intake_(state, platform, *http_, hosts_, *this, *this),
+      drop_(state, gate_, intake_, *this,
+            [this](bool ticked) { ui_->ActiveWindowCheckBox->setChecked(ticked); }) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -62,6 +68,9 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
         label->setTextFormat(Qt::PlainText);
     ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
     ui_->Label5->installEventFilter(this);
+    // Files dropped anywhere on the window are the window's, also over a text field.
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->setAcceptDrops(false);
 
     http_->SetIdleTimeout(kIdleTimeoutMs);
     http_->OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
@@ -147,6 +156,23 @@ void MainForm::ReportMissingHotKeys() {
 void MainForm::closeEvent(QCloseEvent* event) {
     FormClose();
     QWidget::closeEvent(event);
+}
+
+void MainForm::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainForm::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    event->acceptProposedAction();
+    // The drag source gets its answer first; the editor may be about to open.
+    QTimer::singleShot(0, this, [this, paths] { Guarded([&] { WMDropFiles(paths); }); });
 }
 
 void MainForm::FormClose() {

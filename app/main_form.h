@@ -5,6 +5,7 @@
 
 #include "app/capture_gate.h"
 #include "app/capture_intake.h"
+#include "app/drop_intake.h"
 #include "app/rename_command.h"
 #include "app/session_login.h"
 #include "app/window_thread.h"
@@ -71,6 +72,8 @@ public:
     void Capture() { intake_.Capture(); }
     // The desktop band into a new picture; `bandLeft` receives the desktop column of its column 0.
     Picture Screenshot(int& bandLeft) { return intake_.Screenshot(bandLeft); }
+    // The files of one drop, as full local paths.
+    void WMDropFiles(const std::vector<std::string>& paths) { drop_.WMDropFiles(paths); }
     void RenameButtonClick() { rename_.ButtonClick(); }
     void RenameScreenshot() { rename_.Send(); }
     void SessionModeCheckBoxClick();
@@ -101,6 +104,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -146,6 +151,7 @@ private:
     RenameCommand rename_;
     SessionLogin session_;
     CaptureIntake intake_;
+    DropIntake drop_;
     NewSessionForm* sessionForm_ = nullptr;
     SaveDialog saveDialog_;
     bool renameIsDefault_ = false;

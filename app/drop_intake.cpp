@@ -1,0 +1,117 @@
+#include "app/drop_intake.h"
+
+#include "app/capture_gate.h"
+#include "app/capture_intake.h"
+#include "app/shared_state.h"
+#include "app/window_views.h"
+#include "platform/cp1252.h"
+#include "platform/text/screenshot_name.h"
+#include "platform/text/text_routines.h"
+#include "upload/bmp_decoder.h"
+#include "upload/jpeg_decoder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace glimmerly {
+namespace {
+
+[[noreturn]] void Unreadable(const std::string& path, const char* why) {
+    throw std::runtime_error(
+        cp1252::FromUtf8("Die Datei \"" + path + "\" kann nicht gelesen werden: " + why));
+}
+
+// Unticks "Nur aktives Fenster speichern" however the editor ends.
+struct UntickAfterwards {
+    std::function<void(bool)>& tick;
+    ~UntickAfterwards() { tick(false); }
+};
+
+} // namespace
+
+std::string DropExtension(std::string_view path) {
+    std::string extension = TextAfter(path, ".");
+    for (char& c : extension) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return extension;
+}
+
+std::string DropNameSource(std::string_view path) {
+    const std::string before = TextBefore(path, ".");
+    const std::size_t slash = before.rfind('/');
+    return slash == std::string::npos ? before : before.substr(slash + 1);
+}
+
+Picture ReadPictureFile(const std::string& path, bool jpeg) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
+                                                               std::fclose);
+    struct stat info {};
+    if (!file || fstat(fileno(file.get()), &info) != 0)
+        Unreadable(path, std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        Unreadable(path, "keine Datei");
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxPictureFileBytes)
+        Unreadable(path, "zu groß");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+    const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file.get());
+    if (std::ferror(file.get()))
+        Unreadable(path, std::strerror(errno));
+    bytes.resize(read); // a file that shrank meanwhile is read as it is now
+    return jpeg ? DecodeJpeg(bytes.data(), bytes.size()) : DecodeBmp(bytes.data(), bytes.size());
+}
+
+DropIntake::DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake,
+                       CaptureView& view, std::function<void(bool)> tickActiveWindow)
+    : state_(state), gate_(gate), intake_(intake), view_(view),
+      tickActiveWindow_(std::move(tickActiveWindow)) {}
+
+void DropIntake::WMDropFiles(const std::vector<std::string>& paths) {
+    if (paths.empty())
+        return;
+    if (!state_.CaptureReady) {
+        // One job at a time: the running one keeps its picture, its file and the connection.
+        view_.ShowStatus(cp1252::FromUtf8(
+            "Die Datei wurde nicht übernommen – es wird noch ein Screenshot bearbeitet."));
+        return;
+    }
+    const std::string& path = paths.front();
+    const std::string extension = DropExtension(path);
+    if (extension != "jpg" && extension != "bmp")
+        return;
+
+    state_.CaptureReady = false;
+    view_.LockOptions(true);
+    try {
+        Take(path, extension == "jpg");
+    } catch (...) {
+        // No job runs: ready again for the next capture or drop.
+        gate_.ReArm();
+        throw;
+    }
+}
+
+void DropIntake::Take(const std::string& path, bool jpeg) {
+    state_.ScreenshotBitmap = Picture();
+    state_.ScreenshotBitmap = ReadPictureFile(path, jpeg);
+    view_.ProposeName(MakeScreenshotName(cp1252::FromUtf8(DropNameSource(path))));
+    state_.ProposedName.clear();
+    view_.ShowStatus(cp1252::FromUtf8("Screenshot wird bearbeitet..."));
+
+    const CaptureIntake::Handling handling{true, true};
+    if (!view_.Options().editAfterwards) {
+        intake_.TakePicture(handling);
+        return;
+    }
+    // The editor opens on the whole picture, without the monitor overview.
+    tickActiveWindow_(true);
+    UntickAfterwards untick{tickActiveWindow_};
+    intake_.TakePicture(handling);
+}
+
+} // namespace glimmerly
