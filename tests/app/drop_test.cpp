@@ -183,12 +183,28 @@ TEST_F(DropTest, AFileThatCannotBeReadShowsOneErrorAndReArms) {
     ASSERT_TRUE(notAPicture.open(QIODevice::WriteOnly));
     notAPicture.write("BM but nothing else");
     notAPicture.close();
+    // A picture that claims 65000 x 65000 pixels in its header.
+    const QString huge = Write("riesig.jpg", 16, 16, "JPG");
+    QFile hugeFile(huge);
+    ASSERT_TRUE(hugeFile.open(QIODevice::ReadWrite));
+    QByteArray bytes = hugeFile.readAll();
+    const qsizetype frame = bytes.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    bytes.replace(frame + 5, 4, QByteArray("\xFD\xE8\xFD\xE8", 4));
+    hugeFile.seek(0);
+    hugeFile.write(bytes);
+    hugeFile.close();
     int shown = 0;
-    for (const QString& path :
-         {damaged.fileName(), notAPicture.fileName(), folder.filePath("fehlt.bmp")}) {
+    for (const QString& path : {damaged.fileName(), notAPicture.fileName(), huge,
+                                folder.filePath("fehlt.bmp"), folder.path() + "/ordner.bmp"}) {
+        if (path.endsWith("ordner.bmp"))
+            QDir().mkpath(path);
         Drop({path});
         EXPECT_EQ(messages.size(), static_cast<std::size_t>(++shown)) << path.toStdString();
         EXPECT_EQ(messages.back().rfind("error: ", 0), 0u);
+        if (path == huge) {
+            EXPECT_NE(messages.back().find("zu groß"), std::string::npos) << messages.back();
+        }
         EXPECT_TRUE(state.CaptureReady);
         EXPECT_TRUE(OptionsEnabled());
     }
