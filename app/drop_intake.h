@@ -4,6 +4,7 @@
 
 #include "imaging/picture.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
