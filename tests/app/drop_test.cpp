@@ -143,6 +143,7 @@ TEST_F(DropTest, SavingLocallyShowsTheNamePageAndAsksForTheFile) {
         ++asked;
         EXPECT_EQ(ui().Notebook1->currentIndex(), 1);
         EXPECT_TRUE(ui().ProgressBar1->isVisible());
+        EXPECT_TRUE(ui().RenameEdit->hasFocus());
         return target;
     });
     DropAndWait(Write("karte.bmp", 40, 20, "BMP"));
