@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """glimmerly --capture on the test desktop, with the real X11 backend and the real channel:
 started with --capture when no copy runs, the program captures once it is ready; against the
-running copy, --capture uploads exactly once; while an upload waits for its reply, --capture is
-dropped (the upload count stays), exactly as a press of Print would be.
+running copy, --capture uploads exactly once; while an upload waits for its reply, and while a
+rename blocks the window, --capture is dropped (the upload count stays), exactly as a press of
+Print would be.
 
 Runs inside the desktop harness. Argument: the glimmerly binary. The fake service listens on
 the build-time ports 8460 and 8461.
@@ -33,6 +34,8 @@ def main():
             n = count["n"]
             return ("ok|3.2|http://localhost:8460/p%d.jpg" % n).encode(), (
                 SLOW_UPLOAD if n == 3 else 0)
+        if line.startswith("GET /setname.php?"):
+            return b"http://localhost:8460/plan.jpg", 4
         return b"", 0
 
     service = FakeService(answer)
@@ -65,6 +68,22 @@ def main():
         time.sleep(3)  # a queued capture would have grabbed and uploaded by now
         if len(uploads(service.lines())) != 3:
             fail("--capture while an upload ran was not dropped: %r" % uploads(service.lines()))
+
+        # While a rename waits for its reply the program is busy too: dropped, not queued.
+        run("xdotool", "mousemove", "--window", main_window, "150", "74", "click", "1")
+        run("xdotool", "key", "ctrl+a")
+        run("xdotool", "type", "--delay", "20", "plan")
+        run("xdotool", "key", "Return")
+        if not service.wait_for(lambda l: any("/setname.php?" in x for x in l), 10):
+            fail("no rename request arrived")
+        time.sleep(0.5)
+        blocked = subprocess.Popen([program, "--capture"])
+        wait_for_address(main_window, lambda t: t.endswith("/plan.jpg"), timeout=15)
+        if blocked.wait(20) != 0:
+            fail("--capture during the rename exited %d" % blocked.returncode)
+        time.sleep(3)
+        if len(uploads(service.lines())) != 3:
+            fail("--capture during a rename was not dropped: %r" % uploads(service.lines()))
         close_program(main_window, app)
     finally:
         for p in (app, target):
