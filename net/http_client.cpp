@@ -191,7 +191,7 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, Mul
             }
             std::string result;
             if (code != 204) {
-                result = ReadBody(contentLength, transferEncoding);
+                result = ReadBody(contentLength, transferEncoding, BodyEnd::MustBeWhole);
             }
             if (!KeepAlive()) {
                 CloseConnection();
@@ -203,7 +203,7 @@ std::string HttpClient::Exchange(const char* method, const std::string& url, Mul
         const int savedTimeout = readTimeoutMs_;
         readTimeoutMs_ = kErrorBodyTimeoutMs;
         try {
-            errorBody = ReadBody(contentLength, transferEncoding);
+            errorBody = ReadBody(contentLength, transferEncoding, BodyEnd::MayBeCut);
         } catch (...) {
             readTimeoutMs_ = savedTimeout;
             throw;
@@ -355,10 +355,11 @@ std::vector<std::string> HttpClient::ReadHeaderBlock() {
     return lines;
 }
 
-std::string HttpClient::ReadBody(std::int64_t contentLength, const std::string& transferEncoding) {
+std::string HttpClient::ReadBody(std::int64_t contentLength, const std::string& transferEncoding,
+                                 BodyEnd end) {
     std::string out;
     if (contentLength >= 1) {
-        ReadFixed(out, contentLength);
+        ReadFixed(out, contentLength, end);
     } else if (transferEncoding.find("chunked") != std::string::npos) {
         ReadChunked(out);
     } else if (contentLength == 0) {
@@ -377,14 +378,20 @@ std::size_t HttpClient::TakeBuffered(std::string& out, std::size_t want) {
     return take;
 }
 
-void HttpClient::ReadFixed(std::string& out, std::int64_t length) {
+void HttpClient::ReadFixed(std::string& out, std::int64_t length, BodyEnd end) {
     WorkBracket bracket(*this, 0, length);
     // The length is the server's word; memory is only committed as bytes actually arrive.
     out.reserve(std::size_t(std::min(length, kMaxPreallocation)));
     std::int64_t remaining = length;
     while (remaining > 0) {
         if (Buffered() == 0 && !Fill()) {
-            break; // closed early: what came is the body
+            // Closed early. A cut answer is never passed off as a whole one (an upload address
+            // missing its tail would be shown as a success); the text of a failed status is
+            // shown with what came.
+            if (end == BodyEnd::MustBeWhole) {
+                throw ConnectionClosedError();
+            }
+            break;
         }
         remaining -= std::int64_t(
             TakeBuffered(out, std::size_t(std::min<std::int64_t>(remaining, kBufferSize))));
@@ -394,7 +401,8 @@ void HttpClient::ReadFixed(std::string& out, std::int64_t length) {
 void HttpClient::ReadChunked(std::string& out) {
     while (true) {
         const std::string line = ReadLine();
-        const std::int64_t size = ParseHex(line.substr(0, line.find(' '))).value_or(0);
+        // The size ends at a blank or at the ";" of a chunk extension, which is ignored.
+        const std::int64_t size = ParseHex(line.substr(0, line.find_first_of(" ;"))).value_or(0);
         if (size <= 0) {
             break;
         }

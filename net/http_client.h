@@ -85,8 +85,12 @@ private:
     void PrepareConnection(const std::string& host, int port);
     void WriteRequest(const std::string& head, MultipartBody* body);
     void SendAll(const char* data, std::size_t n, bool more);
-    std::string ReadBody(std::int64_t contentLength, const std::string& transferEncoding);
-    void ReadFixed(std::string& out, std::int64_t length);
+    // Whether a fixed-length body cut short by the server is an error (the answer of a success)
+    // or what came is kept (the text of a failed status).
+    enum class BodyEnd { MustBeWhole, MayBeCut };
+    std::string ReadBody(std::int64_t contentLength, const std::string& transferEncoding,
+                         BodyEnd end);
+    void ReadFixed(std::string& out, std::int64_t length, BodyEnd end);
     void ReadChunked(std::string& out);
     void ReadUntilClose(std::string& out);
     // Takes up to `want` buffered bytes into out, as one work piece.

@@ -218,6 +218,8 @@ TEST_F(HttpClientTest, BodyForms) {
             c.Send("second");
         } else if (request.find("/short ") != std::string::npos) {
             c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcd");
+        } else if (request.find("/shortfailure ") != std::string::npos) {
+            c.Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 10\r\n\r\nabcd");
         } else if (request.find("/nocontent ") != std::string::npos) {
             c.Send("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
         } else if (request.find("/zero ") != std::string::npos) {
@@ -225,9 +227,14 @@ TEST_F(HttpClientTest, BodyForms) {
         }
     });
     EXPECT_EQ(client.Get(server.Url("/chunked")), "hello");
-    EXPECT_EQ(client.Get(server.Url("/extension")), "abc");
+    // A chunk extension is ignored, not read as the last chunk.
+    EXPECT_EQ(client.Get(server.Url("/extension")), "abcdefg");
     EXPECT_EQ(client.Get(server.Url("/untilclose")), "first second");
-    EXPECT_EQ(client.Get(server.Url("/short")), "abcd");
+    // A success answer cut short is an error, never a shorter answer; a failed status still
+    // reports itself with the text that came.
+    Raised<ConnectionClosedError>([&] { client.Get(server.Url("/short")); });
+    EXPECT_EQ(Raised<HttpStatusError>([&] { client.Get(server.Url("/shortfailure")); }).errorBody(),
+              "abcd");
     EXPECT_EQ(client.Get(server.Url("/nocontent")), "");
     EXPECT_EQ(client.Get(server.Url("/zero")), "");
 }
@@ -309,7 +316,8 @@ TEST_F(HttpClientTest, HostileLengthsDoNotCommitMemory) {
             c.Send("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nrest");
         }
     });
-    EXPECT_EQ(client.Get(server.Url("/length")), "five!");
+    // Reaching this point without running out of memory is the test; the answer is cut short.
+    EXPECT_THROW(client.Get(server.Url("/length")), ConnectionClosedError);
     EXPECT_THROW(client.Get(server.Url("/chunk")), ConnectionClosedError);
     // A length that is no number: read until the server closes.
     EXPECT_EQ(client.Get(server.Url("/overflow")), "rest");
