@@ -37,6 +37,10 @@ void Usage(std::FILE* out) {
         "  --version           (as the last argument) print this program's version\n"
         "  --session-ttl S     seconds a session stays open after login or upload (default "
         "86400)\n"
+        "  --per-address-limit N  connections one client address may hold per port (default\n"
+        "                      64; raise it behind a load balancer)\n"
+        "  --header-timeout S  seconds a connection has for its request line and headers\n"
+        "                      (default 10)\n"
         "  --help              this text\n",
         out);
 }
@@ -102,6 +106,17 @@ int main(int argc, char** argv) {
             double seconds = std::strtod(value, &end);
             ok = *value && !*end && seconds > 0 && seconds < 1e9;
             config.sessionTtl = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        } else if (arg == "--per-address-limit") {
+            char* end = nullptr;
+            unsigned long limit = std::strtoul(value, &end, 10);
+            ok = *value >= '0' && *value <= '9' && !*end && limit >= 1 && limit <= 100000;
+            config.perAddressLimit = static_cast<unsigned>(limit);
+        } else if (arg == "--header-timeout") {
+            char* end = nullptr;
+            double seconds = std::strtod(value, &end);
+            ok = *value && !*end && seconds >= 0.1 && seconds <= 3600;
+            config.headerTimeout =
+                std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
         } else {
             std::fprintf(stderr, "glimmerly-service: unknown option: %s\n", argv[i - 1]);
             Usage(stderr);

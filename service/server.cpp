@@ -15,6 +15,7 @@
 #include <microhttpd.h>
 
 #include "platform/cp1252.h"
+#include "service/connection_guard.h"
 #include "service/jpeg_check.h"
 #include "service/multipart.h"
 #include "service/names.h"
@@ -27,6 +28,8 @@ namespace {
 
 constexpr const char* kTextType = "text/plain; charset=windows-1252";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
+// Idle time-out of every connection; bodies that keep moving are bound by this alone.
+constexpr unsigned kIdleTimeoutSeconds = 60;
 
 // The live-update stream of one session page.
 struct EventStream {
@@ -165,7 +168,8 @@ void* KeepRawTarget(void*, const char* uri, MHD_Connection*) {
     return exchange;
 }
 
-void Completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+void Completed(void*, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+    ConnectionGuard::RequestDone(connection);
     delete static_cast<Server::Exchange*>(*context);
     *context = nullptr;
 }
@@ -179,7 +183,7 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
                             const char*, const char*, std::size_t* uploadSize, void** context) {
     auto* server = static_cast<Server*>(cls);
     auto* exchange = static_cast<Server::Exchange*>(*context);
-    if (!exchange) {
+    if (!exchange || (!exchange->started && !ConnectionGuard::HeadComplete(connection))) {
         return MHD_NO;
     }
     if (*uploadSize > 0) {
@@ -201,7 +205,7 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
                            void** context) {
     auto* server = static_cast<Server*>(cls);
     auto* exchange = static_cast<Server::Exchange*>(*context);
-    if (!exchange) {
+    if (!exchange || (!exchange->started && !ConnectionGuard::HeadComplete(connection))) {
         return MHD_NO;
     }
     if (!exchange->started) {
@@ -239,8 +243,9 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
                 server->HandleUpload(method, exchange->rawTarget, contentType, *exchange));
 }
 
-MHD_Daemon* StartDaemon(std::uint16_t port, const std::string& address,
+MHD_Daemon* StartDaemon(std::uint16_t port, const ServiceConfig& config, ConnectionGuard* guard,
                         MHD_AccessHandlerCallback handler, Server* server, std::string& error) {
+    const std::string& address = config.listenAddress;
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(port);
@@ -254,7 +259,9 @@ MHD_Daemon* StartDaemon(std::uint16_t port, const std::string& address,
         port, nullptr, nullptr, handler, server, MHD_OPTION_SOCK_ADDR, &where,
         MHD_OPTION_URI_LOG_CALLBACK, KeepRawTarget, nullptr, MHD_OPTION_NOTIFY_COMPLETED, Completed,
         nullptr, MHD_OPTION_UNESCAPE_CALLBACK, NoUnescape, nullptr, MHD_OPTION_CONNECTION_LIMIT,
-        512u, MHD_OPTION_CONNECTION_TIMEOUT, 60u, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        512u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.perAddressLimit,
+        MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION,
+        &ConnectionGuard::OnConnection, guard, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         static_cast<std::size_t>(64 * 1024), MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
         MHD_OPTION_END);
     if (!daemon) {
@@ -277,12 +284,16 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string& error) {
+    // A kept-alive connection may wait as long as the idle time-out for its next request.
+    guard_ = std::make_unique<ConnectionGuard>(config_.headerTimeout,
+                                               std::chrono::seconds(kIdleTimeoutSeconds));
     service_ =
-        StartDaemon(config_.servicePort, config_.listenAddress, OnServiceRequest, this, error);
+        StartDaemon(config_.servicePort, config_, guard_.get(), OnServiceRequest, this, error);
     if (!service_) {
+        guard_.reset();
         return false;
     }
-    upload_ = StartDaemon(config_.uploadPort, config_.listenAddress, OnUploadRequest, this, error);
+    upload_ = StartDaemon(config_.uploadPort, config_, guard_.get(), OnUploadRequest, this, error);
     if (!upload_) {
         Stop();
         return false;
@@ -302,6 +313,7 @@ void Server::Stop() {
         MHD_stop_daemon(service_);
         service_ = nullptr;
     }
+    guard_.reset();
 }
 
 std::string Server::PictureAddress(const std::string& name) const {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "service/store.h"
@@ -11,6 +12,8 @@
 struct MHD_Daemon;
 
 namespace glimmerly::service {
+
+class ConnectionGuard;
 
 struct ServiceConfig {
     std::string listenAddress = "127.0.0.1";
@@ -21,6 +24,10 @@ struct ServiceConfig {
     std::chrono::milliseconds sessionTtl = std::chrono::hours(24);
     // Interval of the keep-alive comments on the live-update stream.
     std::chrono::milliseconds eventPing = std::chrono::seconds(15);
+    // Connections one client address may hold open on each port.
+    unsigned perAddressLimit = 64;
+    // Time a connection has for its request line and headers (a body may take longer).
+    std::chrono::milliseconds headerTimeout = std::chrono::seconds(10);
 };
 
 // Largest JPEG the upload host takes; larger ones are answered with "toobig".
@@ -65,6 +72,7 @@ private:
 
     Store& store_;
     ServiceConfig config_;
+    std::unique_ptr<ConnectionGuard> guard_;
     MHD_Daemon* service_ = nullptr;
     MHD_Daemon* upload_ = nullptr;
     std::uint16_t servicePort_ = 0;
