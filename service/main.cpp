@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "service/server.h"
+#include "service/sqlite_store.h"
 #include "service/store.h"
 
 #ifndef GLIMMERLY_VERSION
@@ -22,13 +23,19 @@ namespace {
 
 using glimmerly::service::Server;
 using glimmerly::service::ServiceConfig;
+using glimmerly::service::SqliteStore;
 using glimmerly::service::Store;
+using glimmerly::service::StoreOptions;
 
 void Usage(std::FILE* out) {
     std::fputs(
         "Usage: glimmerly-service [options]\n"
         "  --data DIR          data folder (default $XDG_DATA_HOME/glimmerly-service or\n"
         "                      ~/.local/share/glimmerly-service)\n"
+        "  --database URL      keep everything in PostgreSQL (postgresql://user@host/db) instead\n"
+        "                      of the data folder; several instances may share it (default\n"
+        "                      $GLIMMERLY_DATABASE; pass passwords there, not here)\n"
+        "  --database-pool N   connections to the database (default 8)\n"
         "  --listen ADDR       IPv4 address to listen on (default 127.0.0.1)\n"
         "  --service-port N    port of the service host (default 8460, 0 = any free port)\n"
         "  --upload-port N     port of the upload host (default 8461, 0 = any free port)\n"
@@ -68,6 +75,10 @@ bool ParsePort(const char* text, std::uint16_t& port) {
 int main(int argc, char** argv) {
     ServiceConfig config;
     std::filesystem::path data = DefaultDataFolder();
+    StoreOptions storeOptions;
+    if (const char* database = std::getenv("GLIMMERLY_DATABASE"); database && *database) {
+        storeOptions.database = database;
+    }
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -88,6 +99,14 @@ int main(int argc, char** argv) {
         bool ok = true;
         if (arg == "--data") {
             data = value;
+        } else if (arg == "--database") {
+            storeOptions.database = value;
+            ok = glimmerly::service::IsPostgresAddress(storeOptions.database);
+        } else if (arg == "--database-pool") {
+            char* end = nullptr;
+            long size = std::strtol(value, &end, 10);
+            ok = *value && !*end && size >= 1 && size <= 1000;
+            storeOptions.poolSize = static_cast<int>(size);
         } else if (arg == "--listen") {
             config.listenAddress = value;
         } else if (arg == "--service-port") {
@@ -139,26 +158,29 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::string error;
-    std::unique_ptr<Store> store = Store::Open(data, error);
+    storeOptions.folder = data.string();
+    std::unique_ptr<Store> store = glimmerly::service::OpenStore(storeOptions, error);
     if (!store) {
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
         return 1;
     }
-    const auto& repairs = store->Repairs();
-    if (repairs.temporaryFiles || repairs.orphanFiles || repairs.missingFiles) {
-        std::fprintf(stderr,
-                     "glimmerly-service: cleaned up after an interrupted run: %d unfinished "
-                     "upload(s), %d file(s) without entry, %d entry/entries without file\n",
-                     repairs.temporaryFiles, repairs.orphanFiles, repairs.missingFiles);
+    if (auto* sqlite = dynamic_cast<SqliteStore*>(store.get())) {
+        const auto& repairs = sqlite->Repairs();
+        if (repairs.temporaryFiles || repairs.orphanFiles || repairs.missingFiles) {
+            std::fprintf(stderr,
+                         "glimmerly-service: cleaned up after an interrupted run: %d unfinished "
+                         "upload(s), %d file(s) without entry, %d entry/entries without file\n",
+                         repairs.temporaryFiles, repairs.orphanFiles, repairs.missingFiles);
+        }
     }
     Server server(*store, config);
     if (!server.Start(error)) {
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
         return 1;
     }
-    std::printf("glimmerly-service: service http://%s:%u upload http://%s:%u data %s\n",
+    std::printf("glimmerly-service: service http://%s:%u upload http://%s:%u %s\n",
                 config.listenAddress.c_str(), server.ServicePort(), config.listenAddress.c_str(),
-                server.UploadPort(), store->Folder().c_str());
+                server.UploadPort(), store->Describe().c_str());
     std::fflush(stdout);
 
     int received = 0;

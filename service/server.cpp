@@ -42,8 +42,7 @@ struct EventStream {
     bool greeted = false;
 };
 
-ssize_t ReadEvents(void* cls, std::uint64_t, char* buffer, std::size_t max) {
-    auto* stream = static_cast<EventStream*>(cls);
+ssize_t FillEvents(EventStream* stream) {
     while (stream->sent >= stream->pending.size()) {
         stream->pending.clear();
         stream->sent = 0;
@@ -80,6 +79,19 @@ ssize_t ReadEvents(void* cls, std::uint64_t, char* buffer, std::size_t max) {
             stream->pending = ": ping\n\n"; // keeps proxies and dead-peer detection going
             break;
         }
+    }
+    return 0;
+}
+
+ssize_t ReadEvents(void* cls, std::uint64_t, char* buffer, std::size_t max) {
+    auto* stream = static_cast<EventStream*>(cls);
+    try {
+        if (ssize_t end = FillEvents(stream)) {
+            return end;
+        }
+    } catch (const std::exception&) {
+        // The database is gone for now: end the stream, the page reconnects with its last id.
+        return MHD_CONTENT_READER_END_WITH_ERROR;
     }
     std::size_t n = std::min(max, stream->pending.size() - stream->sent);
     std::memcpy(buffer, stream->pending.data() + stream->sent, n);
@@ -131,6 +143,22 @@ Server::Reply NotFound() {
     return Server::Reply::Html(
         MessagePage("Nicht gefunden", "Diese Seite oder dieses Bild gibt es hier nicht."),
         MHD_HTTP_NOT_FOUND);
+}
+
+// Runs a request handler; a store failure becomes a German text instead of a dropped connection.
+template <typename Handler> Server::Reply Guarded(Handler handler) {
+    try {
+        return handler();
+    } catch (const StoreUnavailable&) {
+        Server::Reply r = Server::Reply::Text("Die Datenbank ist gerade nicht erreichbar. Bitte "
+                                              "versuchen Sie es in einigen Sekunden noch einmal.",
+                                              MHD_HTTP_SERVICE_UNAVAILABLE);
+        r.headers.emplace_back("Retry-After", "5");
+        return r;
+    } catch (const std::exception&) {
+        return Server::Reply::Text("Interner Fehler. Bitte versuchen Sie es später noch einmal.",
+                                   MHD_HTTP_INTERNAL_SERVER_ERROR);
+    }
 }
 
 MHD_Result Send(MHD_Connection* connection, Server::Reply reply) {
@@ -197,7 +225,9 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     }
     const char* lastEventId =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
-    return Send(connection, server->HandleService(method, exchange->rawTarget, lastEventId));
+    return Send(connection, Guarded([&] {
+                    return server->HandleService(method, exchange->rawTarget, lastEventId);
+                }));
 }
 
 MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
@@ -239,8 +269,10 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
     }
     const char* contentType =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
-    return Send(connection,
-                server->HandleUpload(method, exchange->rawTarget, contentType, *exchange));
+    return Send(connection, Guarded([&] {
+                    return server->HandleUpload(method, exchange->rawTarget, contentType,
+                                                *exchange);
+                }));
 }
 
 MHD_Daemon* StartDaemon(std::uint16_t port, const ServiceConfig& config, ConnectionGuard* guard,
@@ -510,22 +542,15 @@ Server::Reply Server::Events(const std::string& session, const std::string& quer
 }
 
 Server::Reply Server::Picture(const std::string& name) {
-    std::optional<std::filesystem::path> file = store_.PictureFile(name);
-    if (!file) {
-        return NotFound();
-    }
-    int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    std::optional<PictureContent> content = store_.ReadPicture(name);
+    if (!content) {
         return NotFound();
     }
     Reply r;
     r.contentType = "image/jpeg";
-    r.fd = fd;
-    r.fdSize = static_cast<std::uint64_t>(info.st_size);
+    r.fd = content->fd;
+    r.fdSize = content->fileSize;
+    r.body = std::move(content->bytes);
     r.headers.emplace_back("Cache-Control", "no-cache");
     return r;
 }

@@ -1,25 +1,20 @@
 #pragma once
-// The service's storage: pictures and sessions in SQLite, picture bytes as JPEG files in the
-// data folder. A picture file is written to a temporary name, flushed to disk and renamed into
-// place before its row is inserted, so a row never points to a missing or half-written file; on
-// opening, leftovers of an interrupted upload (temporary files, files without a row) are removed.
-// One Store owns a data folder exclusively (a lock file keeps a second service out).
+// The service's storage, as the HTTP side sees it: pictures, sessions and the change counter
+// that drives the live pages. Two implementations: SqliteStore (one machine, SQLite and files in
+// a data folder, the default) and PostgresStore (everything in one PostgreSQL database, shared by
+// any number of service instances).
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "service/jpeg_check.h"
-
-struct sqlite3;
 
 namespace glimmerly::service {
 
@@ -35,11 +30,18 @@ struct StoredPicture {
     std::int64_t seq = 0;     // raised by every upload and rename; orders the live updates
 };
 
-// What Open found and cleaned up.
-struct RepairReport {
-    int temporaryFiles = 0; // half-written uploads removed
-    int orphanFiles = 0;    // complete files whose row was never written, removed
-    int missingFiles = 0;   // rows whose file had vanished, removed
+// The bytes of a stored picture: an open file (the caller closes it) or the bytes themselves.
+struct PictureContent {
+    int fd = -1;
+    std::uint64_t fileSize = 0;
+    std::string bytes;
+};
+
+// Thrown by a store whose database cannot be reached right now. Nothing of the operation was
+// written; the request may be tried again later.
+class StoreUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 class Store {
@@ -49,12 +51,7 @@ public:
     // they move themselves.
     using Now = std::function<Clock::time_point()>;
 
-    // Opens (creating when needed) the data folder. nullptr with error set on failure.
-    static std::unique_ptr<Store> Open(const std::filesystem::path& folder, std::string& error,
-                                       Now now = Clock::now);
-    ~Store();
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
+    virtual ~Store() = default;
 
     enum class UploadStatus { Stored, WrongSession, Failed };
     struct UploadResult {
@@ -64,56 +61,57 @@ public:
     // Stores a checked JPEG. typedName (Windows-1252) gives the address name when it yields one,
     // made unique with "-2", "-3", …; otherwise a random name is used. A non-empty session must
     // be open and not expired; the upload then extends the session by ttl.
-    UploadResult AddPicture(std::string_view jpeg, JpegSize size, std::string_view typedName,
-                            std::string_view session, std::chrono::milliseconds ttl);
+    virtual UploadResult AddPicture(std::string_view jpeg, JpegSize size,
+                                    std::string_view typedName, std::string_view session,
+                                    std::chrono::milliseconds ttl) = 0;
 
     enum class RenameStatus { Renamed, UnknownPicture, InvalidName, NameTaken };
     // Renames the picture with the address name current to the name made from typedName.
-    RenameStatus Rename(std::string_view current, std::string_view typedName, std::string& newName);
+    virtual RenameStatus Rename(std::string_view current, std::string_view typedName,
+                                std::string& newName) = 0;
 
     // Opens the session, or extends an existing one, until now + ttl.
-    void OpenSession(std::string_view name, std::chrono::milliseconds ttl);
+    virtual void OpenSession(std::string_view name, std::chrono::milliseconds ttl) = 0;
 
     enum class SessionState { Unknown, Active, Expired };
-    SessionState GetSession(std::string_view name);
+    virtual SessionState GetSession(std::string_view name) = 0;
 
     // Pictures of a session whose seq is above afterSeq, newest upload first.
-    std::vector<StoredPicture> SessionPictures(std::string_view session, std::int64_t afterSeq = 0);
-    std::optional<StoredPicture> FindPicture(std::string_view name);
-    // Path of the stored file of a picture, checked to lie inside the data folder.
-    std::optional<std::filesystem::path> PictureFile(std::string_view name);
+    virtual std::vector<StoredPicture> SessionPictures(std::string_view session,
+                                                       std::int64_t afterSeq = 0) = 0;
+    virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
+    virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
 
-    // The highest seq handed out so far.
-    std::int64_t LastSeq();
-    // Waits until LastSeq() exceeds seen, the time-out passes or Shutdown is called.
-    std::int64_t WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout);
+    // The highest seq handed out so far. Every change with a seq up to it is visible.
+    virtual std::int64_t LastSeq() = 0;
+    // Waits until a change beyond seen is known, the time-out passes or Shutdown is called;
+    // returns the highest seq known.
+    virtual std::int64_t WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) = 0;
     // Wakes every waiter for good (the service is stopping).
-    void Shutdown();
-    bool ShuttingDown();
+    virtual void Shutdown() = 0;
+    virtual bool ShuttingDown() = 0;
 
-    const std::filesystem::path& Folder() const { return folder_; }
-    const RepairReport& Repairs() const { return repairs_; }
+    // What the ready line says about where the data lives (no passwords).
+    virtual std::string Describe() const = 0;
 
-private:
+protected:
     Store() = default;
-    bool Init(const std::filesystem::path& folder, std::string& error);
-    bool WriteFile(std::string_view bytes, const std::string& token);
-    void RemoveFile(const std::string& token);
-    bool NameTaken(const std::string& name);
-    void Repair();
-    std::int64_t NowMs() const; // Unix time in milliseconds
-
-    Now now_;
-
-    std::filesystem::path folder_;
-    std::filesystem::path pictures_;
-    int lockFd_ = -1;
-    sqlite3* db_ = nullptr;
-    std::mutex mutex_; // guards db_, seq_, stopping_
-    std::condition_variable changed_;
-    std::int64_t seq_ = 0;
-    bool stopping_ = false;
-    RepairReport repairs_;
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
 };
+
+struct StoreOptions {
+    std::string folder;   // data folder of the SQLite store
+    std::string database; // postgresql://… or postgres://…: use PostgreSQL instead
+    int poolSize = 8;     // database connections of the PostgreSQL store
+};
+
+// True for a connection address the PostgreSQL store takes.
+bool IsPostgresAddress(std::string_view address);
+
+// Opens the store the options name. nullptr with error set on failure (an unreachable database,
+// a database schema newer than this program, a data folder in use).
+std::unique_ptr<Store> OpenStore(const StoreOptions& options, std::string& error,
+                                 Store::Now now = Store::Clock::now);
 
 } // namespace glimmerly::service

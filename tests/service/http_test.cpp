@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/harness.h"
+#include "tests/service/pg_cluster.h"
 #include "tests/support/cp1252_literal.h"
 
 namespace glimmerly::service::test {
@@ -25,12 +26,26 @@ namespace {
 
 using namespace glimmerly::testing::literals;
 
-class ServiceTest : public ::testing::Test {
+// The endpoints against a service on either store.
+class ServiceTest : public BackendTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(service_.ok()); }
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (!IsSkipped()) {
+            Restart();
+        }
+    }
+    // (Re)starts the service on this test's store with these extra options.
+    void Restart(std::vector<std::string> extraArgs = {}) {
+        service_.reset();
+        std::vector<std::string> args = StoreArgs();
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        service_ = std::make_unique<ServiceProcess>(temp_.Root() / "data", args);
+        ASSERT_TRUE(service_->ok());
+    }
 
-    std::uint16_t up() const { return service_.uploadPort(); }
-    std::uint16_t sp() const { return service_.servicePort(); }
+    std::uint16_t up() const { return service_->uploadPort(); }
+    std::uint16_t sp() const { return service_->servicePort(); }
 
     std::string UploadOk(const std::string& jpeg, const UploadFields& fields = {}) {
         HttpResponse r = Upload(up(), jpeg, fields);
@@ -40,12 +55,13 @@ protected:
         return name;
     }
 
-    TempDir temp_{"glimmerly-service"};
-    ServiceProcess service_{temp_.Root() / "data"};
+    std::unique_ptr<ServiceProcess> service_;
     std::string jpeg_ = MakeJpeg(64, 48, 1);
 };
 
-TEST_F(ServiceTest, UploadRepliesWithVersionAndAddressAndServesTheSameBytes) {
+GLIMMERLY_BOTH_STORES(ServiceTest);
+
+TEST_P(ServiceTest, UploadRepliesWithVersionAndAddressAndServesTheSameBytes) {
     HttpResponse r = Upload(up(), jpeg_);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.status, 200);
@@ -62,7 +78,7 @@ TEST_F(ServiceTest, UploadRepliesWithVersionAndAddressAndServesTheSameBytes) {
     EXPECT_EQ(ClientGet(up(), "/upload.php").status, 405);
 }
 
-TEST_F(ServiceTest, ScreenshotNameIsMadeAddressSafeAndUnique) {
+TEST_P(ServiceTest, ScreenshotNameIsMadeAddressSafeAndUnique) {
     UploadFields f;
     f.screenshotName = "Urlaub am See";
     EXPECT_EQ(UploadOk(jpeg_, f), "urlaub_am_see");
@@ -80,7 +96,7 @@ TEST_F(ServiceTest, ScreenshotNameIsMadeAddressSafeAndUnique) {
     EXPECT_EQ(UploadOk(jpeg_, f).size(), 8u); // nothing usable: random name
 }
 
-TEST_F(ServiceTest, UploadLimitIsExactly307200Bytes) {
+TEST_P(ServiceTest, UploadLimitIsExactly307200Bytes) {
     // Pad a real JPEG with comment segments to the exact limit.
     std::string big = jpeg_;
     unsigned seed = 10;
@@ -102,7 +118,7 @@ TEST_F(ServiceTest, UploadLimitIsExactly307200Bytes) {
     EXPECT_EQ(r.body, "toobig");
 }
 
-TEST_F(ServiceTest, NonJpegAndDamagedUploadsAreRefused) {
+TEST_P(ServiceTest, NonJpegAndDamagedUploadsAreRefused) {
     // Not a JPEG: a German error text in Windows-1252 (the client shows it in a message box).
     HttpResponse r = Upload(up(), "BM this is a bitmap, not a jpeg");
     EXPECT_EQ(r.status, 200);
@@ -116,7 +132,7 @@ TEST_F(ServiceTest, NonJpegAndDamagedUploadsAreRefused) {
               r.body);
 }
 
-TEST_F(ServiceTest, MalformedMultipartIsAnsweredNotCrashed) {
+TEST_P(ServiceTest, MalformedMultipartIsAnsweredNotCrashed) {
     std::string good = UploadBody(jpeg_);
     auto send = [&](const std::string& body, const std::string& type) {
         return RawRequest(up(), UploadRequest(body, up(), type));
@@ -152,7 +168,7 @@ TEST_F(ServiceTest, MalformedMultipartIsAnsweredNotCrashed) {
     EXPECT_EQ(Upload(up(), jpeg_).status, 200);
 }
 
-TEST_F(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
+TEST_P(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
     std::string name = UploadOk(jpeg_);
     // The client's rename after an upload: HTTP/1.0 leftovers and the raw typed name.
     std::string request = "GET /setname.php?filename=" + name +
@@ -176,7 +192,7 @@ TEST_F(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
     EXPECT_EQ(r.body, "http://localhost:8460/tom_jerry_1_1.jpg");
 }
 
-TEST_F(ServiceTest, RenameErrorsAreGermanTexts) {
+TEST_P(ServiceTest, RenameErrorsAreGermanTexts) {
     std::string a = UploadOk(jpeg_);
     std::string b = UploadOk(jpeg_);
     HttpResponse taken = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + b);
@@ -199,7 +215,7 @@ TEST_F(ServiceTest, RenameErrorsAreGermanTexts) {
     EXPECT_EQ(ClientGet(sp(), "/" + b + ".jpg").status, 200);
 }
 
-TEST_F(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
+TEST_P(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=Demo_1-x").body, "ok Demo_1-x");
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + std::string(40, 'a')).body,
               "ok " + std::string(40, 'a'));
@@ -211,7 +227,7 @@ TEST_F(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php").body, "invalidname");
 }
 
-TEST_F(ServiceTest, UploadsInASessionNeedAnOpenSession) {
+TEST_P(ServiceTest, UploadsInASessionNeedAnOpenSession) {
     UploadFields f;
     f.sessionName = "nosuch";
     EXPECT_EQ(Upload(up(), jpeg_, f).body, "wrongsession");
@@ -238,10 +254,9 @@ TEST_F(ServiceTest, UploadsInASessionNeedAnOpenSession) {
     EXPECT_EQ(ClientGet(sp(), "/~bad%20name").status, 404);
 }
 
-TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
-    TempDir temp{"glimmerly-service"};
-    ServiceProcess service(temp.Root() / "data", {"--session-ttl", "1"});
-    ASSERT_TRUE(service.ok());
+TEST_P(ServiceTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
+    Restart({"--session-ttl", "1"});
+    ServiceProcess& service = *service_;
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=kurz").body,
               "ok kurz");
     UploadFields f;
@@ -259,7 +274,7 @@ TEST(ServiceSessionTest, ExpiredSessionsRefuseUploadsButKeepTheirPage) {
     EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body.rfind("ok|", 0), 0u);
 }
 
-TEST_F(ServiceTest, NoPathLeavesTheDataFolder) {
+TEST_P(ServiceTest, NoPathLeavesTheDataFolder) {
     std::string name = UploadOk(jpeg_);
     for (const std::string& target : std::vector<std::string>{
              "/../glimmerly.db", "/%2e%2e/glimmerly.db", "/..%2fglimmerly.db", "/glimmerly.db",
@@ -272,7 +287,7 @@ TEST_F(ServiceTest, NoPathLeavesTheDataFolder) {
     }
 }
 
-TEST_F(ServiceTest, PagesAreGermanHtml) {
+TEST_P(ServiceTest, PagesAreGermanHtml) {
     HttpResponse home = ClientGet(sp(), "/");
     EXPECT_EQ(home.status, 200);
     EXPECT_NE(home.body.find("<html lang=\"de\">"), std::string::npos);
@@ -345,7 +360,7 @@ int OpenStream(std::uint16_t port, const std::string& target, const std::string&
     return fd;
 }
 
-TEST_F(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
+TEST_P(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
     ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=live").body, "ok live");
     ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=other").body, "ok other");
     int fd = OpenStream(sp(), "/~live/events?after=0");
@@ -381,10 +396,8 @@ TEST_F(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
     EXPECT_EQ(ClientGet(sp(), "/~nosuch/events").status, 404);
 }
 
-TEST(ServiceLifecycleTest, StopsCleanlyOnSigtermWithOpenStreams) {
-    TempDir temp{"glimmerly-service"};
-    ServiceProcess service(temp.Root() / "data");
-    ASSERT_TRUE(service.ok());
+TEST_P(ServiceTest, StopsCleanlyOnSigtermWithOpenStreams) {
+    ServiceProcess& service = *service_;
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=s").body, "ok s");
     int fd = OpenStream(service.servicePort(), "/~s/events");
     std::string seen;

@@ -4,32 +4,23 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/service/harness.h"
+#include "tests/service/pg_cluster.h"
 
 namespace glimmerly::service::test {
 namespace {
 
-// Names of the pictures a session page lists, in page order.
-std::vector<std::string> ListedNames(const std::string& page) {
-    std::vector<std::string> names;
-    std::regex item("<li class=\"picture\" data-id=\"[0-9]+\">\\n<a class=\"shot\" "
-                    "href=\"/([a-z0-9_-]+)\\.jpg\"");
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), item);
-         it != std::sregex_iterator(); ++it) {
-        names.push_back((*it)[1]);
-    }
-    return names;
-}
+class ServiceLoadTest : public BackendTest {};
 
-TEST(ServiceLoadTest, TwoHundredUploadsFromTwentyClientsArriveIntact) {
-    TempDir temp{"glimmerly-service"};
-    ServiceProcess service(temp.Root() / "data");
+GLIMMERLY_BOTH_STORES(ServiceLoadTest);
+
+TEST_P(ServiceLoadTest, TwoHundredUploadsFromTwentyClientsArriveIntact) {
+    ServiceProcess service(temp_.Root() / "data", StoreArgs());
     ASSERT_TRUE(service.ok());
     ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=last").body,
               "ok last");
@@ -79,7 +70,8 @@ TEST(ServiceLoadTest, TwoHundredUploadsFromTwentyClientsArriveIntact) {
         HttpResponse picture = ClientGet(service.servicePort(), "/" + name + ".jpg");
         EXPECT_EQ(picture.body, it->second) << name;
     }
-    std::printf("200 uploads from 20 clients took %lld ms\n",
+    std::printf("%s: 200 uploads from 20 clients took %lld ms\n",
+                GetParam() == Backend::Sqlite ? "SQLite" : "PostgreSQL",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }

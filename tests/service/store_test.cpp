@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "service/store.h"
+#include <unistd.h>
+
+#include "service/sqlite_store.h"
 #include "tests/service/harness.h"
+#include "tests/service/pg_cluster.h"
 
 namespace glimmerly::service {
 namespace {
@@ -12,20 +15,36 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class StoreTest : public ::testing::Test {
+// The rules every store keeps, run against SQLite and against PostgreSQL.
+class StoreTest : public test::BackendTest {
 protected:
     std::unique_ptr<Store> OpenStore(Store::Now now = Store::Clock::now) {
         std::string error;
-        auto store = Store::Open(temp_.Root() / "data", error, std::move(now));
+        StoreOptions options;
+        options.folder = (temp_.Root() / "data").string();
+        options.database = database_;
+        options.poolSize = 4;
+        auto store = service::OpenStore(options, error, std::move(now));
         EXPECT_TRUE(store) << error;
         return store;
     }
-    test::TempDir temp_{"glimmerly-store"};
+    std::size_t StoredFiles() {
+        std::size_t files = 0;
+        if (GetParam() == test::Backend::Sqlite) {
+            for (auto& e : fs::directory_iterator(temp_.Root() / "data" / "pictures")) {
+                (void)e;
+                ++files;
+            }
+        }
+        return files;
+    }
     std::string jpeg_ = test::MakeJpeg(20, 10, 7);
     JpegSize size_{20, 10};
 };
 
-TEST_F(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
+GLIMMERLY_BOTH_STORES(StoreTest);
+
+TEST_P(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
     auto store = OpenStore();
     auto a = store->AddPicture(jpeg_, size_, "Plan", "", 1h);
     auto b = store->AddPicture(jpeg_, size_, "plan", "", 1h);
@@ -41,13 +60,19 @@ TEST_F(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
     EXPECT_EQ(store->Rename("neuer_plan", "!!", renamed), Store::RenameStatus::InvalidName);
     // The freed name can be taken again.
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "plan", "", 1h).name, "plan");
-    auto file = store->PictureFile("neuer_plan");
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->parent_path(), fs::absolute(temp_.Root() / "data" / "pictures"));
-    EXPECT_FALSE(store->PictureFile("../glimmerly"));
+    auto content = store->ReadPicture("neuer_plan");
+    ASSERT_TRUE(content);
+    if (content->fd >= 0) {
+        EXPECT_EQ(content->fileSize, jpeg_.size());
+        ::close(content->fd);
+    } else {
+        EXPECT_EQ(content->bytes, jpeg_);
+    }
+    EXPECT_FALSE(store->ReadPicture("../glimmerly"));
+    EXPECT_FALSE(store->ReadPicture("nothere"));
 }
 
-TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
+TEST_P(StoreTest, SessionsExpireAndUploadsExtendThem) {
     const Store::Clock::time_point start = std::chrono::sys_days{std::chrono::December / 6 / 2026};
     Store::Clock::time_point now = start;
     auto store = OpenStore([&now] { return now; });
@@ -67,12 +92,7 @@ TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
               Store::UploadStatus::WrongSession);
     EXPECT_EQ(store->SessionPictures("s").size(), 1u);
     // No file was left behind by the refused uploads.
-    int files = 0;
-    for (auto& e : fs::directory_iterator(temp_.Root() / "data" / "pictures")) {
-        (void)e;
-        ++files;
-    }
-    EXPECT_EQ(files, 1);
+    EXPECT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 1u : 0u);
     // The picture carries the store's time; logging in again reopens the session.
     EXPECT_EQ(
         store->SessionPictures("s")[0].created,
@@ -82,7 +102,7 @@ TEST_F(StoreTest, SessionsExpireAndUploadsExtendThem) {
     EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
 }
 
-TEST_F(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
+TEST_P(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
     auto store = OpenStore();
     store->OpenSession("s", 1h);
     std::int64_t seen = store->LastSeq();
@@ -107,16 +127,33 @@ TEST_F(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
     EXPECT_EQ(store->WaitForChange(store->LastSeq(), 10s), store->LastSeq()); // returns at once
 }
 
-TEST_F(StoreTest, OpeningRepairsWhatAnInterruptedRunLeft) {
+// The SQLite store's files: what an interrupted run leaves is cleaned up on opening.
+class SqliteStoreTest : public ::testing::Test {
+protected:
+    std::unique_ptr<SqliteStore> OpenStore() {
+        std::string error;
+        auto store = SqliteStore::Open(temp_.Root() / "data", error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+    test::TempDir temp_{"glimmerly-store"};
+    std::string jpeg_ = test::MakeJpeg(20, 10, 7);
+    JpegSize size_{20, 10};
+};
+
+TEST_F(SqliteStoreTest, OpeningRepairsWhatAnInterruptedRunLeft) {
     std::string keptName;
     {
         auto store = OpenStore();
         keptName = store->AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
+        EXPECT_EQ(store->PictureFile(keptName)->parent_path(),
+                  fs::absolute(temp_.Root() / "data" / "pictures"));
+        EXPECT_FALSE(store->PictureFile("../glimmerly"));
         store->AddPicture(jpeg_, size_, "verschwindet", "", 1h);
         fs::remove(*store->PictureFile("verschwindet"));
         // A second store cannot open the folder while this one holds it.
         std::string error;
-        EXPECT_FALSE(Store::Open(temp_.Root() / "data", error));
+        EXPECT_FALSE(SqliteStore::Open(temp_.Root() / "data", error));
         EXPECT_NE(error.find("in use"), std::string::npos);
     }
     fs::path pictures = temp_.Root() / "data" / "pictures";

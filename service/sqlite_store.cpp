@@ -1,4 +1,4 @@
-#include "service/store.h"
+#include "service/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -79,7 +79,7 @@ private:
 constexpr const char* kPictureColumns =
     "id, name, title, coalesce(session, ''), size, width, height, created, seq";
 
-StoredPicture ReadPicture(Statement& s) {
+StoredPicture PictureFromRow(Statement& s) {
     StoredPicture p;
     p.id = s.Int(0);
     p.name = s.Text(1);
@@ -115,8 +115,9 @@ void SyncFolder(const fs::path& folder) {
 
 } // namespace
 
-std::unique_ptr<Store> Store::Open(const fs::path& folder, std::string& error, Now now) {
-    std::unique_ptr<Store> store(new Store());
+std::unique_ptr<SqliteStore> SqliteStore::Open(const fs::path& folder, std::string& error,
+                                               Now now) {
+    std::unique_ptr<SqliteStore> store(new SqliteStore());
     store->now_ = std::move(now);
     if (!store->Init(folder, error)) {
         return nullptr;
@@ -124,11 +125,11 @@ std::unique_ptr<Store> Store::Open(const fs::path& folder, std::string& error, N
     return store;
 }
 
-std::int64_t Store::NowMs() const {
+std::int64_t SqliteStore::NowMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now_().time_since_epoch()).count();
 }
 
-bool Store::Init(const fs::path& folder, std::string& error) {
+bool SqliteStore::Init(const fs::path& folder, std::string& error) {
     std::error_code ec;
     folder_ = fs::absolute(folder, ec);
     pictures_ = folder_ / "pictures";
@@ -171,7 +172,7 @@ bool Store::Init(const fs::path& folder, std::string& error) {
     return true;
 }
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
     if (db_) {
         sqlite3_close_v2(db_);
     }
@@ -180,7 +181,7 @@ Store::~Store() {
     }
 }
 
-void Store::Repair() {
+void SqliteStore::Repair() {
     std::set<std::string> files;
     std::vector<std::int64_t> missing;
     {
@@ -217,7 +218,7 @@ void Store::Repair() {
     }
 }
 
-bool Store::WriteFile(std::string_view bytes, const std::string& token) {
+bool SqliteStore::WriteFile(std::string_view bytes, const std::string& token) {
     fs::path temp = pictures_ / (".tmp-" + token);
     fs::path final = pictures_ / (token + ".jpg");
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -250,18 +251,19 @@ bool Store::WriteFile(std::string_view bytes, const std::string& token) {
     return true;
 }
 
-void Store::RemoveFile(const std::string& token) {
+void SqliteStore::RemoveFile(const std::string& token) {
     ::unlink((pictures_ / (token + ".jpg")).c_str());
 }
 
-bool Store::NameTaken(const std::string& name) {
+bool SqliteStore::NameTaken(const std::string& name) {
     Statement s(db_, "SELECT 1 FROM pictures WHERE name = ?");
     return s.Bind(1, name).Step() == SQLITE_ROW;
 }
 
-Store::UploadResult Store::AddPicture(std::string_view jpeg, JpegSize size,
-                                      std::string_view typedName, std::string_view session,
-                                      std::chrono::milliseconds ttl) {
+SqliteStore::UploadResult SqliteStore::AddPicture(std::string_view jpeg, JpegSize size,
+                                                  std::string_view typedName,
+                                                  std::string_view session,
+                                                  std::chrono::milliseconds ttl) {
     UploadResult result;
     if (!session.empty() && GetSession(session) != SessionState::Active) {
         result.status = UploadStatus::WrongSession;
@@ -320,8 +322,8 @@ Store::UploadResult Store::AddPicture(std::string_view jpeg, JpegSize size,
     return result;
 }
 
-Store::RenameStatus Store::Rename(std::string_view current, std::string_view typedName,
-                                  std::string& newName) {
+SqliteStore::RenameStatus SqliteStore::Rename(std::string_view current, std::string_view typedName,
+                                              std::string& newName) {
     std::string name = MakePictureName(typedName);
     if (typedName.size() > kMaxTypedNameLength) {
         name.clear();
@@ -349,7 +351,7 @@ Store::RenameStatus Store::Rename(std::string_view current, std::string_view typ
     return RenameStatus::Renamed;
 }
 
-void Store::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
+void SqliteStore::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
     std::lock_guard lock(mutex_);
     std::int64_t now = NowMs();
     Statement s(db_, "INSERT INTO sessions(name, created, expires) VALUES(?, ?, ?) "
@@ -357,7 +359,7 @@ void Store::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
     s.Bind(1, name).Bind(2, now).Bind(3, now + ttl.count()).Step();
 }
 
-Store::SessionState Store::GetSession(std::string_view name) {
+SqliteStore::SessionState SqliteStore::GetSession(std::string_view name) {
     std::lock_guard lock(mutex_);
     Statement s(db_, "SELECT expires FROM sessions WHERE name = ?");
     if (s.Bind(1, name).Step() != SQLITE_ROW) {
@@ -366,7 +368,8 @@ Store::SessionState Store::GetSession(std::string_view name) {
     return s.Int(0) > NowMs() ? SessionState::Active : SessionState::Expired;
 }
 
-std::vector<StoredPicture> Store::SessionPictures(std::string_view session, std::int64_t afterSeq) {
+std::vector<StoredPicture> SqliteStore::SessionPictures(std::string_view session,
+                                                        std::int64_t afterSeq) {
     std::lock_guard lock(mutex_);
     std::string sql = std::string("SELECT ") + kPictureColumns +
                       " FROM pictures WHERE session = ? AND seq > ? ORDER BY id DESC";
@@ -374,12 +377,12 @@ std::vector<StoredPicture> Store::SessionPictures(std::string_view session, std:
     s.Bind(1, session).Bind(2, afterSeq);
     std::vector<StoredPicture> out;
     while (s.Step() == SQLITE_ROW) {
-        out.push_back(ReadPicture(s));
+        out.push_back(PictureFromRow(s));
     }
     return out;
 }
 
-std::optional<StoredPicture> Store::FindPicture(std::string_view name) {
+std::optional<StoredPicture> SqliteStore::FindPicture(std::string_view name) {
     if (!IsPictureName(name)) {
         return std::nullopt;
     }
@@ -389,10 +392,10 @@ std::optional<StoredPicture> Store::FindPicture(std::string_view name) {
     if (s.Bind(1, name).Step() != SQLITE_ROW) {
         return std::nullopt;
     }
-    return ReadPicture(s);
+    return PictureFromRow(s);
 }
 
-std::optional<fs::path> Store::PictureFile(std::string_view name) {
+std::optional<fs::path> SqliteStore::PictureFile(std::string_view name) {
     if (!IsPictureName(name)) {
         return std::nullopt;
     }
@@ -408,24 +411,47 @@ std::optional<fs::path> Store::PictureFile(std::string_view name) {
     return pictures_ / (token + ".jpg");
 }
 
-std::int64_t Store::LastSeq() {
+std::optional<PictureContent> SqliteStore::ReadPicture(std::string_view name) {
+    std::optional<fs::path> file = PictureFile(name);
+    if (!file) {
+        return std::nullopt;
+    }
+    int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return std::nullopt;
+    }
+    PictureContent content;
+    content.fd = fd;
+    content.fileSize = static_cast<std::uint64_t>(info.st_size);
+    return content;
+}
+
+std::string SqliteStore::Describe() const {
+    return "data " + folder_.string();
+}
+
+std::int64_t SqliteStore::LastSeq() {
     std::lock_guard lock(mutex_);
     return seq_;
 }
 
-std::int64_t Store::WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) {
+std::int64_t SqliteStore::WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, timeout, [&] { return stopping_ || seq_ > seen; });
     return seq_;
 }
 
-void Store::Shutdown() {
+void SqliteStore::Shutdown() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
     changed_.notify_all();
 }
 
-bool Store::ShuttingDown() {
+bool SqliteStore::ShuttingDown() {
     std::lock_guard lock(mutex_);
     return stopping_;
 }

@@ -1,0 +1,199 @@
+#include "service/postgres_pool.h"
+
+#include <cstdlib>
+
+#include <libpq-fe.h>
+
+namespace glimmerly::service::pg {
+
+namespace {
+
+std::string Trimmed(const char* text) {
+    std::string s = text ? text : "";
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) {
+        s.pop_back();
+    }
+    return s;
+}
+
+// SQL states that mean the server went away or refuses work for now: connection exceptions
+// (class 08), admin/crash shutdown and "cannot connect now" (57P01-57P03).
+bool IsOutage(const std::string& state) {
+    return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
+} // namespace
+
+Result::~Result() {
+    PQclear(result_);
+}
+
+Result& Result::operator=(Result&& other) noexcept {
+    if (this != &other) {
+        PQclear(result_);
+        result_ = other.result_;
+        other.result_ = nullptr;
+    }
+    return *this;
+}
+
+bool Result::ok() const {
+    ExecStatusType s = PQresultStatus(result_);
+    return result_ && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
+}
+
+std::string Result::SqlState() const {
+    const char* state = result_ ? PQresultErrorField(result_, PG_DIAG_SQLSTATE) : nullptr;
+    return state ? state : "";
+}
+
+std::string Result::Message() const {
+    return Trimmed(result_ ? PQresultErrorMessage(result_) : "no result");
+}
+
+int Result::Rows() const {
+    return result_ ? PQntuples(result_) : 0;
+}
+
+int Result::Affected() const {
+    return result_ ? std::atoi(PQcmdTuples(result_)) : 0;
+}
+
+std::string Result::Text(int row, int col) const {
+    return std::string(PQgetvalue(result_, row, col),
+                       static_cast<std::size_t>(PQgetlength(result_, row, col)));
+}
+
+std::int64_t Result::Int(int row, int col) const {
+    return std::strtoll(PQgetvalue(result_, row, col), nullptr, 10);
+}
+
+Params& Params::Text(std::string_view text) {
+    copies_.emplace_back(text);
+    values_.push_back(copies_.back().c_str());
+    lengths_.push_back(static_cast<int>(text.size()));
+    formats_.push_back(0);
+    return *this;
+}
+
+Params& Params::Int(std::int64_t value) {
+    return Text(std::to_string(value));
+}
+
+Params& Params::Binary(std::string_view bytes) {
+    values_.push_back(bytes.data());
+    lengths_.push_back(static_cast<int>(bytes.size()));
+    formats_.push_back(1);
+    return *this;
+}
+
+Params& Params::Null() {
+    values_.push_back(nullptr);
+    lengths_.push_back(0);
+    formats_.push_back(0);
+    return *this;
+}
+
+Connection::Connection(const std::string& address) {
+    const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"5", "glimmerly-service", address.c_str(), nullptr};
+    conn_ = PQconnectdbParams(keys, values, 1);
+}
+
+Connection::~Connection() {
+    PQfinish(conn_);
+}
+
+bool Connection::ok() const {
+    return conn_ && PQstatus(conn_) == CONNECTION_OK;
+}
+
+std::string Connection::Error() const {
+    return Trimmed(conn_ ? PQerrorMessage(conn_) : "out of memory");
+}
+
+std::string Connection::Where() const {
+    std::string host = PQhost(conn_) ? PQhost(conn_) : "";
+    return host + ":" + (PQport(conn_) ? PQport(conn_) : "") + "/" +
+           (PQdb(conn_) ? PQdb(conn_) : "");
+}
+
+Result Connection::Exec(const char* sql, const Params& params, bool binaryResult) {
+    if (!ok()) {
+        throw ConnectionLost("database connection lost: " + Error());
+    }
+    Result result(PQexecParams(conn_, sql, static_cast<int>(params.values_.size()), nullptr,
+                               params.values_.data(), params.lengths_.data(),
+                               params.formats_.data(), binaryResult ? 1 : 0));
+    if (!result.ok() && (PQstatus(conn_) != CONNECTION_OK || IsOutage(result.SqlState()))) {
+        throw ConnectionLost("database connection lost: " +
+                             (result.Message().empty() ? Error() : result.Message()));
+    }
+    return result;
+}
+
+Result Connection::Must(const char* sql, const Params& params, bool binaryResult) {
+    Result result = Exec(sql, params, binaryResult);
+    if (!result.ok()) {
+        throw StatementFailed(result.Message());
+    }
+    return result;
+}
+
+void Connection::Script(const char* sql) {
+    if (!ok()) {
+        throw ConnectionLost("database connection lost: " + Error());
+    }
+    Result result(PQexec(conn_, sql));
+    if (!result.ok()) {
+        if (PQstatus(conn_) != CONNECTION_OK || IsOutage(result.SqlState())) {
+            throw ConnectionLost("database connection lost: " + result.Message());
+        }
+        throw StatementFailed(result.Message());
+    }
+}
+
+std::unique_ptr<Connection> Connect(const std::string& address) {
+    return std::make_unique<Connection>(address);
+}
+
+Pool::Pool(std::string address, int size) : address_(std::move(address)), size_(size) {}
+
+Pool::~Pool() = default;
+
+Pool::Lease::~Lease() {
+    if (pool_) {
+        pool_->Return(std::move(connection_));
+    }
+}
+
+Pool::Lease Pool::Acquire() {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return !idle_.empty() || leased_ < size_; });
+    ++leased_;
+    if (!idle_.empty()) {
+        std::unique_ptr<Connection> c = std::move(idle_.back());
+        idle_.pop_back();
+        return Lease(*this, std::move(c));
+    }
+    lock.unlock();
+    // Connecting may take a while; other requests go on meanwhile.
+    std::unique_ptr<Connection> c = Connect(address_);
+    if (!c->ok()) {
+        std::string why = c->Error();
+        Return(nullptr);
+        throw StoreUnavailable("cannot connect to the database: " + why);
+    }
+    return Lease(*this, std::move(c));
+}
+
+void Pool::Return(std::unique_ptr<Connection> connection) {
+    std::lock_guard lock(mutex_);
+    --leased_;
+    if (connection && connection->ok() && PQtransactionStatus(connection->raw()) == PQTRANS_IDLE) {
+        idle_.push_back(std::move(connection));
+    }
+    freed_.notify_one();
+}
+
+} // namespace glimmerly::service::pg

@@ -1,0 +1,145 @@
+#pragma once
+// A thin layer over libpq for the PostgreSQL store: results that free themselves, parameters
+// (text or binary) without escaping, connections that notice when the server has gone, and a
+// fixed-size pool that reconnects lazily.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "service/store.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace glimmerly::service::pg {
+
+// The connection failed or was closed by the server (restart, shutdown).
+class ConnectionLost : public StoreUnavailable {
+public:
+    using StoreUnavailable::StoreUnavailable;
+};
+
+// Any other failed statement that the caller did not expect.
+class StatementFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Result {
+public:
+    explicit Result(pg_result* result = nullptr) : result_(result) {}
+    ~Result();
+    Result(Result&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
+    Result& operator=(Result&& other) noexcept;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    bool ok() const; // the statement succeeded
+    std::string SqlState() const;
+    std::string Message() const;
+    int Rows() const;
+    int Affected() const; // rows changed by INSERT/UPDATE/DELETE
+    std::string Text(int row, int col) const;
+    std::int64_t Int(int row, int col) const;
+
+private:
+    pg_result* result_;
+};
+
+// Statement parameters. Text and integers are copied; Binary keeps a view, so the bytes must
+// outlive the call.
+class Params {
+public:
+    Params& Text(std::string_view text);
+    Params& Int(std::int64_t value);
+    Params& Binary(std::string_view bytes);
+    Params& Null();
+
+private:
+    friend class Connection;
+    std::deque<std::string> copies_;
+    std::vector<const char*> values_;
+    std::vector<int> lengths_;
+    std::vector<int> formats_;
+};
+
+class Connection {
+public:
+    // Connects; on failure ok() is false and Error() says why.
+    explicit Connection(const std::string& address);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool ok() const;
+    std::string Error() const;
+    pg_conn* raw() { return conn_; }
+
+    // Runs one statement. Throws ConnectionLost when the server cannot be reached; an SQL error
+    // comes back in the result. binaryResult asks for raw bytes (bytea) instead of text.
+    Result Exec(const char* sql, const Params& params = {}, bool binaryResult = false);
+    // The same, but any SQL error throws StatementFailed.
+    Result Must(const char* sql, const Params& params = {}, bool binaryResult = false);
+
+    // Runs several statements separated by semicolons (no parameters); SQL errors throw
+    // StatementFailed.
+    void Script(const char* sql);
+
+    // host:port/database, without user or password.
+    std::string Where() const;
+
+private:
+    pg_conn* conn_ = nullptr;
+};
+
+// Opens a connection with the store's defaults (time-out, application name) put before the
+// address's own settings.
+std::unique_ptr<Connection> Connect(const std::string& address);
+
+class Pool {
+public:
+    Pool(std::string address, int size);
+    ~Pool();
+
+    class Lease {
+    public:
+        Lease(Pool& pool, std::unique_ptr<Connection> connection)
+            : pool_(&pool), connection_(std::move(connection)) {}
+        ~Lease();
+        Lease(Lease&& other) noexcept
+            : pool_(std::exchange(other.pool_, nullptr)),
+              connection_(std::move(other.connection_)) {}
+        Lease& operator=(Lease&&) = delete;
+        Connection& operator*() { return *connection_; }
+        Connection* operator->() { return connection_.get(); }
+        // Drops the connection instead of returning it (it is broken).
+        void Discard() { connection_.reset(); }
+
+    private:
+        Pool* pool_;
+        std::unique_ptr<Connection> connection_;
+    };
+
+    // Waits for a free connection, connecting a new one when the pool has room. Throws
+    // StoreUnavailable when the server cannot be reached.
+    Lease Acquire();
+
+private:
+    void Return(std::unique_ptr<Connection> connection);
+
+    std::string address_;
+    int size_;
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    std::vector<std::unique_ptr<Connection>> idle_;
+    int leased_ = 0;
+};
+
+} // namespace glimmerly::service::pg

@@ -1,0 +1,208 @@
+#include "tests/service/pg_cluster.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include <libpq-fe.h>
+
+namespace glimmerly::service::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
+constexpr uid_t kNobody = 65534;
+
+std::unique_ptr<PgCluster>& Instance() {
+    static std::unique_ptr<PgCluster> cluster;
+    return cluster;
+}
+
+std::string& Reason() {
+    static std::string why;
+    return why;
+}
+
+// Stops the cluster when the test program ends.
+class ClusterEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { Instance().reset(); }
+};
+[[maybe_unused]] ::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ClusterEnvironment);
+
+std::uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+} // namespace
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+}
+
+void BackendTest::SetUp() {
+    if (GetParam() == Backend::Postgres) {
+        GLIMMERLY_PG_OR_SKIP(cluster);
+        database_ = cluster->NewDatabase();
+    }
+}
+
+std::vector<std::string> BackendTest::StoreArgs() const {
+    if (database_.empty()) {
+        return {};
+    }
+    return {"--database", database_};
+}
+
+PgCluster* PgCluster::Shared() {
+    static std::mutex mutex;
+    static bool tried = false;
+    std::lock_guard lock(mutex);
+    if (!tried) {
+        tried = true;
+        std::unique_ptr<PgCluster> cluster(new PgCluster());
+        if (cluster->Init(Reason())) {
+            Instance() = std::move(cluster);
+        }
+    }
+    return Instance().get();
+}
+
+const std::string& PgCluster::Why() {
+    return Reason();
+}
+
+int PgCluster::Run(const std::vector<std::string>& args) {
+    // Everything the child needs is made before fork: only async-signal-safe calls after it.
+    std::string logPath = root_ + "/commands.log";
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        if (::geteuid() == 0) {
+            // PostgreSQL refuses to run as root.
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+                ::_exit(126);
+            }
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool PgCluster::Init(std::string& why) {
+    bin_ = kBin;
+    if (::access((bin_ + "/initdb").c_str(), X_OK) != 0 ||
+        ::access((bin_ + "/pg_ctl").c_str(), X_OK) != 0) {
+        why = std::string("PostgreSQL 15 is not installed (no ") + kBin +
+              "/initdb); the PostgreSQL half of the tests is skipped";
+        return false;
+    }
+    std::string pattern = (fs::temp_directory_path() / "glimmerly-pg-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        why = "no temporary folder for the cluster";
+        return false;
+    }
+    root_ = pattern;
+    if (::geteuid() == 0 && ::chown(root_.c_str(), kNobody, kNobody) != 0) {
+        why = "cannot hand " + root_ + " to the unprivileged user";
+        return false;
+    }
+    if (Run({bin_ + "/initdb", "-D", root_ + "/data", "-U", "postgres", "-A", "trust", "-E", "UTF8",
+             "--locale=C", "--no-sync"}) != 0) {
+        why = "initdb failed, see " + root_ + "/commands.log";
+        return false;
+    }
+    port_ = FreePort();
+    if (!Start()) {
+        why = "the PostgreSQL server did not start, see " + root_ + "/server.log";
+        return false;
+    }
+    return true;
+}
+
+bool PgCluster::Start() {
+    // fsync off: the tests crash the server, never the machine.
+    std::string options = "-p " + std::to_string(port_) + " -k " + root_ +
+                          " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=300";
+    running_ = Run({bin_ + "/pg_ctl", "-D", root_ + "/data", "-l", root_ + "/server.log", "-w",
+                    "-t", "60", "-o", options, "start"}) == 0;
+    return running_;
+}
+
+bool PgCluster::Stop() {
+    bool ok = Run({bin_ + "/pg_ctl", "-D", root_ + "/data", "-w", "-m", "immediate", "stop"}) == 0;
+    running_ = !ok;
+    return ok;
+}
+
+PgCluster::~PgCluster() {
+    if (running_) {
+        Stop();
+    }
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::string PgCluster::Address(const std::string& database) const {
+    return "postgresql://postgres@127.0.0.1:" + std::to_string(port_) + "/" + database;
+}
+
+std::string PgCluster::Sql(const std::string& database, const std::string& sql) {
+    PGconn* conn = PQconnectdb(Address(database).c_str());
+    std::string error;
+    if (PQstatus(conn) != CONNECTION_OK) {
+        error = PQerrorMessage(conn);
+    } else {
+        PGresult* r = PQexec(conn, sql.c_str());
+        ExecStatusType s = PQresultStatus(r);
+        if (s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK) {
+            error = PQresultErrorMessage(r);
+        }
+        PQclear(r);
+    }
+    PQfinish(conn);
+    return error;
+}
+
+std::string PgCluster::NewDatabase() {
+    std::string name = "t" + std::to_string(::getpid()) + "_" + std::to_string(++databases_);
+    std::string error = Sql("postgres", "CREATE DATABASE " + name + " TEMPLATE template0");
+    EXPECT_EQ(error, "");
+    return Address(name);
+}
+
+} // namespace glimmerly::service::test

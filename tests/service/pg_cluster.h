@@ -1,0 +1,81 @@
+#pragma once
+// A throwaway PostgreSQL 15 cluster for the tests: initdb into a temporary folder, run as an
+// unprivileged user (the tests may run as root), listening on a free loopback port with its
+// socket in that folder, stopped and removed at the end. One cluster per test program, started
+// on first use; every test takes a fresh database in it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace glimmerly::service::test {
+
+enum class Backend { Sqlite, Postgres };
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
+
+class PgCluster {
+public:
+    // The program's cluster, started on the first call; nullptr when PostgreSQL is not installed
+    // or did not start (Why() then says so).
+    static PgCluster* Shared();
+    static const std::string& Why();
+
+    // A new, empty database; returns its postgresql:// address.
+    std::string NewDatabase();
+    // Runs SQL as the superuser in a database; the error text, or empty on success.
+    std::string Sql(const std::string& database, const std::string& sql);
+    // The address of a database by name.
+    std::string Address(const std::string& database) const;
+    std::uint16_t Port() const { return port_; }
+
+    // Stops the server right away (like a crash) and starts it again; true on success.
+    bool Stop();
+    bool Start();
+
+    ~PgCluster();
+
+private:
+    PgCluster() = default;
+    bool Init(std::string& why);
+    int Run(const std::vector<std::string>& args);
+
+    std::string root_;
+    std::string bin_;
+    std::uint16_t port_ = 0;
+    int databases_ = 0;
+    bool running_ = false;
+};
+
+// Base of the suites that run against both stores: a temporary folder and, for PostgreSQL, a
+// fresh database of the shared cluster (the test is skipped when there is none).
+class BackendTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override;
+    // What the service needs to use this run's store: nothing for SQLite (its --data folder),
+    // --database for PostgreSQL.
+    std::vector<std::string> StoreArgs() const;
+
+    glimmerly::testing::TempDir temp_{"glimmerly-service"};
+    std::string database_; // empty for SQLite
+};
+
+#define GLIMMERLY_BOTH_STORES(suite)                                                               \
+    INSTANTIATE_TEST_SUITE_P(Stores, suite,                                                        \
+                             ::testing::Values(::glimmerly::service::test::Backend::Sqlite,        \
+                                               ::glimmerly::service::test::Backend::Postgres),     \
+                             ::glimmerly::service::test::BackendName)
+
+// Declares cluster as the shared cluster, or skips the test with the reason when there is none.
+#define GLIMMERLY_PG_OR_SKIP(cluster)                                                              \
+    ::glimmerly::service::test::PgCluster* cluster =                                               \
+        ::glimmerly::service::test::PgCluster::Shared();                                           \
+    if (!cluster) {                                                                                \
+        GTEST_SKIP() << ::glimmerly::service::test::PgCluster::Why();                              \
+    }
+
+} // namespace glimmerly::service::test
