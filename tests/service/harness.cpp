@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -301,6 +302,17 @@ std::string NameFromReply(const std::string& reply) {
     }
     std::size_t slash = reply.rfind('/');
     return reply.substr(slash + 1, reply.size() - slash - 5);
+}
+
+std::vector<std::string> ListedNames(const std::string& page) {
+    std::vector<std::string> names;
+    std::regex item("<li class=\"picture\" data-id=\"[0-9]+\">\\n<a class=\"shot\" "
+                    "href=\"/([a-z0-9_-]+)\\.jpg\"");
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), item);
+         it != std::sregex_iterator(); ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
 }
 
 } // namespace glimmerly::service::test

@@ -94,4 +94,7 @@ std::string WithComment(const std::string& jpeg, unsigned seed, std::size_t leng
 // The picture name in an "ok|version|http://host/name.jpg" reply, or empty.
 std::string NameFromReply(const std::string& reply);
 
+// Names of the pictures a session page lists, in page order.
+std::vector<std::string> ListedNames(const std::string& page);
+
 } // namespace glimmerly::service::test
