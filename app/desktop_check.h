@@ -1,5 +1,7 @@
 #pragma once
-// Whether an X server can be reached, asked before the toolkit starts (which would abort).
+// Whether an X server or a Wayland compositor can be reached, asked before the toolkit starts
+// (which would abort). With only a compositor there, the toolkit is told to use its Wayland
+// platform.
 
 namespace glimmerly {
 

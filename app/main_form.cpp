@@ -111,6 +111,11 @@ void MainForm::FormCreate() {
         missingHotKeys_.push_back(kHotKeyPrint);
     if (!platform_.hotKeys->Register(kHotKeyCtrlEnd, platform::Key::End, platform::Control))
         missingHotKeys_.push_back(kHotKeyCtrlEnd);
+    platform_.notices->SetHandler([this](const std::string& text) {
+        notices_.push_back(text);
+        if (notices_.size() == 1 && isVisible())
+            QTimer::singleShot(0, this, [this] { ShowNextNotice(); });
+    });
 }
 
 void MainForm::FormDestroy() {
@@ -128,6 +133,7 @@ void MainForm::FormDestroy() {
     platform_.hotKeys->Unregister(kHotKeyPrint);
     platform_.hotKeys->Unregister(kHotKeyCtrlEnd);
     platform_.hotKeys->SetHandler({});
+    platform_.notices->SetHandler({});
 }
 
 void MainForm::showEvent(QShowEvent* event) {
@@ -137,6 +143,24 @@ void MainForm::showEvent(QShowEvent* event) {
     FormShow();
     if (!missingHotKeys_.empty())
         QTimer::singleShot(0, this, [this] { ReportMissingHotKeys(); });
+    if (!notices_.empty())
+        QTimer::singleShot(0, this, [this] { ShowNextNotice(); });
+}
+
+void MainForm::ShowNextNotice() {
+    if (notices_.empty())
+        return;
+    const QString text = cp1252::ToQString(notices_.front());
+    notices_.pop_front();
+    ui_->Label1->setText(text);
+    if (!notices_.empty()) {
+        QTimer::singleShot(5000, this, [this, text] {
+            if (ui_->Label1->text() == text)
+                ShowNextNotice();
+            else
+                notices_.clear();
+        });
+    }
 }
 
 void MainForm::ReportMissingHotKeys() {

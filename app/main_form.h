@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -114,6 +115,9 @@ private:
     void FormCreate();
     void FormClose();
     void ReportMissingHotKeys();
+    // The desktop backend's notices, one after another in the status line, each for a few
+    // seconds unless work takes the line over (the rest is dropped then).
+    void ShowNextNotice();
     // Runs `routine` on the window thread and waits; throws JobStopped once the window closes.
     void OnWindowThread(const std::function<void()>& routine);
     // Runs a handler and shows what it throws in the default error display.
@@ -157,6 +161,7 @@ private:
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     std::vector<int> missingHotKeys_;
+    std::deque<std::string> notices_;
 };
 
 } // namespace glimmerly

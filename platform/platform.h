@@ -101,7 +101,22 @@ public:
     virtual ~InstanceGuard() = default;
 };
 
+// What the desktop backend has to tell the user about this desktop (Windows-1252 texts for the
+// status line), e.g. that something the program does elsewhere is not possible here. Notices
+// posted before a handler is set wait for it. Window thread.
+class Notices {
+public:
+    void Post(std::string text);
+    // Hands over the waiting notices at once, then each new one as it is posted.
+    void SetHandler(std::function<void(const std::string& text)> onNotice);
+
+private:
+    std::vector<std::string> waiting_;
+    std::function<void(const std::string&)> handler_;
+};
+
 struct Platform {
+    std::shared_ptr<Notices> notices = std::make_shared<Notices>();
     std::unique_ptr<Screen> screen;
     std::unique_ptr<Windows> windows;
     std::unique_ptr<HotKeys> hotKeys;

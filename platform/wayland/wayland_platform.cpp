@@ -1,0 +1,31 @@
+#include "platform/wayland/wayland_platform.h"
+
+#include "platform/cp1252.h"
+#include "platform/posix/posix_files.h"
+#include "platform/wayland/wayland_parts.h"
+
+#include <cstdlib>
+
+namespace glimmerly::platform {
+
+std::unique_ptr<Platform> CreateWaylandPlatform() {
+    const char* swaySocket = std::getenv("SWAYSOCK");
+    const bool onSway = swaySocket != nullptr && *swaySocket != '\0';
+    auto platform = std::make_unique<Platform>();
+    platform->screen = std::make_unique<wayland::WaylandScreen>(
+        wayland::ChooseGrabRoute(std::getenv(kWaylandGrabVariable), onSway));
+    platform->windows = std::make_unique<wayland::WaylandWindows>(onSway ? swaySocket : "");
+    platform->hotKeys = std::make_unique<wayland::WaylandHotKeys>();
+    platform->shell = std::make_unique<wayland::WaylandShell>();
+    platform->files = std::make_unique<PosixFiles>();
+
+    platform->notices->Post(
+        cp1252::FromUtf8("Wayland: Druck-Taste im Desktop an „glimmerly --capture“ binden."));
+    if (!onSway) {
+        platform->notices->Post(cp1252::FromUtf8(
+            "Aktives Fenster unbekannt – es wird der ganze Bildschirm gespeichert."));
+    }
+    return platform;
+}
+
+} // namespace glimmerly::platform
