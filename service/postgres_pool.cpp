@@ -98,6 +98,9 @@ Connection::Connection(const std::string& address) {
     const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"5", "glimmerly-service", address.c_str(), nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
+    // Notices ("relation already exists, skipping") are no news to the service.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
 }
 
 Connection::~Connection() {
@@ -185,6 +188,13 @@ Pool::Lease Pool::Acquire() {
         throw StoreUnavailable("cannot connect to the database: " + why);
     }
     return Lease(*this, std::move(c));
+}
+
+void Pool::DropIdle() {
+    std::vector<std::unique_ptr<Connection>> dropped;
+    std::lock_guard lock(mutex_);
+    dropped.swap(idle_);
+    freed_.notify_all();
 }
 
 void Pool::Return(std::unique_ptr<Connection> connection) {

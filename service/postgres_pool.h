@@ -130,6 +130,9 @@ public:
     // Waits for a free connection, connecting a new one when the pool has room. Throws
     // StoreUnavailable when the server cannot be reached.
     Lease Acquire();
+    // Closes the idle connections: after one was found dead, the others (opened before the same
+    // server restart) are most likely dead too.
+    void DropIdle();
 
 private:
     void Return(std::unique_ptr<Connection> connection);

@@ -125,6 +125,7 @@ template <typename Body> auto PostgresStore::InTransaction(Body body) {
             return result;
         } catch (const pg::ConnectionLost&) {
             lease.Discard();
+            pool_.DropIdle();
             // A lost COMMIT may or may not have landed: never run the body twice then.
             if (committing || attempt > 0) {
                 throw;
