@@ -56,9 +56,26 @@ START_SCRIPT = r"""#!/bin/sh
 # portals, and writes the environment to ready.env once the portal answers.
 dbus-update-activation-environment WAYLAND_DISPLAY SWAYSOCK XDG_CURRENT_DESKTOP
 pipewire >"$SESSION/state/pipewire.log" 2>&1 &
+# Without input devices the seat has a keyboard only while some wtype runs, so a client would
+# learn of it after the keys of a short wtype were gone. One that waits keeps it there.
+wtype -s 2000000000 &
 i=0
 while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done
+owned() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+}
 if [ -x "$PORTAL" ]; then
+    # The backends first, one by one: activated all at once by the portal, they now and then
+    # leave it without its name until D-Bus gives up (25 s).
+    for backend in gtk wlr; do
+        [ -x "$PORTAL-$backend" ] || continue
+        "$PORTAL-$backend" >>"$SESSION/state/portal.log" 2>&1 &
+        i=0
+        until owned "org.freedesktop.impl.portal.desktop.$backend"; do
+            i=$((i+1)); [ $i -ge 200 ] && break; sleep 0.05
+        done
+    done
     i=0
     until gdbus call --session --dest org.freedesktop.portal.Desktop \
           --object-path /org/freedesktop/portal/desktop \
@@ -110,6 +127,21 @@ def wait_until(condition, timeout, what, poll=0.02):
         time.sleep(poll)
 
 
+def processes_in(namespace):
+    """Live processes whose PID namespace is `namespace` (a /proc/*/ns/pid link text)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/ns/pid" % pid) != namespace:
+                continue
+            with open("/proc/%s/stat" % pid) as f:
+                if f.read().rpartition(")")[2].split()[0] != "Z":
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
 def read_ppm(data):
     """(width, height, rgb bytes) of a binary PPM with maxval 255."""
     fields = []
@@ -141,6 +173,7 @@ class SwaySession:
         self.folder = None
         self.process = None
         self.env = {}
+        self.pid_namespace = None
 
     # -- life cycle -------------------------------------------------------------------------
 
@@ -167,11 +200,7 @@ class SwaySession:
             os.chown(path, USER, USER)
         os.chown(self.folder, 0, 0)
         os.mkdir(os.path.join(self.folder, "bin"), 0o755)
-        self.program = None
-        if self.program_source:
-            self.program = self.path("bin", os.path.basename(self.program_source))
-            shutil.copy(self.program_source, self.program)
-            os.chmod(self.program, 0o755)
+        self.program = self.install(self.program_source) if self.program_source else None
         self._write(os.path.join("bin", "session-start"), START_SCRIPT, 0o755)
         self._write("sway.conf", self._config(), 0o644)
         services = self.path("services")
@@ -195,6 +224,8 @@ class SwaySession:
             if self.process.poll() is not None:
                 raise SessionError("sway ended at start:\n" + self.log_text())
             self.env = self._read_env(ready)
+            init = self._namespace_init()
+            self.pid_namespace = os.readlink("/proc/%d/ns/pid" % init[0]) if init else None
         except BaseException:
             self.stop()
             raise
@@ -211,6 +242,9 @@ class SwaySession:
             if self.process.poll() is None:
                 self.process.kill()
             self.process.wait(10)
+            namespace = self.pid_namespace
+            if namespace:
+                wait_until(lambda: not processes_in(namespace), 10, "the session to end")
             self.process = None
             self.log.close()
         if self.folder and not os.environ.get("GLIMMERLY_KEEP_SWAY"):
@@ -226,6 +260,14 @@ class SwaySession:
             return []
 
     # -- inside the session -----------------------------------------------------------------
+
+    def install(self, binary):
+        """Copies a program where the session's user can run it (the build folder may not be
+        reachable for that user) and returns the copy's path."""
+        copy = self.path("bin", os.path.basename(binary))
+        shutil.copy(binary, copy)
+        os.chmod(copy, 0o755)
+        return copy
 
     def path(self, *parts):
         return os.path.join(self.folder, *parts)
@@ -252,13 +294,35 @@ class SwaySession:
 
     def exec(self, command, **env):
         """Starts a shell command inside the session (as its user, in its namespace), the way
-        a key binding would. Its output goes to state/exec<n>.log."""
+        a key binding would. Its output goes to the returned log file, its exit status, once
+        it ends, to the log file's name + ".status" (see exit_status)."""
         self._exec_count = getattr(self, "_exec_count", 0) + 1
         log = self.path("state", "exec%d.log" % self._exec_count)
-        prefix = "".join("%s=%s " % (k, shell_quote(v)) for k, v in env.items())
-        # sway hands the rest of the line to sh -c; keep commas and semicolons out of it.
-        self.swaymsg("exec %s%s >%s 2>&1" % (prefix, command, log))
+        script = self.path("bin", "exec%d" % self._exec_count)
+        assignments = "".join("%s=%s " % (k, shell_quote(v)) for k, v in env.items())
+        # A script of its own spares the command sway's own parsing of quotes and commas.
+        self._write(script, "#!/bin/sh\n%s%s >%s 2>&1\necho $? >%s.status\n"
+                    % (assignments, command, log, log), 0o755)
+        self.swaymsg("exec " + script)
         return log
+
+    @staticmethod
+    def exit_status(log):
+        """The exit status of a command started by exec(), or None while it runs."""
+        try:
+            with open(log + ".status") as f:
+                return int(f.read())
+        except (FileNotFoundError, ValueError):
+            return None
+
+    @staticmethod
+    def output(log):
+        """What a command started by exec() has written so far."""
+        try:
+            with open(log, errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
 
     def key(self, name):
         self.run("wtype", "-k", name)

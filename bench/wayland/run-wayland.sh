@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Times Print to upload on a headless sway session, both grab routes, against a floor of grim,
+# cjpeg and curl measured in the same run. Not part of ctest; needs root (the session runs as
+# uid 65534 in namespaces of its own) and sway, grim, wtype, the portals.
+#
+#   bench/wayland/run-wayland.sh [ROUNDS]        (default 10 rounds, after 2 warm-up rounds each)
+#
+# Builds glimmerly in $GLIMMERLY_WAYLAND_BUILD_DIR (default build/, configured as RelWithDebInfo
+# when missing). The outputs show $GLIMMERLY_DESKTOP_PNG, else shared/assets/desktop-3840x1080.png
+# beside the clone (or /work/shared/assets), else plain colours. The run gets a loopback of its
+# own where unshare(1) allows, so the upload port meets no other run or test. On a busy machine
+# run it as `chrt -f 10 bench/wayland/run-wayland.sh`.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+rounds=${1:-10}
+
+picture=${GLIMMERLY_DESKTOP_PNG:-}
+if [ -z "$picture" ]; then
+    for candidate in "$top/../shared/assets/desktop-3840x1080.png" \
+        /work/shared/assets/desktop-3840x1080.png; do
+        if [ -f "$candidate" ]; then
+            picture=$candidate
+            break
+        fi
+    done
+fi
+
+build=${GLIMMERLY_WAYLAND_BUILD_DIR:-$top/build}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    chrt -o 0 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+log=$(mktemp)
+if ! chrt -o 0 cmake --build "$build" --target glimmerly >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "run-wayland: the build failed" >&2
+    exit 1
+fi
+rm -f "$log"
+
+host=$(sed -n 's/^GLIMMERLY_UPLOAD_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")
+case "$host" in
+localhost:* | 127.0.0.1:*) port=${host##*:} ;;
+*)
+    echo "run-wayland: the build uploads to $host, not to a port on loopback" >&2
+    exit 1
+    ;;
+esac
+
+exec /usr/bin/python3 "$top/bench/wayland/wayland_bench.py" "$build/app/glimmerly" "$rounds" \
+    "$port" ${picture:+"$picture"}

@@ -1,0 +1,136 @@
+"""Glimmerly in a headless sway session against the stand-in service: the pieces shared by the
+Wayland road tests and the Wayland benchmark."""
+import os
+import subprocess
+import sys
+import tempfile
+
+from sway_session import SessionError, SwaySession, read_ppm, wait_until
+
+MAIN_TITLE = "Glimmerly 3.2"
+EDITOR_TITLE = "Screenshot bearbeiten"
+OWN_LOOPBACK = "GLIMMERLY_OWN_LOOPBACK"
+
+# Every window floats where it asks to be; the main window on the first output, out of the way
+# of what the tests photograph on the second.
+WINDOW_RULES = """for_window [title=".*"] floating enable
+for_window [title="^%s$"] move absolute position 40 60
+""" % MAIN_TITLE
+
+# Put before grim in the program's PATH: logs each call to /tmp/grim-calls, then runs grim or,
+# with GRIM_REFUSED set, fails the way a compositor without wlr-screencopy would.
+GRIM_WRAPPER = """#!/bin/sh
+echo "$*" >>/tmp/grim-calls
+[ -n "$GRIM_REFUSED" ] && { echo "grim: compositor doesn't support wlr-screencopy" >&2; exit 1; }
+exec /usr/bin/grim "$@"
+"""
+
+
+def own_loopback():
+    """Re-runs this script in a network namespace of its own (the program's build-time ports
+    then meet no other test), with its loopback up. Returns when already there or when the
+    machine does not allow it."""
+    if os.environ.get(OWN_LOOPBACK) == "1":
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        return
+    if subprocess.run(["unshare", "--net", "true"], capture_output=True).returncode == 0:
+        env = dict(os.environ, **{OWN_LOOPBACK: "1"})
+        os.execvpe("unshare", ["unshare", "--net", sys.executable] + sys.argv, env)
+
+
+class Service:
+    """glimmerly-service on its default ports with a data folder of its own."""
+
+    def __init__(self, binary):
+        self.folder = tempfile.mkdtemp(prefix="glimmerly-wayland-service-")
+        self.log = open(os.path.join(self.folder, "service.log"), "w+")
+        self.process = subprocess.Popen(
+            [binary, "--data", os.path.join(self.folder, "store")], stdout=self.log,
+            stderr=subprocess.STDOUT)
+        try:
+            wait_until(lambda: "glimmerly-service: service" in self._log()
+                       or self.process.poll() is not None, 10, "the service to start")
+            if self.process.poll() is not None:
+                raise SessionError("the service did not start: " + self._log())
+        except BaseException:
+            self.stop()
+            raise
+        self.pictures = os.path.join(self.folder, "store", "pictures")
+
+    def _log(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def stored(self):
+        """The stored pictures' files, oldest first."""
+        try:
+            names = [n for n in os.listdir(self.pictures) if n.endswith(".jpg")]
+        except FileNotFoundError:
+            return []
+        paths = [os.path.join(self.pictures, n) for n in names]
+        return sorted(paths, key=os.path.getmtime)
+
+    def wait_for_picture(self, count, timeout=20):
+        """Waits until `count` pictures are stored and returns the newest, decoded:
+        (width, height, rgb bytes)."""
+        files = wait_until(lambda: len(self.stored()) >= count and self.stored(), timeout,
+                           "picture %d to be stored" % count)
+        if len(files) > count:
+            raise SessionError("%d pictures stored, expected %d" % (len(files), count))
+        ppm = subprocess.run(["djpeg", "-pnm", files[-1]], check=True,
+                             capture_output=True).stdout
+        return read_ppm(ppm)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+        self.log.close()
+        subprocess.run(["rm", "-rf", self.folder])
+
+
+def start_glimmerly(session, route):
+    """Starts the program inside the session with the grab route forced (grim or portal) and
+    grim's calls logged; returns its log once its main window is mapped. The keyboard focus
+    is then on its first check box, "Nur aktives Fenster speichern"."""
+    wrap = session.path("bin", "grim-wrap")
+    if not os.path.isdir(wrap):
+        os.mkdir(wrap, 0o755)
+        with open(os.path.join(wrap, "grim"), "w") as f:
+            f.write(GRIM_WRAPPER)
+        os.chmod(os.path.join(wrap, "grim"), 0o755)
+    env = {"GLIMMERLY_WAYLAND_GRAB": route, "QT_QPA_PLATFORM": "wayland",
+           "PATH": wrap + ":/usr/bin:/bin"}
+    if route == "portal":
+        env["GRIM_REFUSED"] = "1"
+    log = session.exec(session.program, **env)
+    try:
+        session.wait_for_window(MAIN_TITLE)
+    except SessionError as e:
+        raise SessionError("%s\nprogram output:\n%s" % (e, session.output(log)))
+    return log
+
+
+def stop_glimmerly(session, log):
+    """Closes the main window the way the desktop does and waits for the program to end."""
+    session.swaymsg('[title="^%s$"] kill' % MAIN_TITLE)
+    status = wait_until(lambda: session.exit_status(log) is not None and
+                        (session.exit_status(log),), 10, "the program to end")[0]
+    if status != 0:
+        raise SessionError("the program ended with %d:\n%s" % (status, session.output(log)))
+
+
+def focus(session, title):
+    session.swaymsg('[title="^%s$"] focus' % title)
+    wait_until(lambda: (session.focused() or {}).get("name") == title, 5, "focus on " + title)
+
+
+def grim_calls(session):
+    return session.output(session.path("tmp", "grim-calls")).splitlines()
+
+
+def new_session(program, extra_config=""):
+    return SwaySession(program=program, extra_config=WINDOW_RULES + extra_config)
