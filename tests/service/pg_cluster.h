@@ -42,7 +42,9 @@ public:
 private:
     PgCluster() = default;
     bool Init(std::string& why);
-    int Run(const std::vector<std::string>& args);
+    bool MakeData();
+    // Runs a command and returns its exit status; as the unprivileged user when we are root.
+    int Run(const std::vector<std::string>& args, bool unprivileged = true);
 
     std::string root_;
     std::string bin_;
