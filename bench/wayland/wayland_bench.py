@@ -8,7 +8,8 @@ layout (2304x768, the benchmark picture as the outputs' background):
   floor:  sway's Print binding runs  grim -t ppm - | cjpeg -quality 60 | curl -F ...
           (one grab, one encode, one POST, no Glimmerly);
   grim:   Glimmerly with the grim route, "Nur aktives Fenster speichern" unticked;
-  portal: Glimmerly with the portal route, likewise.
+  portal: Glimmerly with the portal route, likewise; and the portal's own share, timed by a
+          small in-session caller from its call to the answer.
 
 Arguments: GLIMMERLY ROUNDS UPLOAD_PORT [PICTURE]
 """
@@ -29,9 +30,9 @@ WARMUP = 2
 SETTLE = 0.5  # seconds of quiet before each press
 LIMIT = 307200
 
-FLOOR = ("sh -c 'grim -t ppm - | cjpeg -quality 60 >/tmp/floor.jpg && "
+FLOOR = ("grim -t ppm - | cjpeg -quality 60 >/tmp/floor.jpg && "
          "curl -s -o /dev/null -F filename=screen.jpg -F version=3.2 -F screenshotname=floor "
-         "-F sessionname= -F screenshot=@/tmp/floor.jpg http://127.0.0.1:%d/upload.php'")
+         "-F sessionname= -F screenshot=@/tmp/floor.jpg http://127.0.0.1:%d/upload.php")
 
 
 def rounds(name, session, receiver, count):
@@ -52,6 +53,22 @@ def rounds(name, session, receiver, count):
     times, sizes = times[WARMUP:], sizes[WARMUP:]
     print("%-6s ms: %s" % (name, " ".join("%.0f" % t for t in times)), flush=True)
     return statistics.median(times), statistics.median(sizes)
+
+
+def portal_alone(session, count):
+    """The portal's own share: a small in-session caller, from its call to the answer."""
+    times = []
+    for _ in range(WARMUP + count):
+        log = session.exec("/usr/bin/python3 %s/portal_shot.py" % os.path.join(TOP, "tests",
+                                                                              "wayland"))
+        wait_until(lambda: session.exit_status(log) is not None, 20, "the portal caller")
+        fields = session.output(log).split()
+        if fields[:2] != ["response", "0"]:
+            sys.exit("portal caller: %r" % session.output(log))
+        times.append(float(fields[3]))
+    times = times[WARMUP:]
+    print("%-6s ms: %s" % ("call", " ".join("%.0f" % t for t in times)), flush=True)
+    return statistics.median(times)
 
 
 def whole_layout(session):
@@ -84,9 +101,11 @@ def main():
         session = session_with(program, picture)
         try:
             if route == "grim":
-                session.swaymsg("bindsym --no-warn Print exec " + FLOOR % port)
+                session.swaymsg("bindsym --no-warn Print exec " + session.script(FLOOR % port))
                 results["floor"] = rounds("floor", session, receiver, count)
                 session.swaymsg("bindsym --no-warn Print exec %s --capture" % session.program)
+            else:
+                results["call"] = portal_alone(session, count)
             start_glimmerly(session, route)
             whole_layout(session)
             results[route] = rounds(route, session, receiver, count)
@@ -99,6 +118,8 @@ def main():
         ms, size = results[name]
         print("%-6s median %6.1f ms, JPEG %6d bytes, ratio to floor %.2f"
               % (name, ms, size, ms / floor_ms))
+    print("the portal's call alone (grab and its PNG file, no upload): median %.1f ms"
+          % results["call"])
 
 
 if __name__ == "__main__":

@@ -298,13 +298,18 @@ class SwaySession:
         it ends, to the log file's name + ".status" (see exit_status)."""
         self._exec_count = getattr(self, "_exec_count", 0) + 1
         log = self.path("state", "exec%d.log" % self._exec_count)
-        script = self.path("bin", "exec%d" % self._exec_count)
         assignments = "".join("%s=%s " % (k, shell_quote(v)) for k, v in env.items())
-        # A script of its own spares the command sway's own parsing of quotes and commas.
-        self._write(script, "#!/bin/sh\n%s%s >%s 2>&1\necho $? >%s.status\n"
-                    % (assignments, command, log, log), 0o755)
-        self.swaymsg("exec " + script)
+        self.swaymsg("exec " + self.script("%s%s >%s 2>&1\necho $? >%s.status"
+                                           % (assignments, command, log, log)))
         return log
+
+    def script(self, text):
+        """A shell script the session's user can run, for sway's exec and bindings: a file
+        spares the command sway's own parsing of quotes, commas and semicolons."""
+        self._script_count = getattr(self, "_script_count", 0) + 1
+        path = self.path("bin", "script%d" % self._script_count)
+        self._write(path, "#!/bin/sh\n" + text + "\n", 0o755)
+        return path
 
     @staticmethod
     def exit_status(log):
