@@ -103,13 +103,15 @@ std::int64_t PostgresStore::NowMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now_().time_since_epoch()).count();
 }
 
-template <typename Body> auto PostgresStore::InTransaction(Body body) {
+template <typename Body> auto PostgresStore::InTransaction(Body body, bool single) {
     for (int attempt = 0;; ++attempt) {
         pg::Pool::Lease lease = pool_.Acquire();
         pg::Connection& c = *lease;
         bool committing = false;
         try {
-            c.Must("BEGIN");
+            if (!single) {
+                c.Must("BEGIN");
+            }
             auto result = body(c);
             switch (PQtransactionStatus(c.raw())) {
             case PQTRANS_INTRANS:
@@ -137,6 +139,10 @@ template <typename Body> auto PostgresStore::InTransaction(Body body) {
             throw;
         }
     }
+}
+
+template <typename Body> auto PostgresStore::Query(Body body) {
+    return InTransaction(body, true);
 }
 
 std::int64_t PostgresStore::RecordChange(pg::Connection& c, std::int64_t pictureId) {
@@ -269,7 +275,7 @@ void PostgresStore::OpenSession(std::string_view name, std::chrono::milliseconds
 }
 
 Store::SessionState PostgresStore::GetSession(std::string_view name) {
-    pg::Result r = InTransaction([&](pg::Connection& c) {
+    pg::Result r = Query([&](pg::Connection& c) {
         return c.Must("SELECT expires FROM sessions WHERE name = $1", pg::Params().Text(name));
     });
     if (r.Rows() != 1) {
@@ -282,7 +288,7 @@ std::vector<StoredPicture> PostgresStore::SessionPictures(std::string_view sessi
                                                           std::int64_t afterSeq) {
     std::string sql = std::string("SELECT ") + kPictureColumns +
                       " FROM pictures WHERE session = $1 AND seq > $2 ORDER BY id DESC";
-    pg::Result r = InTransaction([&](pg::Connection& c) {
+    pg::Result r = Query([&](pg::Connection& c) {
         return c.Must(sql.c_str(), pg::Params().Text(session).Int(afterSeq));
     });
     std::vector<StoredPicture> out;
@@ -297,8 +303,8 @@ std::optional<StoredPicture> PostgresStore::FindPicture(std::string_view name) {
         return std::nullopt;
     }
     std::string sql = std::string("SELECT ") + kPictureColumns + " FROM pictures WHERE name = $1";
-    pg::Result r = InTransaction(
-        [&](pg::Connection& c) { return c.Must(sql.c_str(), pg::Params().Text(name)); });
+    pg::Result r =
+        Query([&](pg::Connection& c) { return c.Must(sql.c_str(), pg::Params().Text(name)); });
     if (r.Rows() != 1) {
         return std::nullopt;
     }
@@ -309,7 +315,7 @@ std::optional<PictureContent> PostgresStore::ReadPicture(std::string_view name) 
     if (!IsPictureName(name)) {
         return std::nullopt;
     }
-    pg::Result r = InTransaction([&](pg::Connection& c) {
+    pg::Result r = Query([&](pg::Connection& c) {
         return c.Must("SELECT jpeg FROM pictures WHERE name = $1", pg::Params().Text(name), true);
     });
     if (r.Rows() != 1) {
@@ -322,7 +328,7 @@ std::optional<PictureContent> PostgresStore::ReadPicture(std::string_view name) 
 
 std::int64_t PostgresStore::LastSeq() {
     pg::Result r =
-        InTransaction([&](pg::Connection& c) { return c.Must("SELECT last FROM change_counter"); });
+        Query([&](pg::Connection& c) { return c.Must("SELECT last FROM change_counter"); });
     std::int64_t last = r.Int(0, 0);
     Known(last);
     return last;

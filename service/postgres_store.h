@@ -56,7 +56,9 @@ private:
     // transaction open and rolling back when a statement failed. A connection found dead before
     // anything was committed is replaced and the whole body run once more (after a database
     // restart every pooled connection is stale).
-    template <typename Body> auto InTransaction(Body body);
+    template <typename Body> auto InTransaction(Body body, bool single = false);
+    // One reading statement: no transaction around it, but the same retry on a stale connection.
+    template <typename Body> auto Query(Body body);
     // Raises the change counter, stamps the picture with it and notifies the listeners.
     std::int64_t RecordChange(pg::Connection& c, std::int64_t pictureId);
     std::string FreeName(pg::Connection& c, const std::string& base);
