@@ -44,9 +44,18 @@ protected:
 };
 
 TEST_F(PostgresTest, StoresOnOneDatabaseNeverHandOutANameTwice) {
-    auto a = Open();
-    auto b = Open();
-    ASSERT_TRUE(a && b);
+    // Instances starting at the same moment on an empty database take turns with the schema.
+    std::unique_ptr<PostgresStore> opened[4];
+    std::vector<std::thread> starting;
+    for (auto& store : opened) {
+        starting.emplace_back([&] { store = Open(); });
+    }
+    for (auto& t : starting) {
+        t.join();
+    }
+    std::unique_ptr<PostgresStore>& a = opened[0];
+    std::unique_ptr<PostgresStore>& b = opened[3];
+    ASSERT_TRUE(a && opened[1] && opened[2] && b);
     constexpr int kThreads = 8;
     constexpr int kEach = 5;
     std::mutex mutex;
