@@ -17,7 +17,6 @@ import json
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
@@ -164,10 +163,12 @@ def read_ppm(data):
 
 
 class SwaySession:
-    def __init__(self, program=None, extra_config="", print_command=None):
+    def __init__(self, program=None, extra_config="", print_command=None, second_scale=1):
         """program: a binary to copy where the session's user can run it; Print runs
-        print_command, else "<copy> --capture"."""
+        print_command, else "<copy> --capture". second_scale: the second output's scale; its
+        mode grows with it, so the layout in logical units stays the same."""
         self.program_source = program
+        self.second_scale = second_scale
         self.extra_config = extra_config
         self.print_command = print_command
         self.folder = None
@@ -372,9 +373,10 @@ class SwaySession:
                  "default_border normal 2",
                  "focus_follows_mouse no",
                  "font monospace 10"]
-        for name, (w, h), (x, y), colour in OUTPUTS:
-            lines.append("output %s mode %dx%d position %d %d scale 1 bg %s solid_color"
-                         % (name, w, h, x, y, colour))
+        for i, (name, (w, h), (x, y), colour) in enumerate(OUTPUTS):
+            scale = self.second_scale if i == 1 else 1
+            lines.append("output %s mode %dx%d position %d %d scale %d bg %s solid_color"
+                         % (name, w * scale, h * scale, x, y, scale, colour))
         print_command = self.print_command
         if print_command is None and self.program:
             print_command = "%s --capture" % self.program

@@ -132,5 +132,6 @@ def grim_calls(session):
     return session.output(session.path("tmp", "grim-calls")).splitlines()
 
 
-def new_session(program, extra_config=""):
-    return SwaySession(program=program, extra_config=WINDOW_RULES + extra_config)
+def new_session(program, extra_config="", second_scale=1):
+    return SwaySession(program=program, extra_config=WINDOW_RULES + extra_config,
+                       second_scale=second_scale)
