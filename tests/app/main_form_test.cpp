@@ -311,6 +311,27 @@ TEST_F(MainFormTest, HotKeyHeldElsewhereIsReported) {
                 Q("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
 }
 
+TEST_F(MainFormTest, DesktopNoticesTakeTheStatusLineInTurn) {
+    form.reset();
+    testing::FakePlatform other;
+    auto parts = other.MakePlatform();
+    parts->notices->Post(cp1252::FromUtf8("Erste Meldung – vom Desktop"));
+    parts->notices->Post("Zweite Meldung");
+    RecordingMainForm window(state, *parts);
+    window.show();
+    ASSERT_SOON(window.Controls().Label1->text() == Q("Erste Meldung – vom Desktop"));
+    ASSERT_SOON(window.Controls().Label1->text() == Q("Zweite Meldung"));
+    EXPECT_TRUE(window.MissingHotKeys().empty());
+
+    // Work that takes the line over ends the turns: a notice waiting then is dropped.
+    parts->notices->Post("Dritte Meldung");
+    parts->notices->Post("Vierte Meldung");
+    ASSERT_SOON(window.Controls().Label1->text() == Q("Dritte Meldung"));
+    window.Controls().Label1->setText(Q("Screenshot wird bearbeitet..."));
+    QTest::qWait(5500);
+    EXPECT_EQ(window.Controls().Label1->text(), Q("Screenshot wird bearbeitet..."));
+}
+
 TEST(ErrorDisplay, AddsAFullStopAfterLettersOnly) {
     EXPECT_EQ(ErrorDisplayText("Read Timeout"), "Read Timeout.");
     EXPECT_EQ(ErrorDisplayText("Fertig."), "Fertig.");
