@@ -77,6 +77,10 @@ std::vector<std::string> BackendTest::StoreArgs() const {
     return {"--database", database_};
 }
 
+void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
 PgCluster* PgCluster::Shared() {
     static std::mutex mutex;
     static bool tried = false;

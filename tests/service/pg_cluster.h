@@ -5,6 +5,7 @@
 // on first use; every test takes a fresh database in it.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ namespace glimmerly::service::test {
 enum class Backend { Sqlite, Postgres };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
+// Readable parameter in test listings.
+void PrintTo(Backend backend, std::ostream* out);
 
 class PgCluster {
 public:
