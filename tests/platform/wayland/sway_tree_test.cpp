@@ -59,6 +59,56 @@ TEST(SwayTree, FloatingWindowAndStackedTitles) {
     EXPECT_EQ(s->outer, (Rect{0, 0, 1280, 720}));
 }
 
+TEST(SwayTree, StackedWindowsInATreeAsSwaySendsIt) {
+    // Two windows stacked in a container on the first output, "B" focused (fields trimmed).
+    const char* tree = "{\"type\":\"root\",\"focused\":false,\"layout\":\"splith\",\"rect\":{\"x\":"
+                       "0,\"y\":0,\"width\":2304,\"height\":7"
+                       "68},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":"
+                       "\"root\",\"nodes\":[{\"type\":\"output\",\""
+                       "focused\":false,\"layout\":\"output\",\"rect\":{\"x\":0,\"y\":0,\"width\":"
+                       "2304,\"height\":768},\"deco_rect\":"
+                       "{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":\"__i3\",\"nodes\":[{"
+                       "\"type\":\"workspace\",\"focused\":fals"
+                       "e,\"layout\":\"splith\",\"rect\":{\"x\":0,\"y\":0,\"width\":2304,"
+                       "\"height\":768},\"deco_rect\":{\"x\":0,\"y\":0,"
+                       "\"width\":0,\"height\":0},\"name\":\"__i3_scratch\",\"nodes\":[],"
+                       "\"floating_nodes\":[]}],\"floating_nodes"
+                       "\":[]},{\"type\":\"output\",\"focused\":false,\"layout\":\"output\","
+                       "\"rect\":{\"x\":0,\"y\":0,\"width\":1024,\"h"
+                       "eight\":768},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},"
+                       "\"name\":\"HEADLESS-1\",\"nodes\":[{\"ty"
+                       "pe\":\"workspace\",\"focused\":false,\"layout\":\"splith\",\"rect\":{\"x\":"
+                       "0,\"y\":0,\"width\":1024,\"height\":"
+                       "768},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":"
+                       "\"1\",\"nodes\":[{\"type\":\"con\",\"focus"
+                       "ed\":false,\"layout\":\"stacked\",\"rect\":{\"x\":0,\"y\":0,\"width\":1024,"
+                       "\"height\":768},\"deco_rect\":{\"x\""
+                       ":0,\"y\":0,\"width\":0,\"height\":0},\"name\":null,\"nodes\":[{\"type\":"
+                       "\"con\",\"focused\":false,\"layout\":\""
+                       "none\",\"rect\":{\"x\":0,\"y\":50,\"width\":1024,\"height\":718},\"deco_"
+                       "rect\":{\"x\":0,\"y\":0,\"width\":1024,"
+                       "\"height\":25},\"name\":\"A\",\"nodes\":[],\"floating_nodes\":[]},{"
+                       "\"type\":\"con\",\"focused\":true,\"layout"
+                       "\":\"none\",\"rect\":{\"x\":0,\"y\":50,\"width\":1024,\"height\":718},"
+                       "\"deco_rect\":{\"x\":0,\"y\":25,\"width\":1"
+                       "024,\"height\":25},\"name\":\"B\",\"nodes\":[],\"floating_nodes\":[]}],"
+                       "\"floating_nodes\":[]}],\"floating"
+                       "_nodes\":[]}],\"floating_nodes\":[]},{\"type\":\"output\",\"focused\":"
+                       "false,\"layout\":\"output\",\"rect\":"
+                       "{\"x\":1024,\"y\":0,\"width\":1280,\"height\":720},\"deco_rect\":{\"x\":0,"
+                       "\"y\":0,\"width\":0,\"height\":0},\"n"
+                       "ame\":\"HEADLESS-2\",\"nodes\":[{\"type\":\"workspace\",\"focused\":false,"
+                       "\"layout\":\"splith\",\"rect\":{\"x\""
+                       ":1024,\"y\":0,\"width\":1280,\"height\":720},\"deco_rect\":{\"x\":0,\"y\":"
+                       "0,\"width\":0,\"height\":0},\"name\""
+                       ":\"2\",\"nodes\":[],\"floating_nodes\":[]}],\"floating_nodes\":[]}],"
+                       "\"floating_nodes\":[]}";
+    const auto focused = FocusedWindowInTree(tree);
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(focused->title, "B");
+    EXPECT_EQ(focused->outer, (Rect{0, 0, 1024, 768}));
+}
+
 TEST(SwayTree, NoWindowWhenFocusIsElsewhereOrTheTextIsNoTree) {
     EXPECT_FALSE(FocusedWindowInTree(Tree("", "", true))); // empty workspace
     EXPECT_FALSE(FocusedWindowInTree(Tree(Node("con", "x", false, 0, 0, 10, 10, 0))));
