@@ -7,17 +7,14 @@ Usage: browser_across.py A-UPLOAD-PORT A-SERVICE-PORT B-SERVICE-PORT
 (the instances run already; the calling test starts them). Exit 0 on success, 1 on failure,
 77 (skipped) only when Chromium cannot be started at all.
 """
-import json
 import os
 import shutil
-import signal
-import subprocess
 import sys
 import tempfile
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser_test import Cdp, client_get, fail, start_chromium, tiny_jpeg, upload  # noqa: E402
+from browser_test import (client_get, fail, open_page, start_chromium, stop_chromium,  # noqa: E402
+                          tiny_jpeg, upload)
 
 
 def main():
@@ -32,12 +29,7 @@ def main():
             fail("first upload on A")
 
         chromium, debug_port = start_chromium(os.path.join(work, "profile"))
-        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % debug_port, timeout=10) as r:
-            pages = [t for t in json.load(r) if t.get("type") == "page"]
-        if not pages:
-            fail("no page target in chromium")
-        cdp = Cdp(pages[0]["webSocketDebuggerUrl"])
-        cdp.call("Page.enable")
+        cdp = open_page(debug_port)
         cdp.call("Page.navigate", url="http://127.0.0.1:%d/~across" % b_service)
         cdp.wait_for("document.readyState === 'complete' && "
                      "document.querySelectorAll('#pictures li').length === 1", 20,
@@ -64,11 +56,7 @@ def main():
         print("PASS: the upload and the rename on A appeared live on B's page", flush=True)
     finally:
         if chromium is not None:
-            try:
-                os.killpg(chromium.pid, signal.SIGTERM)
-                chromium.wait(timeout=10)
-            except (ProcessLookupError, subprocess.TimeoutExpired):
-                os.killpg(chromium.pid, signal.SIGKILL)
+            stop_chromium(chromium)
         shutil.rmtree(work, ignore_errors=True)
 
 

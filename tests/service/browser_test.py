@@ -160,6 +160,25 @@ def start_chromium(profile):
     sys.exit(SKIP)
 
 
+def open_page(debug_port):
+    """A DevTools session on Chromium's first page, with page events on."""
+    with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % debug_port, timeout=10) as r:
+        pages = [t for t in json.load(r) if t.get("type") == "page"]
+    if not pages:
+        fail("no page target in chromium")
+    cdp = Cdp(pages[0]["webSocketDebuggerUrl"])
+    cdp.call("Page.enable")
+    return cdp
+
+
+def stop_chromium(chromium):
+    try:
+        os.killpg(chromium.pid, signal.SIGTERM)
+        chromium.wait(timeout=10)
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        os.killpg(chromium.pid, signal.SIGKILL)
+
+
 def main():
     binary = sys.argv[1]
     work = tempfile.mkdtemp(prefix="glimmerly-browser-test-")
@@ -174,12 +193,7 @@ def main():
             fail("first upload: %r" % before)
 
         chromium, debug_port = start_chromium(os.path.join(work, "profile"))
-        with urllib.request.urlopen("http://127.0.0.1:%d/json/list" % debug_port, timeout=10) as r:
-            pages = [t for t in json.load(r) if t.get("type") == "page"]
-        if not pages:
-            fail("no page target in chromium")
-        cdp = Cdp(pages[0]["webSocketDebuggerUrl"])
-        cdp.call("Page.enable")
+        cdp = open_page(debug_port)
         cdp.call("Page.navigate", url="http://127.0.0.1:%d/~browser" % service_port)
         cdp.wait_for("document.readyState === 'complete' && "
                      "document.querySelectorAll('#pictures li').length === 1", 20,
@@ -204,11 +218,7 @@ def main():
         print("PASS: the upload appeared live on the session page", flush=True)
     finally:
         if chromium is not None:
-            try:
-                os.killpg(chromium.pid, signal.SIGTERM)
-                chromium.wait(timeout=10)
-            except (ProcessLookupError, subprocess.TimeoutExpired):
-                os.killpg(chromium.pid, signal.SIGKILL)
+            stop_chromium(chromium)
         if service is not None:
             service.send_signal(signal.SIGTERM)
             try:
