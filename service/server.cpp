@@ -523,17 +523,26 @@ Server::Reply Server::SessionPage(const std::string& session) {
 
 Server::Reply Server::Events(const std::string& session, const std::string& query,
                              const char* lastEventId) {
-    if (!IsSessionName(session) || store_.GetSession(session) == Store::SessionState::Unknown) {
+    if (!IsSessionName(session)) {
         return NotFound();
+    }
+    std::string after = lastEventId ? lastEventId : QueryValue(query, "after").value_or("");
+    std::int64_t lastSeq = std::max<std::int64_t>(std::strtoll(after.c_str(), nullptr, 10), 0);
+    try {
+        if (store_.GetSession(session) == Store::SessionState::Unknown) {
+            return NotFound();
+        }
+        // An id from before a reset of the data folder would otherwise hide every new picture.
+        lastSeq = std::min(lastSeq, store_.LastSeq());
+    } catch (const StoreUnavailable&) {
+        // A browser gives up for good on an event stream answered with an error status. This
+        // stream ends right after its retry line instead, so the page tries again.
     }
     auto* stream = new EventStream();
     stream->store = &store_;
     stream->session = session;
     stream->ping = config_.eventPing;
-    std::string after = lastEventId ? lastEventId : QueryValue(query, "after").value_or("");
-    stream->lastSeq = std::strtoll(after.c_str(), nullptr, 10);
-    // An id from before a reset of the data folder would otherwise hide every new picture.
-    stream->lastSeq = std::clamp<std::int64_t>(stream->lastSeq, 0, store_.LastSeq());
+    stream->lastSeq = lastSeq;
     Reply r;
     r.contentType = "text/event-stream; charset=utf-8";
     r.events = stream;

@@ -231,6 +231,13 @@ TEST_F(PostgresTest, ServiceAnswers503DuringAnOutageAndRecoversAfterwards) {
         << refused.body;
     EXPECT_EQ(ClientGet(a.servicePort(), "/vorher.jpg").status, 503);
     EXPECT_EQ(ClientGet(a.servicePort(), "/loginsession.php?sessionname=t").status, 503);
+    // An open page's event stream is not refused (a browser would give up on it for good) but
+    // ends at once, so the page keeps trying.
+    auto asked = std::chrono::steady_clock::now();
+    HttpResponse stream = ClientGet(a.servicePort(), "/~s/events?after=1");
+    EXPECT_EQ(stream.status, 200);
+    EXPECT_EQ(stream.Header("content-type"), "text/event-stream; charset=utf-8");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
     ASSERT_TRUE(cluster_->Start());
 
     // B saw nothing of the outage: every connection in its pool is stale, yet its first request
