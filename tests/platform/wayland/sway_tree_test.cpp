@@ -61,48 +61,60 @@ TEST(SwayTree, FloatingWindowAndStackedTitles) {
 
 TEST(SwayTree, StackedWindowsInATreeAsSwaySendsIt) {
     // Two windows stacked in a container on the first output, "B" focused (fields trimmed).
-    const char* tree = "{\"type\":\"root\",\"focused\":false,\"layout\":\"splith\",\"rect\":{\"x\":"
-                       "0,\"y\":0,\"width\":2304,\"height\":7"
-                       "68},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":"
-                       "\"root\",\"nodes\":[{\"type\":\"output\",\""
-                       "focused\":false,\"layout\":\"output\",\"rect\":{\"x\":0,\"y\":0,\"width\":"
-                       "2304,\"height\":768},\"deco_rect\":"
-                       "{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":\"__i3\",\"nodes\":[{"
-                       "\"type\":\"workspace\",\"focused\":fals"
-                       "e,\"layout\":\"splith\",\"rect\":{\"x\":0,\"y\":0,\"width\":2304,"
-                       "\"height\":768},\"deco_rect\":{\"x\":0,\"y\":0,"
-                       "\"width\":0,\"height\":0},\"name\":\"__i3_scratch\",\"nodes\":[],"
-                       "\"floating_nodes\":[]}],\"floating_nodes"
-                       "\":[]},{\"type\":\"output\",\"focused\":false,\"layout\":\"output\","
-                       "\"rect\":{\"x\":0,\"y\":0,\"width\":1024,\"h"
-                       "eight\":768},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},"
-                       "\"name\":\"HEADLESS-1\",\"nodes\":[{\"ty"
-                       "pe\":\"workspace\",\"focused\":false,\"layout\":\"splith\",\"rect\":{\"x\":"
-                       "0,\"y\":0,\"width\":1024,\"height\":"
-                       "768},\"deco_rect\":{\"x\":0,\"y\":0,\"width\":0,\"height\":0},\"name\":"
-                       "\"1\",\"nodes\":[{\"type\":\"con\",\"focus"
-                       "ed\":false,\"layout\":\"stacked\",\"rect\":{\"x\":0,\"y\":0,\"width\":1024,"
-                       "\"height\":768},\"deco_rect\":{\"x\""
-                       ":0,\"y\":0,\"width\":0,\"height\":0},\"name\":null,\"nodes\":[{\"type\":"
-                       "\"con\",\"focused\":false,\"layout\":\""
-                       "none\",\"rect\":{\"x\":0,\"y\":50,\"width\":1024,\"height\":718},\"deco_"
-                       "rect\":{\"x\":0,\"y\":0,\"width\":1024,"
-                       "\"height\":25},\"name\":\"A\",\"nodes\":[],\"floating_nodes\":[]},{"
-                       "\"type\":\"con\",\"focused\":true,\"layout"
-                       "\":\"none\",\"rect\":{\"x\":0,\"y\":50,\"width\":1024,\"height\":718},"
-                       "\"deco_rect\":{\"x\":0,\"y\":25,\"width\":1"
-                       "024,\"height\":25},\"name\":\"B\",\"nodes\":[],\"floating_nodes\":[]}],"
-                       "\"floating_nodes\":[]}],\"floating"
-                       "_nodes\":[]}],\"floating_nodes\":[]},{\"type\":\"output\",\"focused\":"
-                       "false,\"layout\":\"output\",\"rect\":"
-                       "{\"x\":1024,\"y\":0,\"width\":1280,\"height\":720},\"deco_rect\":{\"x\":0,"
-                       "\"y\":0,\"width\":0,\"height\":0},\"n"
-                       "ame\":\"HEADLESS-2\",\"nodes\":[{\"type\":\"workspace\",\"focused\":false,"
-                       "\"layout\":\"splith\",\"rect\":{\"x\""
-                       ":1024,\"y\":0,\"width\":1280,\"height\":720},\"deco_rect\":{\"x\":0,\"y\":"
-                       "0,\"width\":0,\"height\":0},\"name\""
-                       ":\"2\",\"nodes\":[],\"floating_nodes\":[]}],\"floating_nodes\":[]}],"
-                       "\"floating_nodes\":[]}";
+    // clang-format off
+    const char* tree = R"(
+    {"type":"root","name":"root","focused":false,"layout":"splith",
+     "rect":{"x":0,"y":0,"width":2304,"height":768},
+     "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+     "nodes":[
+      {"type":"output","name":"__i3","focused":false,"layout":"output",
+       "rect":{"x":0,"y":0,"width":2304,"height":768},
+       "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+       "nodes":[
+        {"type":"workspace","name":"__i3_scratch","focused":false,"layout":"splith",
+         "rect":{"x":0,"y":0,"width":2304,"height":768},
+         "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+         "nodes":[],
+         "floating_nodes":[]}],
+       "floating_nodes":[]},
+      {"type":"output","name":"HEADLESS-1","focused":false,"layout":"output",
+       "rect":{"x":0,"y":0,"width":1024,"height":768},
+       "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+       "nodes":[
+        {"type":"workspace","name":"1","focused":false,"layout":"splith",
+         "rect":{"x":0,"y":0,"width":1024,"height":768},
+         "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+         "nodes":[
+          {"type":"con","name":null,"focused":false,"layout":"stacked",
+           "rect":{"x":0,"y":0,"width":1024,"height":768},
+           "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+           "nodes":[
+            {"type":"con","name":"A","focused":false,"layout":"none",
+             "rect":{"x":0,"y":50,"width":1024,"height":718},
+             "deco_rect":{"x":0,"y":0,"width":1024,"height":25},
+             "nodes":[],
+             "floating_nodes":[]},
+            {"type":"con","name":"B","focused":true,"layout":"none",
+             "rect":{"x":0,"y":50,"width":1024,"height":718},
+             "deco_rect":{"x":0,"y":25,"width":1024,"height":25},
+             "nodes":[],
+             "floating_nodes":[]}],
+           "floating_nodes":[]}],
+         "floating_nodes":[]}],
+       "floating_nodes":[]},
+      {"type":"output","name":"HEADLESS-2","focused":false,"layout":"output",
+       "rect":{"x":1024,"y":0,"width":1280,"height":720},
+       "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+       "nodes":[
+        {"type":"workspace","name":"2","focused":false,"layout":"splith",
+         "rect":{"x":1024,"y":0,"width":1280,"height":720},
+         "deco_rect":{"x":0,"y":0,"width":0,"height":0},
+         "nodes":[],
+         "floating_nodes":[]}],
+       "floating_nodes":[]}],
+     "floating_nodes":[]}
+)";
+    // clang-format on
     const auto focused = FocusedWindowInTree(tree);
     ASSERT_TRUE(focused);
     EXPECT_EQ(focused->title, "B");
