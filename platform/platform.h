@@ -1,7 +1,8 @@
 #pragma once
 // What the program needs of the desktop, as small interfaces with no toolkit or window-system
-// types in them. platform/x11 implements them for Linux desktops; tests/support has a scripted
-// fake. A Windows backend would map each onto its Win32 calls one to one.
+// types in them. platform/x11 and platform/wayland implement them for Linux desktops;
+// tests/support has a scripted fake. A Windows backend would map each onto its Win32 calls one
+// to one.
 
 #include "imaging/picture.h"
 
