@@ -95,8 +95,13 @@ Params& Params::Null() {
 }
 
 Connection::Connection(const std::string& address) {
-    const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {"5", "glimmerly-service", address.c_str(), nullptr};
+    // Defaults first, so that the address can override them: a database host that vanishes
+    // from the network is noticed within about half a minute instead of hanging requests.
+    const char* keys[] = {
+        "connect_timeout",  "application_name", "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const char* values[] = {"5",     "glimmerly-service", "10",   "5", "3",
+                            "30000", address.c_str(),     nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     // Notices ("relation already exists, skipping") are no news to the service.
     PQsetNoticeProcessor(
