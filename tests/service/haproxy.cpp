@@ -21,21 +21,6 @@ namespace glimmerly::service::test {
 
 namespace fs = std::filesystem;
 
-std::uint16_t FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 std::string HaproxyProcess::Program() {
     for (const char* path : {"/usr/sbin/haproxy", "/usr/bin/haproxy"}) {
         if (::access(path, X_OK) == 0) {

@@ -12,9 +12,6 @@
 
 namespace glimmerly::service::test {
 
-// A loopback port that was free a moment ago.
-std::uint16_t FreePort();
-
 class HaproxyProcess {
 public:
     // One frontend per list: uploadPorts are balanced in HTTP mode, servicePorts over whole TCP

@@ -123,7 +123,20 @@ int Connect(std::uint16_t port) {
     return fd;
 }
 
-namespace {} // namespace
+std::uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
 
 // Reads more bytes into buffer; false on close, error or time-out.
 bool ReadMore(int fd, std::string& buffer, int timeoutMs) {

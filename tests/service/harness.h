@@ -61,6 +61,9 @@ struct HttpResponse {
 // A connection to the service on loopback; -1 when nobody listens.
 int Connect(std::uint16_t port);
 
+// A loopback port that was free a moment ago.
+std::uint16_t FreePort();
+
 // Reads more bytes into buffer; false on close, error or time-out.
 bool ReadMore(int fd, std::string& buffer, int timeoutMs);
 
