@@ -32,7 +32,7 @@ owners=$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)
 depends=$(dpkg-deb -f "$deb" Depends)
 names=$(echo "$depends" | tr ',' '\n' | awk '{print $1}')
 for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-turbo libxcb1 \
-    libxcb-xtest0 libmicrohttpd12 libsqlite3-0; do
+    libxcb-xtest0 libmicrohttpd12 libsqlite3-0 libpq5; do
     echo "$names" | grep -qxF "$lib" || fail "Depends lacks $lib: $depends"
 done
 
