@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.join(TOP, "tests", "wayland"))
 sys.path.insert(0, os.path.join(TOP, "bench", "road"))
 from road_bench import Receiver, jpeg_dimensions  # noqa: E402
 from sway_session import LAYOUT, wait_until  # noqa: E402
-from wayland_road import MAIN_TITLE, new_session, own_loopback, start_glimmerly  # noqa: E402
+from wayland_road import new_session, own_loopback, set_options, start_glimmerly  # noqa: E402
 
 WARMUP = 2
 SETTLE = 0.5  # seconds of quiet before each press
@@ -71,14 +71,6 @@ def portal_alone(session, count):
     return statistics.median(times)
 
 
-def whole_layout(session):
-    """Unticks "Nur aktives Fenster speichern": the main window's first check box has the
-    keyboard focus when it opens."""
-    session.swaymsg('[title="^%s$"] focus' % MAIN_TITLE)
-    wait_until(lambda: (session.focused() or {}).get("name") == MAIN_TITLE, 5, "focus")
-    session.key("space")
-
-
 def session_with(program, picture):
     session = new_session(program)
     session.start()
@@ -107,7 +99,7 @@ def main():
             else:
                 results["call"] = portal_alone(session, count)
             start_glimmerly(session, route)
-            whole_layout(session)
+            set_options(session, whole_layout=True)
             results[route] = rounds(route, session, receiver, count)
         finally:
             session.stop()

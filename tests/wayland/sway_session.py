@@ -163,12 +163,19 @@ def read_ppm(data):
 
 
 class SwaySession:
-    def __init__(self, program=None, extra_config="", print_command=None, second_scale=1):
+    def __init__(self, program=None, extra_config="", print_command=None, second_scale=1,
+                 second_left=False):
         """program: a binary to copy where the session's user can run it; Print runs
         print_command, else "<copy> --capture". second_scale: the second output's scale; its
-        mode grows with it, so the layout in logical units stays the same."""
+        mode grows with it, so the layout in logical units stays the same. second_left: the
+        second output to the left of the first, at negative x."""
         self.program_source = program
         self.second_scale = second_scale
+        (first, size1, at1, bg1), (second, size2, _, bg2) = OUTPUTS
+        at2 = (-size2[0], 0) if second_left else (size1[0], 0)
+        # As OUTPUTS, with the positions of this session; the layout's left edge.
+        self.outputs = ((first, size1, at1, bg1), (second, size2, at2, bg2))
+        self.left = min(0, at2[0])
         self.extra_config = extra_config
         self.print_command = print_command
         self.folder = None
@@ -373,7 +380,7 @@ class SwaySession:
                  "default_border normal 2",
                  "focus_follows_mouse no",
                  "font monospace 10"]
-        for i, (name, (w, h), (x, y), colour) in enumerate(OUTPUTS):
+        for i, (name, (w, h), (x, y), colour) in enumerate(self.outputs):
             scale = self.second_scale if i == 1 else 1
             lines.append("output %s mode %dx%d position %d %d scale %d bg %s solid_color"
                          % (name, w * scale, h * scale, x, y, scale, colour))

@@ -92,10 +92,11 @@ class Service:
         subprocess.run(["rm", "-rf", self.folder])
 
 
-def start_glimmerly(session, route):
+def start_glimmerly(session, route, unset=()):
     """Starts the program inside the session with the grab route forced (grim or portal) and
-    grim's calls logged; returns its log once its main window is mapped. The keyboard focus
-    is then on its first check box, "Nur aktives Fenster speichern"."""
+    grim's calls logged, without the variables in `unset`; returns its log once its main window
+    is mapped. The keyboard focus is then on its first check box, "Nur aktives Fenster
+    speichern"."""
     wrap = session.path("bin", "grim-wrap")
     if not os.path.isdir(wrap):
         os.mkdir(wrap, 0o755)
@@ -106,7 +107,8 @@ def start_glimmerly(session, route):
            "PATH": wrap + ":/usr/bin:/bin"}
     if route == "portal":
         env["GRIM_REFUSED"] = "1"
-    log = session.exec(session.program, **env)
+    log = session.exec("env %s%s" % ("".join("-u %s " % name for name in unset),
+                                       session.program), **env)
     try:
         session.wait_for_window(MAIN_TITLE)
     except SessionError as e:
@@ -117,10 +119,69 @@ def start_glimmerly(session, route):
 def stop_glimmerly(session, log):
     """Closes the main window the way the desktop does and waits for the program to end."""
     session.swaymsg('[title="^%s$"] kill' % MAIN_TITLE)
-    status = wait_until(lambda: session.exit_status(log) is not None and
-                        (session.exit_status(log),), 10, "the program to end")[0]
+    try:
+        status = wait_until(lambda: session.exit_status(log) is not None and
+                            (session.exit_status(log),), 10, "the program to end")[0]
+    except SessionError as e:
+        raise SessionError("%s; windows %r; program output:\n%s" % (
+            e, [t for t, _ in session.windows()], session.output(log)))
     if status != 0:
         raise SessionError("the program ended with %d:\n%s" % (status, session.output(log)))
+
+
+# Top left corners of two check boxes in the main window: "Nur aktives Fenster speichern"
+# (ticked at start, first in the tab order) and "Anschliessend bearbeiten" (next).
+ACTIVE_WINDOW_BOX = (8, 152)
+EDIT_BOX = (8, 176)
+
+
+def content_origin(node):
+    rect, inner = node["rect"], node["window_rect"]
+    return rect["x"] + inner["x"], rect["y"] + inner["y"]
+
+
+def box_pixels(session, box, x, y, w, h):
+    ox, oy = content_origin(session.wait_for_window(MAIN_TITLE))
+    return session.grim("-g", "%d,%d %dx%d" % (ox + box[0] + x, oy + box[1] + y, w, h))[2]
+
+
+def box_ticked(session, box):
+    """Whether a check box of the main window shows its tick (dark pixels inside it)."""
+    return min(box_pixels(session, box, 2, 3, 10, 10)) < 60
+
+
+def box_focused(session, box):
+    """Whether a check box shows the keyboard focus (its frame turns from grey to blue)."""
+    frame = box_pixels(session, box, 4, 1, 1, 1)
+    return max(frame) - min(frame) > 40
+
+
+def press_until(session, key, condition, what, attempts=4):
+    """Types a key until the condition holds. Now and then a key typed into a Qt window right
+    after it was mapped or focused is lost; a key that arrives changes what the condition
+    looks at, so it is never typed twice."""
+    for _ in range(attempts):
+        session.key(key)
+        try:
+            return wait_until(condition, 2, what, poll=0.05)
+        except SessionError:
+            pass
+    raise SessionError("%d times %s, still waiting for %s" % (attempts, key, what))
+
+
+def set_options(session, whole_layout, edit=False):
+    """Sets the two check boxes from the keyboard (the seat has no pointer), each key press
+    confirmed on screen. The keyboard focus starts on the first box."""
+    wait_until(lambda: box_ticked(session, ACTIVE_WINDOW_BOX), 10, "the main window's boxes")
+    focus(session, MAIN_TITLE)
+    if whole_layout:
+        press_until(session, "space", lambda: not box_ticked(session, ACTIVE_WINDOW_BOX),
+                    '"Nur aktives Fenster speichern" to be unticked')
+    if edit:
+        press_until(session, "Tab", lambda: box_focused(session, EDIT_BOX),
+                    '"Anschliessend bearbeiten" to have the focus')
+        press_until(session, "space", lambda: box_ticked(session, EDIT_BOX),
+                    '"Anschliessend bearbeiten" to be ticked')
 
 
 def focus(session, title):
@@ -132,6 +193,6 @@ def grim_calls(session):
     return session.output(session.path("tmp", "grim-calls")).splitlines()
 
 
-def new_session(program, extra_config="", second_scale=1):
-    return SwaySession(program=program, extra_config=WINDOW_RULES + extra_config,
-                       second_scale=second_scale)
+def new_session(program, extra_config="", **layout):
+    """A session for the program; `layout` as SwaySession's second_scale and second_left."""
+    return SwaySession(program=program, extra_config=WINDOW_RULES + extra_config, **layout)
