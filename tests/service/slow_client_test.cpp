@@ -4,10 +4,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -194,6 +196,18 @@ TEST(ServiceSlowClientTest, SlowButMovingBodyOutlastsTheHeadDeadline) {
     std::string reply = ReadReply(fd);
     ::close(fd);
     EXPECT_EQ(NameFromReply(reply), "langsam") << reply;
+}
+
+TEST(ServiceSlowClientTest, UnusableLimitsAreRefusedAtStart) {
+    for (const char* args :
+         {"--per-address-limit 0", "--per-address-limit -3", "--per-address-limit 12x",
+          "--header-timeout 0", "--header-timeout abc", "--header-timeout -1"}) {
+        std::string command = std::string(GLIMMERLY_SERVICE_BINARY) + " --data /nonexistent/x " +
+                              args + " >/dev/null 2>&1";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << args;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << args;
+    }
 }
 
 } // namespace
