@@ -85,11 +85,6 @@ void ConnectionGuard::RequestDone(MHD_Connection* connection) {
     tracked->deadline = Clock::now() + tracked->guard->keepAliveTimeout_;
 }
 
-unsigned long ConnectionGuard::CutOff() const {
-    std::lock_guard lock(mutex_);
-    return cutOff_;
-}
-
 void ConnectionGuard::Watch() {
     // A tenth of the deadline keeps the overshoot small without waking often.
     auto period = std::clamp<std::chrono::milliseconds>(
@@ -105,7 +100,6 @@ void ConnectionGuard::Watch() {
                 // closes the connection itself.
                 ::shutdown(tracked->fd, SHUT_RDWR);
                 tracked->cut = true;
-                ++cutOff_;
             }
         }
     }

@@ -32,9 +32,6 @@ public:
     // Called when a request is finished; the connection waits for its next request head.
     static void RequestDone(MHD_Connection* connection);
 
-    // Connections cut off so far.
-    unsigned long CutOff() const;
-
 private:
     struct Tracked;
     static Tracked* TrackedOf(MHD_Connection* connection);
@@ -42,10 +39,9 @@ private:
 
     const std::chrono::milliseconds headerTimeout_;
     const std::chrono::milliseconds keepAliveTimeout_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable wake_;
     std::unordered_set<Tracked*> connections_;
-    unsigned long cutOff_ = 0;
     bool stopping_ = false;
     std::thread watchdog_;
 };
