@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,7 @@ HaproxyProcess::HaproxyProcess(const fs::path& folder,
     }
     pid_ = ::fork();
     if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM); // also when the test program is killed
         int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
