@@ -14,9 +14,9 @@ with wtype), and the service stores:
     the session's /tmp where the portal writes it; started without $SWAYSOCK (no way to learn
     the active window), the ticked box gives the whole layout.
 
-Arguments: ROUTE (grim or portal), LAYOUT (plain; scaled: the second output at scale 2, its
-mode doubled, the same layout in logical units; left: the second output at x -1280), then the
-glimmerly, glimmerly-service and wayland_colour_window binaries.
+Arguments: ROUTE (grim or portal), LAYOUT (plain; scaled and fractional: the second output at
+scale 2 or 1.5, its mode grown with it, the same layout in logical units; left: the second
+output at x -1280), then the glimmerly, glimmerly-service and wayland_colour_window binaries.
 Exit 77 (skipped) without sway or root.
 """
 import os
@@ -34,7 +34,8 @@ TARGET_COLOUR = (200, 40, 40)
 TARGET_OFFSET = (376, 150)  # from the second output's top left corner
 TARGET_SIZE = (500, 300)
 PORTAL_FILE = "out.png"  # the portal backend's fixed file in /tmp
-LAYOUTS = {"plain": {}, "scaled": {"second_scale": 2}, "left": {"second_left": True}}
+LAYOUTS = {"plain": {}, "scaled": {"second_scale": 2}, "left": {"second_left": True},
+           "fractional": {"second_scale": 1.5}}
 
 
 def fail(message):

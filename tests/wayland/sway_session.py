@@ -382,8 +382,8 @@ class SwaySession:
                  "font monospace 10"]
         for i, (name, (w, h), (x, y), colour) in enumerate(self.outputs):
             scale = self.second_scale if i == 1 else 1
-            lines.append("output %s mode %dx%d position %d %d scale %d bg %s solid_color"
-                         % (name, w * scale, h * scale, x, y, scale, colour))
+            lines.append("output %s mode %dx%d position %d %d scale %g bg %s solid_color"
+                         % (name, round(w * scale), round(h * scale), x, y, scale, colour))
         print_command = self.print_command
         if print_command is None and self.program:
             print_command = "%s --capture" % self.program
