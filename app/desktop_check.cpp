@@ -1,14 +1,10 @@
 #include "app/desktop_check.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include "platform/wayland/wayland_globals.h"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace glimmerly {
 
@@ -21,30 +17,10 @@ bool X11Reachable() {
     return reachable;
 }
 
-// The compositor's socket: $WAYLAND_DISPLAY, relative to $XDG_RUNTIME_DIR unless absolute.
+// A compositor that answers on $WAYLAND_DISPLAY.
 bool WaylandReachable() {
-    const char* display = std::getenv("WAYLAND_DISPLAY");
-    if (display == nullptr || *display == '\0')
-        return false;
-    std::string path = display;
-    if (path.front() != '/') {
-        const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-        if (runtimeDir == nullptr || *runtimeDir == '\0')
-            return false;
-        path = std::string(runtimeDir) + "/" + path;
-    }
-    sockaddr_un address{};
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const bool reachable =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return reachable;
+    return platform::wayland::CompositorInterfaces(platform::wayland::WaylandSocketPath())
+        .has_value();
 }
 
 } // namespace

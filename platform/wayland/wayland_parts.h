@@ -11,9 +11,9 @@ namespace glimmerly::platform::wayland {
 
 enum class GrabRoute { Grim, Portal };
 
-// The route forced by `forced` (the environment variable's value, may be null), else grim when
-// the compositor is sway, else the portal.
-GrabRoute ChooseGrabRoute(const char* forced, bool onSway);
+// The route forced by `forced` (the environment variable's value, may be null), else grim where
+// it can grab (a wlroots compositor offering screencopy, and grim installed), else the portal.
+GrabRoute ChooseGrabRoute(const char* forced, bool grimCanGrab);
 
 class PortalScreenshot;
 

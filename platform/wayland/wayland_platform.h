@@ -8,8 +8,8 @@
 namespace glimmerly::platform {
 
 // Environment variable that forces the screen grab route: "grim" (the wlroots screencopy
-// program) or "portal" (the desktop portal's Screenshot call). Unset: grim on sway, else the
-// portal.
+// program) or "portal" (the desktop portal's Screenshot call). Unset: grim where the compositor
+// offers wlroots screencopy (sway and others) and grim is installed, else the portal.
 inline constexpr const char* kWaylandGrabVariable = "GLIMMERLY_WAYLAND_GRAB";
 
 // Needs a QGuiApplication (or QApplication); the parts must be used on the window thread and

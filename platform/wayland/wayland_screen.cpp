@@ -1,4 +1,4 @@
-#include "imaging/resample.h"
+#include "imaging/qt/picture_qimage.h"
 #include "platform/wayland/layout.h"
 #include "platform/wayland/portal_screenshot.h"
 #include "platform/wayland/wayland_parts.h"
@@ -10,12 +10,12 @@
 
 namespace glimmerly::platform::wayland {
 
-GrabRoute ChooseGrabRoute(const char* forced, bool onSway) {
+GrabRoute ChooseGrabRoute(const char* forced, bool grimCanGrab) {
     if (forced != nullptr && std::strcmp(forced, "grim") == 0)
         return GrabRoute::Grim;
     if (forced != nullptr && std::strcmp(forced, "portal") == 0)
         return GrabRoute::Portal;
-    return onSway ? GrabRoute::Grim : GrabRoute::Portal;
+    return grimCanGrab ? GrabRoute::Grim : GrabRoute::Portal;
 }
 
 WaylandScreen::WaylandScreen(GrabRoute route)
@@ -44,10 +44,8 @@ Picture WaylandScreen::Grab(const Rect& band) {
     const Rect layout = MonitorUnion(monitors);
     if (!shot.Empty() && (shot.width != layout.Width() || shot.height != layout.Height())) {
         // A portal picture in device pixels (outputs with scale 2): back to logical units.
-        Picture scaled(layout.Width(), layout.Height());
-        const FilterEntry& triangle = FilterTable[1];
-        Stretch(shot, scaled, triangle.kernel, triangle.supportWidth);
-        shot = std::move(scaled);
+        shot = FromQImage(ToQImage(shot).scaled(layout.Width(), layout.Height(),
+                                                Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
     return PlaceInBand(shot, layout.Left, layout.Top, monitors, band);
 }

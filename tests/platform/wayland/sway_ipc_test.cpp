@@ -1,16 +1,14 @@
 #include "platform/wayland/sway_ipc.h"
 
+#include "tests/platform/wayland/one_client_server.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 namespace glimmerly::platform::wayland {
@@ -38,46 +36,8 @@ TEST(SwayFraming, HeaderBytesAndReplyChecks) {
     EXPECT_FALSE(SwayReplyLength(huge, kSwayGetTree));
 }
 
-// A one-connection stand-in for the compositor's socket.
-class FakeSway {
-public:
-    FakeSway(const std::string& path, std::function<void(int fd)> serve) : path_(path) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(fd_, 1), 0);
-        thread_ = std::thread([this, serve] {
-            const int client = ::accept(fd_, nullptr, nullptr);
-            if (client >= 0) {
-                serve(client);
-                ::close(client);
-            }
-        });
-    }
-    ~FakeSway() {
-        ::shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        ::close(fd_);
-    }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-    std::thread thread_;
-};
-
 std::string ReadRequest(int fd) {
-    char buffer[kSwayHeaderSize];
-    std::size_t got = 0;
-    while (got < sizeof buffer) {
-        const ssize_t n = ::recv(fd, buffer + got, sizeof buffer - got, 0);
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return std::string(buffer, got);
+    return OneClientServer::Receive(fd, kSwayHeaderSize);
 }
 
 TEST(SwayQuery, ReplyArrivingInPieces) {
@@ -85,7 +45,7 @@ TEST(SwayQuery, ReplyArrivingInPieces) {
     const std::string tree = "{\"focused\":true}";
     std::string request;
     {
-        FakeSway sway(dir.Path("ipc.sock"), [&](int fd) {
+        OneClientServer sway(dir.Path("ipc.sock"), [&](int fd) {
             request = ReadRequest(fd);
             const std::string reply = SwayRequest(kSwayGetTree, tree);
             for (char c : reply) { // one byte at a time
@@ -105,7 +65,7 @@ TEST(SwayQuery, NothingFromAMissingSilentOrCutOffCompositor) {
     EXPECT_FALSE(SwayQuery("", kSwayGetTree, {}));
     {
         // Answers nothing: the query gives up after its timeout instead of hanging.
-        FakeSway sway(dir.Path("silent.sock"), [](int fd) {
+        OneClientServer sway(dir.Path("silent.sock"), [](int fd) {
             ReadRequest(fd);
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         });
@@ -115,7 +75,7 @@ TEST(SwayQuery, NothingFromAMissingSilentOrCutOffCompositor) {
     }
     {
         // Announces 100 bytes, sends 10 and hangs up.
-        FakeSway sway(dir.Path("short.sock"), [](int fd) {
+        OneClientServer sway(dir.Path("short.sock"), [](int fd) {
             ReadRequest(fd);
             const std::string reply = SwayRequest(kSwayGetTree, std::string(100, 'x'));
             ::send(fd, reply.data(), kSwayHeaderSize + 10, MSG_NOSIGNAL);
