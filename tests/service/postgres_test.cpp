@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -204,9 +205,13 @@ TEST_F(PostgresTest, RefusesADatabaseItCannotUse) {
 TEST_F(PostgresTest, ServiceAnswers503DuringAnOutageAndRecoversAfterwards) {
     TempDir temp{"glimmerly-service"};
     ServiceProcess a(temp.Root() / "a", {"--database", database_});
-    ServiceProcess b(temp.Root() / "b", {"--database", database_});
+    // B takes the database from the environment, the place for passwords.
+    ::setenv("GLIMMERLY_DATABASE", database_.c_str(), 1);
+    ServiceProcess b(temp.Root() / "b");
+    ::unsetenv("GLIMMERLY_DATABASE");
     ASSERT_TRUE(a.ok() && b.ok());
     EXPECT_NE(a.readyLine().find("database postgresql://127.0.0.1:"), std::string::npos);
+    EXPECT_NE(b.readyLine().find("database postgresql://127.0.0.1:"), std::string::npos);
     ASSERT_EQ(ClientGet(a.servicePort(), "/loginsession.php?sessionname=s").body, "ok s");
     UploadFields f;
     f.sessionName = "s";
