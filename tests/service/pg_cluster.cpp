@@ -137,11 +137,42 @@ bool PgCluster::Init(std::string& why) {
         return false;
     }
     port_ = FreePort();
+    WatchForOurEnd();
     if (!Start()) {
         why = "the PostgreSQL server did not start, see " + root_ + "/server.log";
         return false;
     }
     return true;
+}
+
+// A test program killed by a time-out never reaches its tear-down. A watcher in a session of its
+// own waits for the end of a pipe this process holds, then stops the server and removes the
+// folder, so no cluster outlives its test program.
+void PgCluster::WatchForOurEnd() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::string script = "exec >/dev/null 2>&1; " + bin_ + "/pg_ctl -D '" + root_ +
+                         "/data' -m immediate -w stop; rm -rf '" + root_ + "'";
+    const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
+    bool root = ::geteuid() == 0;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        ::close(fds[1]);
+        char byte;
+        while (::read(fds[0], &byte, 1) != 0) {
+        }
+        if (root &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(126);
+        }
+        ::execv(argv[0], const_cast<char**>(argv));
+        ::_exit(127);
+    }
+    ::close(fds[0]);
+    watch_ = fds[1]; // closed by the end of this process, whatever ends it
 }
 
 // initdb takes seconds, a copy of its result a fraction of that: the first test program keeps

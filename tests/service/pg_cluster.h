@@ -46,6 +46,7 @@ private:
     PgCluster() = default;
     bool Init(std::string& why);
     bool MakeData();
+    void WatchForOurEnd();
     // Runs a command and returns its exit status; as the unprivileged user when we are root.
     int Run(const std::vector<std::string>& args, bool unprivileged = true);
 
@@ -54,6 +55,7 @@ private:
     std::uint16_t port_ = 0;
     int databases_ = 0;
     bool running_ = false;
+    int watch_ = -1;
 };
 
 // Base of the suites that run against both stores: a temporary folder and, for PostgreSQL, a
