@@ -19,6 +19,8 @@
 namespace glimmerly::service {
 
 namespace pg {
+// Where uploads and renames NOTIFY their change number.
+inline constexpr const char* kChangeChannel = "glimmerly_changes";
 // The newest schema this program knows.
 extern const int kSchemaVersion;
 // Creates or upgrades the schema in one transaction; false with error set when the database
