@@ -8,7 +8,9 @@ with wtype), and the service stores:
     outer rectangle, title bar included, with the pixels on screen;
   - with it unticked (space on the focused box): the whole layout, 2304x768, the band below
     the smaller output black, the pixels on screen;
-  - grim route: the program ran grim; the editor opened with "Anschliessend bearbeiten"
+  - twice in a row in one run, the whole layout both times;
+  - grim route: the first Print, with no copy running, starts the program, which captures;
+    the program ran grim; the editor opened with "Anschliessend bearbeiten"
     shows both outputs in its monitor strip, the first cell plain, the second dotted;
   - portal route: grim fails for the program, the portal delivered, and no shot is left in
     the session's /tmp where the portal writes it; started without $SWAYSOCK (no way to learn
@@ -25,9 +27,10 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from sway_session import LAYOUT, missing_tools, wait_until  # noqa: E402
-from wayland_road import (EDITOR_TITLE, MAIN_TITLE, Service, content_origin,  # noqa: E402
-                          focus, grim_calls, new_session, own_loopback, set_options,
-                          start_glimmerly, stop_glimmerly)
+from wayland_road import (EDITOR_TITLE, MAIN_TITLE, Service,  # noqa: E402
+                          close_started_by_print, content_origin, focus, grim_calls,
+                          new_session, own_loopback, set_options, start_glimmerly,
+                          stop_glimmerly)
 
 TARGET_TITLE = "Farbfenster"
 TARGET_COLOUR = (200, 40, 40)
@@ -210,19 +213,30 @@ def main():
     try:
         with new_session(program, **LAYOUTS[layout]) as session:
             _, _, (x2, y2), _ = session.outputs[1]
+            at = (x2 + TARGET_OFFSET[0], y2 + TARGET_OFFSET[1])
             session.swaymsg('for_window [title="^%s$"] move absolute position %d %d'
-                            % (TARGET_TITLE, x2 + TARGET_OFFSET[0], y2 + TARGET_OFFSET[1]))
+                            % (TARGET_TITLE, *at))
             window = session.install(colour_window)
             session.exec("%s --title %s --size %dx%d --colour %02x%02x%02x"
                          % (window, TARGET_TITLE, *TARGET_SIZE, *TARGET_COLOUR))
-            session.wait_for_window(TARGET_TITLE)
-            log = start_glimmerly(session, route)
-            set_options(session, whole_layout=False)
+            centre = "%d,%d 1x1" % (at[0] + TARGET_SIZE[0] // 2, at[1] + TARGET_SIZE[1] // 2)
+            wait_until(lambda: outer_rect(session, session.wait_for_window(TARGET_TITLE))[:2]
+                       == (at[0] - session.left, at[1]) and
+                       near(session.grim("-g", centre)[2], TARGET_COLOUR, 4), 10,
+                       "the red window on screen in its place")
             portal_file = session.path("tmp", PORTAL_FILE)
-
-            check_active_window(session, service, 1)
+            if route == "grim":
+                # No copy runs yet: the binding's --capture starts one, which captures.
+                check_active_window(session, service, 1)
+                close_started_by_print(session)
+                log = start_glimmerly(session, route)
+            else:
+                log = start_glimmerly(session, route)
+                set_options(session, whole_layout=False)
+                check_active_window(session, service, 1)
             log = restart(session, route, log, whole_layout=True)
             check_whole_layout(session, service, 2)
+            check_whole_layout(session, service, 3, "whole layout again")
 
             calls = grim_calls(session)
             if route == "grim":
@@ -238,7 +252,7 @@ def main():
                 stop_glimmerly(session, log)
                 start_glimmerly(session, route, unset=("SWAYSOCK",))
                 set_options(session, whole_layout=False)
-                check_whole_layout(session, service, 3, "active window without $SWAYSOCK")
+                check_whole_layout(session, service, 4, "active window without $SWAYSOCK")
                 if os.path.exists(portal_file):
                     fail("portal route: the shot was left in %s" % portal_file)
     finally:

@@ -1,11 +1,12 @@
 """Glimmerly in a headless sway session against the stand-in service: the pieces shared by the
 Wayland road tests and the Wayland benchmark."""
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
 
-from sway_session import SessionError, SwaySession, read_ppm, wait_until
+from sway_session import SessionError, SwaySession, processes_in, read_ppm, wait_until
 
 MAIN_TITLE = "Glimmerly 3.2"
 EDITOR_TITLE = "Screenshot bearbeiten"
@@ -89,7 +90,7 @@ class Service:
             except subprocess.TimeoutExpired:
                 self.process.kill()
         self.log.close()
-        subprocess.run(["rm", "-rf", self.folder])
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 def start_glimmerly(session, route, unset=()):
@@ -123,8 +124,8 @@ def stop_glimmerly(session, log):
         status = wait_until(lambda: session.exit_status(log) is not None and
                             (session.exit_status(log),), 10, "the program to end")[0]
     except SessionError as e:
-        raise SessionError("%s; windows %r; program output:\n%s" % (
-            e, [t for t, _ in session.windows()], session.output(log)))
+        raise SessionError("%s; windows %r; program output:\n%s%s" % (
+            e, [t for t, _ in session.windows()], session.output(log), stacks(session)))
     if status != 0:
         raise SessionError("the program ended with %d:\n%s" % (status, session.output(log)))
 
@@ -182,6 +183,38 @@ def set_options(session, whole_layout, edit=False):
                     '"Anschliessend bearbeiten" to have the focus')
         press_until(session, "space", lambda: box_ticked(session, EDIT_BOX),
                     '"Anschliessend bearbeiten" to be ticked')
+
+
+def program_pids(session):
+    """Every copy of the program in the session, however it was started."""
+    pids = []
+    for pid in processes_in(session.pid_namespace):
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                if f.read().split(b"\0")[0] == session.program.encode():
+                    pids.append(pid)
+        except OSError:
+            pass
+    return pids
+
+
+def stacks(session):
+    """The running program's thread stacks, where gdb is installed (for a program that does not
+    end)."""
+    if not shutil.which("gdb"):
+        return ""
+    found = []
+    for pid in program_pids(session):
+        done = subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt 20"],
+                              capture_output=True, text=True, timeout=60)
+        found.append("\nstacks of %d:\n%s" % (pid, done.stdout))
+    return "".join(found)
+
+
+def close_started_by_print(session):
+    """Closes a copy of the program that sway's binding started and waits for it to end."""
+    session.swaymsg('[title="^%s$"] kill' % MAIN_TITLE)
+    wait_until(lambda: not program_pids(session), 10, "the program to end")
 
 
 def focus(session, title):
