@@ -11,7 +11,8 @@ everything in it.
         s.grim()                  # the whole layout as (width, height, rgb bytes)
 
 As a command:  sway_session.py start [PROGRAM]  prints the folder and the environment to use,
-then waits until interrupted; the session ends with it.
+then waits until interrupted; the session ends with it. GLIMMERLY_KEEP_SWAY=1 keeps the folder
+(logs in sway.log and state/) after the session ended.
 """
 import json
 import os
