@@ -1,0 +1,243 @@
+// The Server's routes: the upload, the service host's pages, rename, login, live updates and
+// pictures. The daemon side (service/server.cpp) calls HandleUpload and HandleService.
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+#include "service/jpeg_check.h"
+#include "service/multipart.h"
+#include "service/names.h"
+#include "service/pages.h"
+#include "service/request.h"
+#include "service/server_reply.h"
+
+namespace glimmerly::service {
+
+namespace {
+
+Server::Reply NotFound() {
+    return Server::Reply::Html(
+        MessagePage("Nicht gefunden", "Diese Seite oder dieses Bild gibt es hier nicht."),
+        MHD_HTTP_NOT_FOUND);
+}
+
+} // namespace
+
+std::string Server::PictureAddress(const std::string& name) const {
+    return "http://" + config_.publicHost + "/" + name + ".jpg";
+}
+
+Server::Reply Server::HandleUpload(const std::string& method, const std::string& rawTarget,
+                                   const char* contentType, Exchange& exchange) {
+    Target target = SplitTarget(rawTarget);
+    if (target.path != "/upload.php") {
+        return NotFound();
+    }
+    if (method != "POST") {
+        Reply r = Reply::Text("Bitte laden Sie Bilder mit POST hoch.", MHD_HTTP_METHOD_NOT_ALLOWED);
+        r.headers.emplace_back("Allow", "POST");
+        return r;
+    }
+    if (exchange.overflow) {
+        return Reply::Text("toobig");
+    }
+    std::optional<std::string> boundary = MultipartBoundary(contentType ? contentType : "");
+    if (!boundary) {
+        return Reply::Text("Ungültige Anfrage: multipart/form-data erwartet.",
+                           MHD_HTTP_BAD_REQUEST);
+    }
+    std::optional<std::vector<FormPart>> parts = ParseMultipart(exchange.body, *boundary);
+    if (!parts) {
+        return Reply::Text("Ungültige Anfrage: Der Inhalt ist beschädigt.", MHD_HTTP_BAD_REQUEST);
+    }
+    const FormPart* file = FindPart(*parts, "screenshot");
+    if (!file || !file->filename) {
+        return Reply::Text("Ungültige Anfrage: Es wurde kein Bild mitgeschickt.",
+                           MHD_HTTP_BAD_REQUEST);
+    }
+    if (file->data.size() > kMaxPictureBytes) {
+        return Reply::Text("toobig");
+    }
+    std::optional<JpegSize> size = CheckJpeg(file->data);
+    if (!size) {
+        return Reply::Text("Die hochgeladene Datei ist kein gültiges JPEG-Bild.");
+    }
+    const FormPart* nameField = FindPart(*parts, "screenshotname");
+    const FormPart* sessionField = FindPart(*parts, "sessionname");
+    std::string typedName = nameField ? std::string(nameField->data) : std::string();
+    if (typedName.size() > kMaxTypedNameLength) {
+        typedName.resize(kMaxTypedNameLength);
+    }
+    std::string session = sessionField ? std::string(sessionField->data) : std::string();
+    if (!session.empty() && !IsSessionName(session)) {
+        return Reply::Text("wrongsession");
+    }
+    Store::UploadResult stored =
+        store_.AddPicture(file->data, *size, typedName, session, config_.sessionTtl);
+    switch (stored.status) {
+    case Store::UploadStatus::Stored:
+        return Reply::Text("ok|" + config_.version + "|" + PictureAddress(stored.name));
+    case Store::UploadStatus::WrongSession:
+        return Reply::Text("wrongsession");
+    case Store::UploadStatus::Failed:
+        break;
+    }
+    return Reply::Text("Der Screenshot konnte nicht gespeichert werden. Bitte versuchen Sie es "
+                       "später noch einmal.");
+}
+
+Server::Reply Server::HandleService(const std::string& method, const std::string& rawTarget,
+                                    const char* lastEventId) {
+    if (method != "GET" && method != "HEAD") {
+        Reply r =
+            Reply::Text("Diese Adresse kann nur gelesen werden.", MHD_HTTP_METHOD_NOT_ALLOWED);
+        r.headers.emplace_back("Allow", "GET, HEAD");
+        return r;
+    }
+    Target target = SplitTarget(rawTarget);
+    const std::string& path = target.path;
+    if (path == "/" || path == "/index.htm" || path == "/index.html") {
+        std::optional<std::string> session = QueryValue(target.query, "session");
+        if (session && IsSessionName(*session)) {
+            Reply r = Reply::Html(MessagePage("Weiter", "Zur Session-Seite …"), MHD_HTTP_SEE_OTHER);
+            r.headers.emplace_back("Location", "/~" + *session);
+            return r;
+        }
+        return Reply::Html(HomePage(config_.version));
+    }
+    if (path == "/download.htm") {
+        return Reply::Html(DownloadPage(config_.version));
+    }
+    if (path == "/setname.php") {
+        return Rename(target.query);
+    }
+    if (path == "/loginsession.php") {
+        return Login(target.query);
+    }
+    if (path == "/style.css") {
+        Reply r;
+        r.contentType = "text/css; charset=utf-8";
+        r.body = std::string(StyleSheet());
+        return r;
+    }
+    if (path == "/session.js") {
+        Reply r;
+        r.contentType = "text/javascript; charset=utf-8";
+        r.body = std::string(SessionScript());
+        return r;
+    }
+    if (path.size() > 2 && path[1] == '~') {
+        std::string rest = path.substr(2);
+        constexpr std::string_view kEvents = "/events";
+        if (rest.size() > kEvents.size() && rest.ends_with(kEvents)) {
+            return Events(rest.substr(0, rest.size() - kEvents.size()), target.query, lastEventId);
+        }
+        if (rest.ends_with('/')) {
+            rest.pop_back();
+        }
+        return SessionPage(rest);
+    }
+    if (path.size() > 5 && path.ends_with(".jpg")) {
+        return Picture(path.substr(1, path.size() - 5));
+    }
+    return NotFound();
+}
+
+Server::Reply Server::Rename(const std::string& query) {
+    std::optional<RenameQuery> q = ParseRenameQuery(query);
+    if (!q) {
+        return Reply::Text("Fehlende Angaben: filename und newfilename werden benötigt.");
+    }
+    std::string current = q->filename;
+    if (current.ends_with(".jpg")) {
+        current.resize(current.size() - 4);
+    }
+    std::string newName;
+    switch (store_.Rename(current, q->newFilename, newName)) {
+    case Store::RenameStatus::Renamed:
+        return Reply::Text(PictureAddress(newName));
+    case Store::RenameStatus::UnknownPicture:
+        return Reply::Text("Der Screenshot wurde nicht gefunden. Vielleicht wurde er inzwischen "
+                           "umbenannt.");
+    case Store::RenameStatus::InvalidName:
+        return Reply::Text("Ungültiger Name. Bitte verwenden Sie Buchstaben oder Ziffern "
+                           "(höchstens 200 Zeichen).");
+    case Store::RenameStatus::NameTaken:
+        break;
+    }
+    return Reply::Text("Der Name „" + cp1252::ToUtf8(MakePictureName(q->newFilename)) +
+                       "“ ist bereits vergeben. Bitte wählen Sie einen anderen Namen.");
+}
+
+Server::Reply Server::Login(const std::string& query) {
+    std::optional<std::string> name = QueryValue(query, "sessionname");
+    if (!name || !IsSessionName(*name)) {
+        return Reply::Text("invalidname");
+    }
+    store_.OpenSession(*name, config_.sessionTtl);
+    return Reply::Text("ok " + *name);
+}
+
+Server::Reply Server::SessionPage(const std::string& session) {
+    if (!IsSessionName(session)) {
+        return NotFound();
+    }
+    Store::SessionState state = store_.GetSession(session);
+    if (state == Store::SessionState::Unknown) {
+        return Reply::Html(
+            MessagePage("Session nicht gefunden", "Eine Session mit diesem Namen gibt es nicht."),
+            MHD_HTTP_NOT_FOUND);
+    }
+    std::int64_t lastSeq = store_.LastSeq();
+    std::vector<StoredPicture> pictures = store_.SessionPictures(session);
+    Reply r = Reply::Html(
+        service::SessionPage(session, pictures, state == Store::SessionState::Expired, lastSeq));
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+Server::Reply Server::Events(const std::string& session, const std::string& query,
+                             const char* lastEventId) {
+    if (!IsSessionName(session)) {
+        return NotFound();
+    }
+    std::string after = lastEventId ? lastEventId : QueryValue(query, "after").value_or("");
+    std::int64_t lastSeq = std::max<std::int64_t>(std::strtoll(after.c_str(), nullptr, 10), 0);
+    try {
+        if (store_.GetSession(session) == Store::SessionState::Unknown) {
+            return NotFound();
+        }
+        // An id from before a reset of the data folder would otherwise hide every new picture.
+        lastSeq = std::min(lastSeq, store_.LastSeq());
+    } catch (const StoreUnavailable&) {
+        // A browser gives up for good on an event stream answered with an error status. This
+        // stream ends right after its retry line instead, so the page tries again.
+    }
+    auto* stream = new EventStream();
+    stream->store = &store_;
+    stream->session = session;
+    stream->ping = config_.eventPing;
+    stream->lastSeq = lastSeq;
+    Reply r;
+    r.contentType = "text/event-stream; charset=utf-8";
+    r.events = stream;
+    r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+Server::Reply Server::Picture(const std::string& name) {
+    std::optional<PictureContent> content = store_.ReadPicture(name);
+    if (!content) {
+        return NotFound();
+    }
+    Reply r;
+    r.contentType = "image/jpeg";
+    r.fd = content->fd;
+    r.fdSize = content->fileSize;
+    r.body = std::move(content->bytes);
+    r.headers.emplace_back("Cache-Control", "no-cache");
+    return r;
+}
+
+} // namespace glimmerly::service
