@@ -140,6 +140,7 @@ void MainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return; // restored from the task bar: no reset
+    closed_ = false;
     FormShow();
     if (!missingHotKeys_.empty())
         QTimer::singleShot(0, this, [this] { ReportMissingHotKeys(); });
@@ -201,6 +202,12 @@ void MainForm::dropEvent(QDropEvent* event) {
 
 void MainForm::FormClose() {
     setAcceptDrops(false);
+    // A closed window takes no more work. A Print or capture request can arrive in the same batch
+    // of events as the close: its capture would show the window again, which cancels the quit,
+    // and start a job that the exit then has to stop.
+    closed_ = true;
+    state_.CaptureReady = false;
+    platform_.hotKeys->DiscardPending();
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -246,7 +253,9 @@ void MainForm::ShowStatus(const std::string& text) {
     // job's calls, and the job goes on while the window paints it.
     const bool queued = windowThread_.Post([this, text] {
         ui_->Label1->setText(cp1252::ToQString(text));
-        ui_->Label1->repaint();
+        // No painting once closed: the window system may have taken the window's surface away.
+        if (!closed_)
+            ui_->Label1->repaint();
     });
     if (!queued)
         throw JobStopped();
@@ -287,7 +296,8 @@ void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
         const long double percent =
             static_cast<long double>(workCount) / state_.WorkCountMax * 100.0L;
         ui_->ProgressBar1->setValue(static_cast<int>(std::nearbyint(percent)));
-        ui_->ProgressBar1->repaint();
+        if (!closed_)
+            ui_->ProgressBar1->repaint();
     });
 }
 
@@ -321,6 +331,8 @@ void MainForm::FormShow() {
 void MainForm::WMHotKey(int id) {
     if (id != kHotKeyPrint && id != kHotKeyCtrlEnd && id != kHotKeyOther)
         return;
+    if (closed_)
+        return; // a job ending after the close re-armed the gate; the window stays closed
     if (!state_.CaptureReady)
         return; // dropped, not queued
     if (QApplication::activeModalWidget() != nullptr)
@@ -330,6 +342,8 @@ void MainForm::WMHotKey(int id) {
     try {
         Capture();
     } catch (...) {
+        if (closed_)
+            return; // closed while the screen was grabbed: nobody is there to be told
         // No job runs after a failed capture: back to the start, and say what happened.
         FormShow();
         gate_.ReArm();

@@ -74,7 +74,10 @@ public:
     // The desktop band into a new picture; `bandLeft` receives the desktop column of its column 0.
     Picture Screenshot(int& bandLeft) { return intake_.Screenshot(bandLeft); }
     // The files of one drop, as full local paths.
-    void WMDropFiles(const std::vector<std::string>& paths) { drop_.WMDropFiles(paths); }
+    void WMDropFiles(const std::vector<std::string>& paths) {
+        if (!closed_)
+            drop_.WMDropFiles(paths);
+    }
     void RenameButtonClick() { rename_.ButtonClick(); }
     void RenameScreenshot() { rename_.Send(); }
     void SessionModeCheckBoxClick();
@@ -160,6 +163,7 @@ private:
     SaveDialog saveDialog_;
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
+    bool closed_ = false; // no capture, drop or job starts any more
     std::vector<int> missingHotKeys_;
     std::deque<std::string> notices_;
 };

@@ -83,6 +83,9 @@ void MainForm::HideSessionAddress() {
 }
 
 void MainForm::BringToFront() {
+    // Showing a closed window again would keep the program running; the capture ends here.
+    if (closed_)
+        throw JobStopped();
     if (isMinimized())
         showNormal();
     raise();

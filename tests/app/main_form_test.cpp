@@ -292,6 +292,31 @@ TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
     EXPECT_FALSE(desktop.hotKeys().IsRegistered(kHotKeyPrint));
 }
 
+// A capture accepted after the close would show the window again, which keeps the program
+// running, and start a job the exit must stop.
+TEST_F(MainFormTest, ClosedWindowStartsNoCapture) {
+    StartService();
+    HoldUploads(true);
+    ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
+    ASSERT_SOON(stub->Requests().size() == 1);
+    form->close();
+    // The job ends after the close and re-arms the gate on its way out.
+    HoldUploads(false);
+    ASSERT_SOON(state.UploadThread->Finished());
+    QApplication::processEvents();
+
+    // A Print and a dropped file that came in the same batch of events as the close.
+    desktop.hotKeys().Press(kHotKeyPrint);
+    form->WMHotKey(kHotKeyCtrlEnd);
+    const std::size_t fronts = desktop.windows().broughtToFront.size();
+    EXPECT_NO_THROW(form->WMDropFiles({"/nonexistent/dropped.jpg"}));
+    EXPECT_EQ(desktop.screen().grabs.size(), 1u);
+    EXPECT_EQ(desktop.windows().broughtToFront.size(), fronts);
+    EXPECT_EQ(stub->Requests().size(), 1u);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(MainFormTest, EscapeClosesTheWindowFromAnyControl) {
     ui().Notebook1->setCurrentIndex(1);
     ui().RenameEdit->setFocus();
