@@ -205,9 +205,10 @@ void MainForm::FormClose() {
     // A closed window takes no more work. A Print or capture request can arrive in the same batch
     // of events as the close: its capture would show the window again, which cancels the quit,
     // and start a job that the exit then has to stop.
+    // Waiting presses are refused in WMHotKey, not discarded here: on X11 discarding turns the
+    // event loop inside the close.
     closed_ = true;
     state_.CaptureReady = false;
-    platform_.hotKeys->DiscardPending();
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
