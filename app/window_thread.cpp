@@ -31,8 +31,10 @@ bool WindowThread::Run(const std::function<void()>& routine) {
         context_.data(),
         [this, call] {
             {
+                // Once shut down the caller returns without waiting (or already has): the
+                // routine may refer to its stack.
                 std::lock_guard lock(mutex_);
-                if (call->abandoned)
+                if (call->abandoned || shutDown_)
                     return;
             }
             try {
