@@ -24,7 +24,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 
@@ -234,6 +236,13 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+bool MainForm::SurfaceGone() const {
+    // Painting a widget that still counts as shown after the window system took its window away
+    // (a close on its way) crashes in the Wayland backend.
+    const QWindow* window = windowHandle();
+    return isVisible() && (window == nullptr || window->handle() == nullptr);
+}
+
 void MainForm::Guarded(const std::function<void()>& handler) {
     try {
         handler();
@@ -252,10 +261,15 @@ void MainForm::OnWindowThread(const std::function<void()>& routine) {
 void MainForm::ShowStatus(const std::string& text) {
     // From the job's thread the text is queued, not waited for: it keeps its place among the
     // job's calls, and the job goes on while the window paints it.
-    const bool queued = windowThread_.Post([this, text] {
+    // Painted at once only while the window thread itself is busy; a queued text is painted by
+    // the event loop like any other change. A forced paint from a queued call can meet the
+    // window between its close and the loss of its surface (a crash in the Wayland backend).
+    const bool busy = QThread::currentThread() == thread();
+    const bool queued = windowThread_.Post([this, text, busy] {
+        if (SurfaceGone())
+            return;
         ui_->Label1->setText(cp1252::ToQString(text));
-        // No painting once closed: the window system may have taken the window's surface away.
-        if (!closed_)
+        if (busy && !closed_)
             ui_->Label1->repaint();
     });
     if (!queued)
@@ -290,14 +304,17 @@ void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
 void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
     if (workMode != 1)
         return;
-    windowThread_.Post([this, workCount] {
+    const bool busy = QThread::currentThread() == thread();
+    windowThread_.Post([this, workCount, busy] {
+        if (SurfaceGone())
+            return; // the progress bar paints itself as its value changes
         if (state_.WorkCountMax <= 0)
             return; // no scale announced: nothing sensible to show
         // Extended precision, rounded to nearest with halves to even (the default mode).
         const long double percent =
             static_cast<long double>(workCount) / state_.WorkCountMax * 100.0L;
         ui_->ProgressBar1->setValue(static_cast<int>(std::nearbyint(percent)));
-        if (!closed_)
+        if (busy && !closed_)
             ui_->ProgressBar1->repaint();
     });
 }

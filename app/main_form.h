@@ -123,6 +123,8 @@ private:
     void ShowNextNotice();
     // Runs `routine` on the window thread and waits; throws JobStopped once the window closes.
     void OnWindowThread(const std::function<void()>& routine);
+    // Shown, but without the window system's window behind it any more: nothing may paint.
+    bool SurfaceGone() const;
     // Runs a handler and shows what it throws in the default error display.
     void Guarded(const std::function<void()>& handler);
 
