@@ -8,17 +8,9 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$top/scripts/bootstrap.sh"
-picture=${1:-${GLIMMERLY_DESKTOP_PNG:-}}
+. "$top/bench/common.sh"
+picture=$(bench_picture "${1:-}")
 if [ -z "$picture" ]; then
-    for candidate in "$top/../shared/assets/desktop-3840x1080.png" \
-        /work/shared/assets/desktop-3840x1080.png; do
-        if [ -f "$candidate" ]; then
-            picture=$candidate
-            break
-        fi
-    done
-fi
-if [ -z "$picture" ] || [ ! -f "$picture" ]; then
     echo "run-pictures: desktop picture not found; pass its path as the first argument" >&2
     exit 1
 fi

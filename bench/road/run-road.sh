@@ -28,45 +28,17 @@ if [ -n "${ROAD_IN_NETNS:-}" ]; then
     ip link set lo up
 fi
 
-picture=${GLIMMERLY_DESKTOP_PNG:-}
+. "$top/bench/common.sh"
+picture=$(bench_picture)
 if [ -z "$picture" ]; then
-    for candidate in "$top/../shared/assets/desktop-3840x1080.png" \
-        /work/shared/assets/desktop-3840x1080.png; do
-        if [ -f "$candidate" ]; then
-            picture=$candidate
-            break
-        fi
-    done
-fi
-if [ -z "$picture" ] || [ ! -f "$picture" ]; then
     echo "run-road: desktop picture not found; set GLIMMERLY_DESKTOP_PNG" >&2
     exit 1
 fi
 
 build=${GLIMMERLY_ROAD_BUILD_DIR:-$top/build}
-# The build runs at normal priority even when the run was given a real-time one.
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    chrt -o 0 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-log=$(mktemp)
-if ! chrt -o 0 cmake --build "$build" --target glimmerly road_floor road_press road_wallpaper \
-    >"$log" 2>&1; then
-    cat "$log" >&2
-    rm -f "$log"
-    echo "run-road: the build failed" >&2
-    exit 1
-fi
-rm -f "$log"
-
+bench_build run-road "$build" glimmerly road_floor road_press road_wallpaper
 # The receiver takes the port of the build's upload host, which must be on this machine.
-host=$(sed -n 's/^GLIMMERLY_UPLOAD_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")
-case "$host" in
-localhost:* | 127.0.0.1:*) port=${host##*:} ;;
-*)
-    echo "run-road: the build uploads to $host, not to a port on loopback" >&2
-    exit 1
-    ;;
-esac
+port=$(bench_upload_port run-road "$build")
 
 exec "$top/tests/desktop/harness.sh" /usr/bin/python3 "$top/bench/road/road_bench.py" \
     "$build" "$picture" "$rounds" "$port"

@@ -13,39 +13,13 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 rounds=${1:-10}
+. "$top/bench/common.sh"
 
-picture=${GLIMMERLY_DESKTOP_PNG:-}
-if [ -z "$picture" ]; then
-    for candidate in "$top/../shared/assets/desktop-3840x1080.png" \
-        /work/shared/assets/desktop-3840x1080.png; do
-        if [ -f "$candidate" ]; then
-            picture=$candidate
-            break
-        fi
-    done
-fi
+picture=$(bench_picture)
 
 build=${GLIMMERLY_WAYLAND_BUILD_DIR:-$top/build}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    chrt -o 0 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-log=$(mktemp)
-if ! chrt -o 0 cmake --build "$build" --target glimmerly >"$log" 2>&1; then
-    cat "$log" >&2
-    rm -f "$log"
-    echo "run-wayland: the build failed" >&2
-    exit 1
-fi
-rm -f "$log"
-
-host=$(sed -n 's/^GLIMMERLY_UPLOAD_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")
-case "$host" in
-localhost:* | 127.0.0.1:*) port=${host##*:} ;;
-*)
-    echo "run-wayland: the build uploads to $host, not to a port on loopback" >&2
-    exit 1
-    ;;
-esac
+bench_build run-wayland "$build" glimmerly
+port=$(bench_upload_port run-wayland "$build")
 
 exec /usr/bin/python3 "$top/bench/wayland/wayland_bench.py" "$build/app/glimmerly" "$rounds" \
     "$port" ${picture:+"$picture"}
