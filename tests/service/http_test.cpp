@@ -17,47 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/service/harness.h"
-#include "tests/service/pg_cluster.h"
+#include "tests/service/service_fixture.h"
 #include "tests/support/cp1252_literal.h"
 
 namespace glimmerly::service::test {
 namespace {
 
 using namespace glimmerly::testing::literals;
-
-// The endpoints against a service on either store.
-class ServiceTest : public BackendTest {
-protected:
-    void SetUp() override {
-        BackendTest::SetUp();
-        if (!IsSkipped()) {
-            Restart();
-        }
-    }
-    // (Re)starts the service on this test's store with these extra options.
-    void Restart(std::vector<std::string> extraArgs = {}) {
-        service_.reset();
-        std::vector<std::string> args = StoreArgs();
-        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-        service_ = std::make_unique<ServiceProcess>(temp_.Root() / "data", args);
-        ASSERT_TRUE(service_->ok());
-    }
-
-    std::uint16_t up() const { return service_->uploadPort(); }
-    std::uint16_t sp() const { return service_->servicePort(); }
-
-    std::string UploadOk(const std::string& jpeg, const UploadFields& fields = {}) {
-        HttpResponse r = Upload(up(), jpeg, fields);
-        EXPECT_EQ(r.status, 200);
-        std::string name = NameFromReply(r.body);
-        EXPECT_FALSE(name.empty()) << r.body;
-        return name;
-    }
-
-    std::unique_ptr<ServiceProcess> service_;
-    std::string jpeg_ = MakeJpeg(64, 48, 1);
-};
 
 GLIMMERLY_BOTH_STORES(ServiceTest);
 
@@ -334,81 +300,6 @@ TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
     int status = ::pclose(second);
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(output.find("is in use by another glimmerly-service"), std::string::npos) << output;
-}
-
-// Reads from a live-update stream until text appears or the time runs out.
-bool StreamShows(int fd, std::string& seen, const std::string& text, int ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (seen.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0 || !ReadMore(fd, seen, static_cast<int>(left))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int OpenStream(std::uint16_t port, const std::string& target, const std::string& extra = {}) {
-    const int fd = Connect(port);
-    if (fd < 0) {
-        return -1;
-    }
-    std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    return fd;
-}
-
-TEST_P(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
-    ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=live").body, "ok live");
-    ASSERT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=other").body, "ok other");
-    int fd = OpenStream(sp(), "/~live/events?after=0");
-    ASSERT_GE(fd, 0);
-    std::string seen;
-    ASSERT_TRUE(StreamShows(fd, seen, "retry: 2000", 3000)) << seen;
-    EXPECT_NE(seen.find("text/event-stream"), std::string::npos);
-
-    UploadFields f;
-    f.sessionName = "other";
-    f.screenshotName = "fremd";
-    UploadOk(jpeg_, f); // another session's upload does not show up here
-    f.sessionName = "live";
-    f.screenshotName = "Erstes \"Bild\"";
-    std::string name = UploadOk(jpeg_, f);
-    EXPECT_TRUE(StreamShows(fd, seen, "\"name\":\"" + name + "\"", 3000)) << seen;
-    EXPECT_NE(seen.find("\"title\":\"Erstes \\\"Bild\\\"\""), std::string::npos) << seen;
-    EXPECT_EQ(seen.find("fremd"), std::string::npos);
-
-    ClientGet(sp(), "/setname.php?filename=" + name + ".jpg&newfilename=Umbenannt");
-    EXPECT_TRUE(StreamShows(fd, seen, "\"name\":\"umbenannt\"", 3000)) << seen;
-    ::close(fd);
-
-    // A reconnecting page passes the last event id and gets only what came after it.
-    int again = OpenStream(sp(), "/~live/events?after=0", "Last-Event-ID: 999999\r\n");
-    std::string later;
-    EXPECT_TRUE(StreamShows(again, later, "retry:", 3000));
-    f.screenshotName = "danach";
-    UploadOk(jpeg_, f);
-    EXPECT_TRUE(StreamShows(again, later, "\"name\":\"danach\"", 3000)) << later;
-    EXPECT_EQ(later.find("umbenannt"), std::string::npos);
-    ::close(again);
-    EXPECT_EQ(ClientGet(sp(), "/~nosuch/events").status, 404);
-}
-
-TEST_P(ServiceTest, StopsCleanlyOnSigtermWithOpenStreams) {
-    ServiceProcess& service = *service_;
-    ASSERT_EQ(ClientGet(service.servicePort(), "/loginsession.php?sessionname=s").body, "ok s");
-    int fd = OpenStream(service.servicePort(), "/~s/events");
-    std::string seen;
-    ASSERT_TRUE(StreamShows(fd, seen, "retry:", 3000));
-    auto start = std::chrono::steady_clock::now();
-    int status = service.Stop(SIGTERM);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_NE(service.Output().find("stopped (SIGTERM)"), std::string::npos);
-    ::close(fd);
 }
 
 } // namespace
