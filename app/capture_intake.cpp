@@ -5,9 +5,9 @@
 #include "app/shared_state.h"
 #include "editor/editor_geometry.h"
 #include "editor/picture_editor.h"
-#include "platform/cp1252.h"
 #include "platform/platform.h"
-#include "platform/text/screenshot_name.h"
+#include "text/cp1252.h"
+#include "text/screenshot_name.h"
 #include "upload/server_protocol.h"
 #include "upload/upload_job.h"
 

@@ -4,11 +4,11 @@
 #include "app/capture_intake.h"
 #include "app/shared_state.h"
 #include "app/window_views.h"
-#include "platform/cp1252.h"
-#include "platform/text/screenshot_name.h"
-#include "platform/text/text_routines.h"
-#include "upload/bmp_decoder.h"
-#include "upload/jpeg_decoder.h"
+#include "codecs/bmp_decoder.h"
+#include "codecs/jpeg_decoder.h"
+#include "text/cp1252.h"
+#include "text/screenshot_name.h"
+#include "text/text_routines.h"
 
 #include <cerrno>
 #include <cstdio>

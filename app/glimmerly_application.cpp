@@ -1,7 +1,7 @@
 #include "glimmerly_application.h"
 
 #include "app/message_box.h"
-#include "resources/design_font.h"
+#include "editor/design_font.h"
 
 #include <exception>
 

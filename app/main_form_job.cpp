@@ -5,8 +5,8 @@
 #include "app/capture_gate.h"
 #include "app/message_box.h"
 #include "app/shared_state.h"
-#include "platform/cp1252.h"
-#include "platform/qt_cp1252.h"
+#include "text/cp1252.h"
+#include "text/qt_cp1252.h"
 #include "upload/server_protocol.h"
 
 #include "ui_main_form.h"

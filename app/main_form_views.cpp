@@ -4,9 +4,9 @@
 #include "app/main_form.h"
 
 #include "app/new_session_form.h"
-#include "platform/cp1252.h"
 #include "platform/platform.h"
-#include "platform/qt_cp1252.h"
+#include "text/cp1252.h"
+#include "text/qt_cp1252.h"
 #include "upload/server_protocol.h"
 
 #include "ui_main_form.h"

@@ -1,6 +1,6 @@
 #include "message_box.h"
 
-#include "platform/qt_cp1252.h"
+#include "text/qt_cp1252.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #include "new_session_form.h"
 
-#include "resources/design_font.h"
+#include "editor/design_font.h"
 #include "ui_new_session_form.h"
 
 #include <QShowEvent>

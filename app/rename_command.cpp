@@ -3,7 +3,7 @@
 #include "app/message_box.h"
 #include "app/shared_state.h"
 #include "net/http_client.h"
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 #include "upload/server_protocol.h"
 
 namespace glimmerly {

@@ -3,9 +3,9 @@
 #include "app/message_box.h"
 #include "app/shared_state.h"
 #include "net/http_client.h"
-#include "platform/cp1252.h"
 #include "platform/platform.h"
-#include "platform/text/text_routines.h"
+#include "text/cp1252.h"
+#include "text/text_routines.h"
 #include "upload/server_protocol.h"
 
 namespace glimmerly {

@@ -44,7 +44,7 @@ def read(path):
 
 def main():
     build, picture = sys.argv[1], sys.argv[2]
-    jpeg_bench = os.path.join(build, "bench", "jpeg", "jpeg_bench")
+    jpeg_bench = os.path.join(build, "bench", "codecs", "jpeg_bench")
     stretch_bench = os.path.join(build, "bench", "imaging", "stretch_bench")
     with tempfile.TemporaryDirectory(prefix="glimmerly-bench-") as tmp:
         desktop = Image.open(picture).convert("RGB")

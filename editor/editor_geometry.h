@@ -4,7 +4,7 @@
 // handed back to the capture.
 
 #include "imaging/picture.h"
-#include "platform/platform.h"
+#include "platform/monitor.h"
 
 #include <array>
 #include <string>

@@ -1,8 +1,8 @@
 #include "editor/image_editor_form.h"
 
+#include "editor/design_font.h"
 #include "editor/monitor_overview.h"
 #include "imaging/qt/picture_qimage.h"
-#include "resources/design_font.h"
 #include "ui_image_editor_form.h"
 
 #include <QColorDialog>

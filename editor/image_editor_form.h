@@ -9,7 +9,7 @@
 #include "editor/drawing_tools.h"
 #include "editor/editor_picture.h"
 #include "editor/picture_editor.h"
-#include "platform/platform.h"
+#include "platform/monitor.h"
 
 #include <QColor>
 #include <QDialog>

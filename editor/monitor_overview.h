@@ -3,7 +3,7 @@
 // strip with one 50-pixel cell per monitor showing the capture shrunk, the chosen cell framed
 // and the others dotted. Choosing a monitor sets ClipRect to it and scrolls to its left edge.
 
-#include "platform/platform.h"
+#include "platform/monitor.h"
 
 #include <QImage>
 #include <QObject>

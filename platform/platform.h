@@ -5,25 +5,17 @@
 // to one.
 
 #include "imaging/picture.h"
+#include "platform/monitor.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace glimmerly::platform {
-
-struct Monitor {
-    Rect rect; // desktop coordinates
-    bool primary = false;
-};
-
-// The smallest rectangle holding every monitor; empty when there is none.
-Rect MonitorUnion(const std::vector<Monitor>& monitors);
-// Height of the primary monitor; the first monitor's when none is marked primary, 0 without any.
-int PrimaryMonitorHeight(const std::vector<Monitor>& monitors);
 
 class Screen {
 public:
@@ -91,6 +83,9 @@ public:
     // Size in bytes, or 0 when the file does not exist or cannot be examined.
     virtual std::uint64_t FileSizeOf(const std::string& path) = 0;
     virtual bool Exists(const std::string& path) = 0;
+    // Creates or replaces the file with `bytes`. Throws std::runtime_error (naming the file) when
+    // it cannot be written; a partly written file is removed then.
+    virtual void WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) = 0;
     virtual bool DeleteFile(const std::string& path) = 0;
     // Moves (renames, or copies and deletes across file systems); false on failure.
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;

@@ -9,8 +9,8 @@
 
 #include <libpq-fe.h>
 
-#include "platform/cp1252.h"
 #include "service/names.h"
+#include "text/cp1252.h"
 
 namespace glimmerly::service {
 

@@ -10,9 +10,9 @@
 
 #include <microhttpd.h>
 
-#include "platform/cp1252.h"
 #include "service/event_stream.h"
 #include "service/server.h"
+#include "text/cp1252.h"
 
 namespace glimmerly::service {
 

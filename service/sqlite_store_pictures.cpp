@@ -7,9 +7,9 @@
 
 #include <cerrno>
 
-#include "platform/cp1252.h"
 #include "service/names.h"
 #include "service/sqlite_internal.h"
+#include "text/cp1252.h"
 
 namespace glimmerly::service {
 

@@ -1,6 +1,6 @@
 #include "server_protocol.h"
 
-#include "platform/text/text_routines.h"
+#include "text/text_routines.h"
 #include "upload/build_hosts.h"
 
 namespace glimmerly::protocol {

@@ -1,10 +1,10 @@
 #include "upload_job.h"
 
+#include "codecs/jpeg_encoder.h"
 #include "net/http_client.h"
 #include "net/multipart_body.h"
-#include "platform/cp1252.h"
 #include "platform/platform.h"
-#include "upload/jpeg_encoder.h"
+#include "text/cp1252.h"
 #include "upload/server_protocol.h"
 #include "upload/upload_view.h"
 
@@ -110,7 +110,7 @@ void TUploadThread::CompressScreenshot() {
     if (input_.saveLocal) {
         encoder.SetQuality(kLocalSaveQuality);
         encoder.Encode();
-        encoder.SaveToFile(input_.screenshotFile);
+        files_.WriteFile(input_.screenshotFile, encoder.Data());
         return;
     }
     view_.ShowStatus(T("Screenshot wird komprimiert..."));
@@ -119,8 +119,7 @@ void TUploadThread::CompressScreenshot() {
     for (;;) {
         CheckStop();
         encoder.Encode();
-        encoder.SaveToFile(input_.screenshotFile);
-        if (files_.FileSizeOf(input_.screenshotFile) <= kUploadSizeLimit)
+        if (encoder.Data().size() <= input_.sizeLimit)
             break;
         if (quality <= kLowestQuality)
             break;
@@ -129,6 +128,8 @@ void TUploadThread::CompressScreenshot() {
         view_.ShowStatus(T("Screenshot wird komprimiert... (Qualität herabgesetzt auf: ") +
                          std::to_string(quality) + "%)");
     }
+    // Only the round that is sent reaches the disk.
+    files_.WriteFile(input_.screenshotFile, encoder.Data());
 }
 
 void TUploadThread::SendScreenshot() {

@@ -38,6 +38,8 @@ struct UploadJobInput {
     std::string rememberedProposal;
     std::string rememberedName;
     std::string sessionName;
+    // The size loop stops at the first encoding of at most this many bytes.
+    std::uint64_t sizeLimit = kUploadSizeLimit;
 };
 
 class TUploadThread {

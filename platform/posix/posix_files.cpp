@@ -1,6 +1,6 @@
 #include "platform/posix/posix_files.h"
 
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -143,6 +143,33 @@ std::uint64_t PosixFiles::FileSizeOf(const std::string& path) {
 bool PosixFiles::Exists(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+void PosixFiles::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Die Datei \"" + path + "\" kann nicht angelegt werden: " + std::strerror(errno)));
+    }
+    int error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            error = errno;
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
+        // Remove what was written, but only from a plain file (never a device or the like).
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            ::unlink(path.c_str());
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Die Datei \"" + path + "\" kann nicht geschrieben werden: " + std::strerror(error)));
+    }
 }
 
 bool PosixFiles::DeleteFile(const std::string& path) {

@@ -1,6 +1,6 @@
-#include "platform/cp1252.h"
 #include "platform/wayland/ppm.h"
 #include "platform/wayland/wayland_parts.h"
+#include "text/cp1252.h"
 
 #include <QProcess>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "platform/wayland/portal_screenshot.h"
 
 #include "imaging/qt/picture_qimage.h"
-#include "platform/cp1252.h"
 #include "platform/wayland/portal_file.h"
+#include "text/cp1252.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>

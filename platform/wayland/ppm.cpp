@@ -1,7 +1,7 @@
 #include "platform/wayland/ppm.h"
 
 #include "imaging/pixel_order.h"
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <cctype>
 #include <stdexcept>

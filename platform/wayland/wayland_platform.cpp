@@ -1,9 +1,9 @@
 #include "platform/wayland/wayland_platform.h"
 
-#include "platform/cp1252.h"
 #include "platform/posix/posix_files.h"
 #include "platform/wayland/wayland_globals.h"
 #include "platform/wayland/wayland_parts.h"
+#include "text/cp1252.h"
 
 #include <QStandardPaths>
 

@@ -1,8 +1,8 @@
-#include "platform/cp1252.h"
-#include "platform/qt_cp1252.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/sway_tree.h"
 #include "platform/wayland/wayland_parts.h"
+#include "text/cp1252.h"
+#include "text/qt_cp1252.h"
 
 #include <QApplication>
 #include <QDesktopServices>

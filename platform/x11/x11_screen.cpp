@@ -1,8 +1,8 @@
 #include "platform/x11/x11_parts.h"
 
 #include "imaging/pixel_order.h"
-#include "platform/cp1252.h"
 #include "platform/x11/x11_shared_image.h"
+#include "text/cp1252.h"
 
 #include <xcb/shm.h>
 

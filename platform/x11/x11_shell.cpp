@@ -1,6 +1,6 @@
 #include "platform/x11/x11_parts.h"
 
-#include "platform/qt_cp1252.h"
+#include "text/qt_cp1252.h"
 
 #include <QDesktopServices>
 #include <QUrl>

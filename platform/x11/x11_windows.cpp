@@ -1,6 +1,6 @@
 #include "platform/x11/x11_parts.h"
 
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -3,12 +3,12 @@
 
 #include "app/capture_intake.h"
 #include "app/shared_state.h"
+#include "codecs/jpeg_decoder.h"
 #include "editor/picture_editor.h"
 #include "net/http_client.h"
-#include "platform/cp1252.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
-#include "upload/jpeg_decoder.h"
+#include "text/cp1252.h"
 #include "upload/upload_view.h"
 
 #include <gtest/gtest.h>

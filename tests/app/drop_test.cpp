@@ -1,9 +1,9 @@
 // Picture files dropped onto the main window, offscreen: which paths are taken, what is uploaded,
 // and how a drop meets a failed file, a running job, the editor and the local save.
 
+#include "codecs/jpeg_decoder.h"
 #include "editor/image_editor_form.h"
 #include "main_form_fixture.h"
-#include "upload/jpeg_decoder.h"
 
 #include "ui_main_form.h"
 

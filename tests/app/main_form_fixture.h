@@ -4,9 +4,9 @@
 #include "app/main_form.h"
 #include "app/message_box.h"
 #include "app/shared_state.h"
-#include "platform/cp1252.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
+#include "text/cp1252.h"
 
 #include "ui_main_form.h"
 

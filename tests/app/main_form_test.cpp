@@ -3,9 +3,9 @@
 #include "tests/app/main_form_fixture.h"
 
 // Named here so that the test target generates it (the fixture header uses it too).
+#include "codecs/jpeg_decoder.h"
 #include "net/http_client.h"
 #include "ui_main_form.h"
-#include "upload/jpeg_decoder.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // The X11 backend against a real desktop: run under tests/desktop/harness.sh (Xvfb with two
 // monitors side by side, openbox unless the NoWindowManager tests are run with --no-wm).
 
-#include "platform/cp1252.h"
 #include "tests/desktop/x11_desktop.h"
+#include "text/cp1252.h"
 
 #include <QApplication>
 #include <QWidget>

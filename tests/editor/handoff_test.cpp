@@ -5,8 +5,8 @@
 #include "app/shared_state.h"
 #include "editor/picture_editor.h"
 #include "net/http_client.h"
-#include "platform/cp1252.h"
 #include "tests/support/fake_platform.h"
+#include "text/cp1252.h"
 #include "upload/upload_view.h"
 
 #include <gtest/gtest.h>

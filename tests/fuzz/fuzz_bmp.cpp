@@ -1,7 +1,7 @@
 // Arbitrary bytes as a dropped BMP file. Whatever is accepted must be a whole picture within the
 // pixel cap, with every row readable.
 
-#include "upload/bmp_decoder.h"
+#include "codecs/bmp_decoder.h"
 
 #include <cstdint>
 #include <cstdlib>

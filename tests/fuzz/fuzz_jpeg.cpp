@@ -1,7 +1,7 @@
 // Arbitrary bytes as a dropped JPEG file: the decoder either refuses them with an exception or
 // returns a whole picture within the pixel cap.
 
-#include "upload/jpeg_decoder.h"
+#include "codecs/jpeg_decoder.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using glimmerly::platform::EnsurePrivateFolder;
@@ -121,6 +122,40 @@ TEST_F(FileOps, FileSizeOfCountsBytesAndIsZeroForWhatIsNoFile) {
     ::close(fd);
     if (sized) {
         EXPECT_EQ(files.FileSizeOf(Path("huge")), static_cast<std::uint64_t>(huge));
+    }
+}
+
+TEST_F(FileOps, WriteFileReplacesTheWholeFileAndNamesItWhenItCannot) {
+    PosixFiles files("", dir_);
+    Write(Path("screen.jpg"), std::string(100000, 'x'));
+    const std::vector<std::uint8_t> jpeg{0xFF, 0xD8, 0xFF, 0xE0, 0x00};
+    files.WriteFile(Path("screen.jpg"), jpeg);
+    EXPECT_EQ(Read(Path("screen.jpg")), std::string("\xFF\xD8\xFF\xE0\x00", 5));
+    files.WriteFile(Path("screen.jpg"), {});
+    EXPECT_EQ(Read(Path("screen.jpg")), "");
+
+    const std::string missing = Path("no-such-dir") + "/screen.jpg";
+    try {
+        files.WriteFile(missing, jpeg);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
+    }
+    // A folder in the way is reported and left alone.
+    ASSERT_EQ(::mkdir(Path("folder").c_str(), 0700), 0);
+    EXPECT_THROW(files.WriteFile(Path("folder"), jpeg), std::runtime_error);
+    EXPECT_TRUE(fs::is_directory(Path("folder")));
+    // A device that takes nothing: the error is said, and the device is not removed.
+    if (::access("/dev/full", W_OK) == 0) {
+        try {
+            files.WriteFile("/dev/full", jpeg);
+            FAIL() << "no error";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("kann nicht geschrieben werden"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_TRUE(fs::exists("/dev/full"));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "tests/service/harness.h"
 
-#include "upload/jpeg_encoder.h"
+#include "codecs/jpeg_encoder.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

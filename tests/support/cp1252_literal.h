@@ -4,7 +4,7 @@
 //
 //   using namespace glimmerly::testing::literals;
 
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <cstddef>
 #include <string>

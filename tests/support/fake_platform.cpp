@@ -157,6 +157,11 @@ bool FakeFiles::Exists(const std::string& path) {
     return real_->Exists(path);
 }
 
+void FakeFiles::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    calls.push_back("WriteFile " + path);
+    real_->WriteFile(path, bytes);
+}
+
 bool FakeFiles::DeleteFile(const std::string& path) {
     calls.push_back("DeleteFile " + path);
     return !failDelete && real_->DeleteFile(path);

@@ -1,3 +1,4 @@
+#include "codecs/jpeg_encoder.h"
 #include "net/http_client.h"
 #include "tests/support/cp1252_literal.h"
 #include "tests/support/fake_platform.h"
@@ -51,37 +52,44 @@ private:
     void Log(std::string e) { events.push_back(std::move(e)); }
 };
 
-// Real files, but FileSizeOf answers from a script while it lasts (the size loop's limit).
-class ScriptedSizes : public platform::Files {
-public:
-    explicit ScriptedSizes(testing::FakeFiles& real) : real_(real) {}
-    std::string TempDir() override { return real_.TempDir(); }
-    std::uint64_t FileSizeOf(const std::string& path) override {
-        ++sizeCalls;
-        if (sizes.empty())
-            return real_.FileSizeOf(path);
-        const auto size = sizes.front();
-        if (sizes.size() > 1)
-            sizes.pop_front();
-        return size;
-    }
-    bool Exists(const std::string& p) override { return real_.Exists(p); }
-    bool DeleteFile(const std::string& p) override { return real_.DeleteFile(p); }
-    bool MoveFile(const std::string& a, const std::string& b) override {
-        return real_.MoveFile(a, b);
-    }
-    std::deque<std::uint64_t> sizes;
-    int sizeCalls = 0;
-
-private:
-    testing::FakeFiles& real_;
-};
-
 Picture Flat(int width, int height) {
     Picture p(width, height);
     for (std::size_t i = 0; i < p.pixels.size(); ++i)
         p.pixels[i] = static_cast<std::uint8_t>(i % 3 == 2 ? 200 : 40);
     return p;
+}
+
+// Rows of pseudo-random grey levels: each quality step changes the size of its encoding.
+Picture Noisy(int width, int height) {
+    Picture p(width, height);
+    std::uint32_t x = 12345;
+    for (auto& byte : p.pixels) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(x >> 24);
+    }
+    return p;
+}
+
+std::vector<std::uint8_t> Encoded(const Picture& picture, int quality) {
+    JpegEncoder encoder;
+    encoder.SetPicture(picture);
+    encoder.SetQuality(quality);
+    encoder.Encode();
+    return encoder.Data();
+}
+
+// The file part of a recorded upload body.
+std::string SentFile(const std::string& body) {
+    const std::string head = "Content-Transfer-Encoding: binary\r\n\r\n";
+    const auto start = body.find(head);
+    const auto end = body.rfind("\r\n--");
+    if (start == std::string::npos || end == std::string::npos || end < start)
+        return {};
+    return body.substr(start + head.size(), end - start - head.size());
+}
+
+std::string AsText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string ReadFile(const std::string& path) {
@@ -106,13 +114,12 @@ protected:
             [reply](const RecordedRequest&) { return LoopbackServer::Ok(reply); });
     }
     void RunJob(UploadJobInput in) {
-        TUploadThread job(std::move(in), http, sizes, view);
+        TUploadThread job(std::move(in), http, files, view);
         job.Run();
         EXPECT_TRUE(job.Finished());
     }
 
     testing::FakeFiles files;
-    ScriptedSizes sizes{files};
     net::HttpClient http;
     RecordingView view;
     std::unique_ptr<LoopbackServer> stub;
@@ -129,38 +136,63 @@ TEST(StartingQuality, FollowsTheWidthTable) {
 
 TEST_F(UploadJobTest, SizeLoopLowersByFourDownToFour) {
     Serve("ok|3.2|http://h/a.jpg");
-    sizes.sizes = {400000};
-    RunJob(Input(1920, 8));
+    UploadJobInput in = Input(1920, 8);
+    in.sizeLimit = 0; // no encoding fits
+    const Picture picture = in.picture;
+    RunJob(std::move(in));
     const auto s = view.statuses();
     std::vector<std::string> expected{"Screenshot wird komprimiert..."_cp1252};
     for (int q = 56; q >= 4; q -= 4)
         expected.push_back("Screenshot wird komprimiert... (Qualität herabgesetzt auf: "_cp1252 +
                            std::to_string(q) + "%)");
+    expected.push_back("Screenshot wird zum Server übertragen..."_cp1252);
     ASSERT_GE(s.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(s.begin(), s.begin() + expected.size()), expected);
-    EXPECT_EQ(sizes.sizeCalls, 15); // 60, 56, …, 4: the last one is sent anyway
+    // The last round is sent anyway.
     ASSERT_TRUE(stub->WaitForRequests(1));
+    EXPECT_EQ(SentFile(stub->Requests()[0].body), AsText(Encoded(picture, 4)));
 }
 
 TEST_F(UploadJobTest, SizeLoopFromSeventyEndsAtTwo) {
     Serve("ok|3.2|http://h/a.jpg");
-    sizes.sizes = {400000};
-    RunJob(Input(1600, 8));
+    UploadJobInput in = Input(1600, 8);
+    in.sizeLimit = 0;
+    const Picture picture = in.picture;
+    RunJob(std::move(in));
     const auto s = view.statuses();
-    EXPECT_NE(std::find(s.begin(), s.end(),
-                        "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 2%)"_cp1252),
-              s.end());
-    EXPECT_EQ(sizes.sizeCalls, 18); // 70, 66, …, 6, 2
+    ASSERT_GE(s.size(), 3u);
+    EXPECT_EQ(s[s.size() - 3],
+              "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 2%)"_cp1252);
+    EXPECT_EQ(SentFile(stub->Requests().at(0).body), AsText(Encoded(picture, 2)));
 }
 
 TEST_F(UploadJobTest, LimitIsInclusive) {
     Serve("ok|3.2|http://h/a.jpg");
-    sizes.sizes = {307201, 307200};
-    RunJob(Input(1920, 8));
-    EXPECT_EQ(sizes.sizeCalls, 2);
+    UploadJobInput in = Input(1920, 8);
+    in.picture = Noisy(1920, 8);
+    const std::vector<std::uint8_t> at60 = Encoded(in.picture, 60);
+    const std::vector<std::uint8_t> at56 = Encoded(in.picture, 56);
+    ASSERT_LT(at56.size(), at60.size());
+
+    // Exactly the limit: sent after one round.
+    UploadJobInput exact = in;
+    exact.sizeLimit = at60.size();
+    RunJob(std::move(exact));
+    EXPECT_EQ(view.statuses(),
+              (std::vector<std::string>{"Screenshot wird komprimiert..."_cp1252,
+                                        "Screenshot wird zum Server übertragen..."_cp1252,
+                                        "Screenshot wurde erfolgreich hochgeladen."_cp1252}));
+    EXPECT_EQ(SentFile(stub->Requests().at(0).body), AsText(at60));
+
+    // One byte over: one more round.
+    view.events.clear();
+    in.sizeLimit = at60.size() - 1;
+    RunJob(std::move(in));
     const auto s = view.statuses();
+    ASSERT_GE(s.size(), 3u);
     EXPECT_EQ(s[1], "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 56%)"_cp1252);
     EXPECT_EQ(s[2], "Screenshot wird zum Server übertragen..."_cp1252);
+    EXPECT_EQ(SentFile(stub->Requests().at(1).body), AsText(at56));
 }
 
 TEST_F(UploadJobTest, OkReplyPublishesAddressAndCleansUp) {
@@ -271,16 +303,17 @@ TEST_F(UploadJobTest, LocalSaveReplacesTheChosenFile) {
     view.saveAs = target;
     UploadJobInput in = Input(2000, 10); // width does not matter when saving locally
     in.saveLocal = true;
+    in.sizeLimit = 0; // and no size loop runs
     const std::string temp = in.screenshotFile;
+    const Picture picture = in.picture;
     RunJob(std::move(in));
     EXPECT_EQ(
         view.events,
         (std::vector<std::string>{
             "save dialog", "status " + "Screenshot wurde gespeichert (nicht hochgeladen)."_cp1252,
             "finish"}));
-    EXPECT_EQ(ReadFile(target).substr(0, 3), "\xFF\xD8\xFF");
+    EXPECT_EQ(ReadFile(target), AsText(Encoded(picture, 95)));
     EXPECT_FALSE(files.Exists(temp));
-    EXPECT_EQ(sizes.sizeCalls, 0); // no size loop
 }
 
 TEST_F(UploadJobTest, CancelledSaveKeepsTheTemporaryFile) {
@@ -313,7 +346,7 @@ TEST_F(UploadJobTest, FileErrorFailsTheCompression) {
 
 TEST_F(UploadJobTest, StoppedJobShowsNothing) {
     Serve("ok|3.2|http://h/a.jpg");
-    TUploadThread job(Input(1920, 8), http, sizes, view);
+    TUploadThread job(Input(1920, 8), http, files, view);
     job.RequestStop();
     job.Run();
     EXPECT_TRUE(view.statuses().size() <= 1u);

@@ -1,6 +1,6 @@
-#include "upload/jpeg_decoder.h"
+#include "codecs/jpeg_decoder.h"
 
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -15,8 +15,8 @@
 #include <jerror.h>
 // clang-format on
 
+#include "codecs/jpeg_error_manager.h"
 #include "imaging/pixel_order.h"
-#include "upload/jpeg_error_manager.h"
 
 namespace glimmerly {
 

@@ -1,7 +1,7 @@
 // The BMP reader on files of every variant it takes, written by the test (and, for the common
 // ones, by Qt as an independent writer), and on damaged and hostile ones.
 
-#include "upload/bmp_decoder.h"
+#include "codecs/bmp_decoder.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <set>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "tests/jpeg/jpeg_test_support.h"
-#include "upload/jpeg_encoder.h"
+#include "codecs/jpeg_encoder.h"
+#include "tests/codecs/jpeg_test_support.h"
 
 namespace glimmerly {
 namespace {
@@ -70,11 +66,6 @@ std::vector<std::vector<int>> Tables(const std::vector<Segment>& segments) {
         }
     }
     return tables;
-}
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(JpegEncoderTest, FileLayoutIsBaselineJfif) {
@@ -224,58 +215,27 @@ TEST(JpegEncoderTest, StrideIsHonoured) {
     EXPECT_EQ(Encoded(padded, 75), Encoded(compact, 75));
 }
 
-TEST(JpegEncoderTest, PictureWithoutPixelsGivesAnEmptyFile) {
-    const std::string path = test::TempPath("empty.jpg");
+TEST(JpegEncoderTest, PictureWithoutPixelsGivesNoBytes) {
     for (auto [w, h] : {std::pair{0, 0}, std::pair{0, 5}, std::pair{5, 0}}) {
         JpegEncoder encoder;
         encoder.SetPicture(Picture(w, h));
         encoder.Encode();
         EXPECT_TRUE(encoder.Data().empty());
-        { std::ofstream(path) << "old content"; }
-        encoder.SaveToFile(path);
-        struct stat info {};
-        ASSERT_EQ(::stat(path.c_str(), &info), 0);
-        EXPECT_EQ(info.st_size, 0);
     }
-    std::remove(path.c_str());
 }
 
-TEST(JpegEncoderTest, SaveToFileWritesTheCurrentEncoding) {
-    const std::string path = test::TempPath("save.jpg");
-    { std::ofstream(path) << std::string(100000, 'x'); } // replaced, not overwritten in place
+TEST(JpegEncoderTest, ANewPictureDropsTheOldEncoding) {
     JpegEncoder encoder;
     encoder.SetPicture(test::DesktopLike(40, 30, 5));
-    encoder.SaveToFile(path); // nothing encoded yet: encodes first
+    encoder.Encode();
     EXPECT_FALSE(encoder.Data().empty());
-    EXPECT_EQ(ReadFile(path), encoder.Data());
-
-    // A new picture or quality makes the old bytes stale; they are not written for it.
     encoder.SetPicture(test::DesktopLike(20, 10, 6));
-    encoder.SaveToFile(path);
-    EXPECT_EQ(ReadFile(path), Encoded(test::DesktopLike(20, 10, 6), 90));
+    EXPECT_TRUE(encoder.Data().empty());
+    encoder.Encode();
+    EXPECT_EQ(encoder.Data(), Encoded(test::DesktopLike(20, 10, 6), 90));
     encoder.SetQuality(30);
-    encoder.SaveToFile(path);
-    EXPECT_EQ(ReadFile(path), Encoded(test::DesktopLike(20, 10, 6), 30));
-    std::remove(path.c_str());
-}
-
-TEST(JpegEncoderTest, SaveToFileReportsFileErrors) {
-    JpegEncoder encoder;
-    encoder.SetPicture(test::DesktopLike(8, 8));
-    const std::string missing = test::TempPath("no-such-dir") + "/screen.jpg";
-    try {
-        encoder.SaveToFile(missing);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
-    }
-    // A directory in the way is reported and left alone.
-    const std::string directory = test::TempPath("dir");
-    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
-    EXPECT_THROW(encoder.SaveToFile(directory), std::runtime_error);
-    struct stat info {};
-    EXPECT_EQ(::stat(directory.c_str(), &info), 0);
-    ::rmdir(directory.c_str());
+    encoder.Encode();
+    EXPECT_EQ(encoder.Data(), Encoded(test::DesktopLike(20, 10, 6), 30));
 }
 
 TEST(JpegEncoderTest, LibraryErrorIsRaisedWithItsCode) {

@@ -1,5 +1,5 @@
-#include "platform/cp1252.h"
-#include "platform/text/screenshot_name.h"
+#include "text/cp1252.h"
+#include "text/screenshot_name.h"
 
 #include <gtest/gtest.h>
 

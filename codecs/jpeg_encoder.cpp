@@ -1,13 +1,7 @@
-#include "upload/jpeg_encoder.h"
-
-#include "platform/cp1252.h"
-
-#include <sys/stat.h>
+#include "codecs/jpeg_encoder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -16,8 +10,8 @@
 #include <jerror.h>
 // clang-format on
 
+#include "codecs/jpeg_error_manager.h"
 #include "imaging/pixel_order.h"
-#include "upload/jpeg_error_manager.h"
 
 namespace glimmerly {
 
@@ -144,28 +138,20 @@ JpegEncoder::JpegEncoder() = default;
 void JpegEncoder::SetPicture(const Picture& p) {
     picture_ = p;
     data_.clear();
-    current_ = false;
 }
 
 void JpegEncoder::SetPicture(Picture&& p) {
     picture_ = std::move(p);
     data_.clear();
-    current_ = false;
 }
 
 void JpegEncoder::SetQuality(int quality) {
-    const auto clamped = static_cast<std::uint8_t>(std::clamp(quality, 1, 100));
-    if (clamped != quality_) {
-        quality_ = clamped;
-        current_ = false;
-    }
+    quality_ = static_cast<std::uint8_t>(std::clamp(quality, 1, 100));
 }
 
 void JpegEncoder::Encode() {
-    current_ = false;
     data_.clear();
     if (picture_.width <= 0 || picture_.height <= 0) {
-        current_ = true;
         return;
     }
     CheckRows(picture_);
@@ -173,35 +159,6 @@ void JpegEncoder::Encode() {
     if (code != 0) {
         data_.clear();
         throw JpegError(code);
-    }
-    current_ = true;
-}
-
-void JpegEncoder::SaveToFile(const std::string& path) {
-    if (!current_) {
-        Encode();
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wbe");
-    if (file == nullptr) {
-        const int error = errno;
-        throw std::runtime_error(cp1252::FromUtf8(
-            "Die Datei \"" + path + "\" kann nicht angelegt werden: " + std::strerror(error)));
-    }
-    const bool written =
-        data_.empty() || std::fwrite(data_.data(), 1, data_.size(), file) == data_.size();
-    int error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!closed && written) {
-        error = errno;
-    }
-    if (!written || !closed) {
-        // Remove what was written, but only from a plain file (never a device or the like).
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            std::remove(path.c_str());
-        }
-        throw std::runtime_error(cp1252::FromUtf8(
-            "Die Datei \"" + path + "\" kann nicht geschrieben werden: " + std::strerror(error)));
     }
 }
 

@@ -1,7 +1,7 @@
-#include "platform/text/screenshot_name.h"
+#include "text/screenshot_name.h"
 
-#include "platform/cp1252.h"
-#include "platform/text/text_routines.h"
+#include "text/cp1252.h"
+#include "text/text_routines.h"
 
 #include <array>
 #include <utility>

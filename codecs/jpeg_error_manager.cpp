@@ -1,4 +1,4 @@
-#include "upload/jpeg_error_manager.h"
+#include "codecs/jpeg_error_manager.h"
 
 #include <jerror.h>
 

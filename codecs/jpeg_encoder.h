@@ -37,16 +37,10 @@ public:
     void Encode();
     const std::vector<std::uint8_t>& Data() const { return data_; }
 
-    // Creates or replaces the file and writes Data() to it, encoding first when the data is not
-    // the encoding of the current picture and quality. Throws std::runtime_error when the file
-    // cannot be written (a partly written file is removed).
-    void SaveToFile(const std::string& path);
-
 private:
     Picture picture_;
     std::uint8_t quality_ = 90;
     std::vector<std::uint8_t> data_;
-    bool current_ = false; // data_ is the encoding of picture_ at quality_
 };
 
 } // namespace glimmerly

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codecs/jpeg_decoder.h"
 #include "imaging/picture.h"
-#include "upload/jpeg_decoder.h"
 
 namespace glimmerly {
 

@@ -10,14 +10,29 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bench/imaging/ppm.h"
-#include "upload/jpeg_encoder.h"
+#include "codecs/jpeg_encoder.h"
 
 using namespace glimmerly;
+
+namespace {
+
+// Writes the encoding as the upload job does: the whole file at once.
+void WriteJpeg(const std::string& path, const std::vector<std::uint8_t>& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -27,7 +42,7 @@ int main(int argc, char** argv) {
             encoder.SetPicture(bench::ReadPpm(args[1]));
             encoder.SetQuality(std::atoi(args[2].c_str()));
             encoder.Encode();
-            encoder.SaveToFile(args[3]);
+            WriteJpeg(args[3], encoder.Data());
             return 0;
         }
         if (args.size() == 4 && args[0] == "encode") {
@@ -52,7 +67,7 @@ int main(int argc, char** argv) {
             for (int quality = 60; quality >= 4; quality -= 4) {
                 encoder.SetQuality(quality);
                 encoder.Encode();
-                encoder.SaveToFile(args[2]);
+                WriteJpeg(args[2], encoder.Data());
                 std::printf("%d %zu\n", quality, encoder.Data().size());
             }
             return 0;
@@ -72,6 +87,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "jpeg_bench: %s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: see the top of bench/jpeg/jpeg_bench.cpp\n");
+    std::fprintf(stderr, "usage: see the top of bench/codecs/jpeg_bench.cpp\n");
     return 2;
 }

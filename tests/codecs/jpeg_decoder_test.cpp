@@ -5,10 +5,10 @@
 #include <fstream>
 #include <random>
 
-#include "tests/jpeg/jpeg_test_support.h"
+#include "codecs/jpeg_decoder.h"
+#include "codecs/jpeg_encoder.h"
+#include "tests/codecs/jpeg_test_support.h"
 #include "tests/support/cp1252_literal.h"
-#include "upload/jpeg_decoder.h"
-#include "upload/jpeg_encoder.h"
 
 namespace glimmerly {
 namespace {

@@ -1,6 +1,6 @@
-#include "upload/bmp_decoder.h"
+#include "codecs/bmp_decoder.h"
 
-#include "platform/cp1252.h"
+#include "text/cp1252.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "tests/jpeg/jpeg_test_support.h"
+#include "tests/codecs/jpeg_test_support.h"
 
 #include <unistd.h>
 

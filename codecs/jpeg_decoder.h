@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "codecs/jpeg_encoder.h"
 #include "imaging/picture.h"
-#include "upload/jpeg_encoder.h"
 
 namespace glimmerly {
 

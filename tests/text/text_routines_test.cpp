@@ -1,4 +1,4 @@
-#include "platform/text/text_routines.h"
+#include "text/text_routines.h"
 
 #include <gtest/gtest.h>
 
