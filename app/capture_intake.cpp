@@ -48,15 +48,15 @@ void CaptureIntake::Capture() {
         if (area)
             picture = CopyArea(picture, *area);
     }
-    TakePicture(Handling{options.activeWindowOnly, false});
+    TakePicture(Handling{options.activeWindowOnly, false, platform_.screen->Monitors()});
 }
 
 void CaptureIntake::TakePicture(Handling handling) {
     const CaptureOptions options = view_.Options();
     if (options.editAfterwards && editor_) {
         // The editor keeps its own copies; ScreenshotBitmap does not exist meanwhile.
-        const EditorResult edited =
-            editor_->Edit(std::exchange(state_.ScreenshotBitmap, Picture()), handling.wholePicture);
+        const EditorResult edited = editor_->Edit(std::exchange(state_.ScreenshotBitmap, Picture()),
+                                                  handling.wholePicture, handling.monitors);
         // The marked rectangle may be inverted or reach beyond the picture: only captured
         // pixels go up, and with nothing marked nothing does.
         const Rect clip = HandOffRect(edited.clip, edited.picture.width, edited.picture.height);

@@ -5,6 +5,9 @@
 
 #include "app/window_views.h"
 #include "imaging/picture.h"
+#include "platform/monitor.h"
+
+#include <vector>
 
 namespace glimmerly {
 
@@ -16,7 +19,7 @@ class HttpClient;
 }
 namespace platform {
 struct Platform;
-}
+} // namespace platform
 
 class CaptureIntake {
 public:
@@ -32,8 +35,9 @@ public:
     Picture Screenshot(int& bandLeft);
 
     struct Handling {
-        bool wholePicture = false;       // the editor starts on the whole picture
-        bool namePageWhenSaving = false; // the name page also when saving locally
+        bool wholePicture = false;               // the editor starts on the whole picture
+        bool namePageWhenSaving = false;         // the name page also when saving locally
+        std::vector<platform::Monitor> monitors; // the desktop the picture was taken of
     };
     // The rest of the road for the picture in ScreenshotBitmap: the editor when "Anschließend
     // bearbeiten" is ticked, the name page, the temporary file's name, and the job.

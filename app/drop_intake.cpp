@@ -103,7 +103,7 @@ void DropIntake::Take(const std::string& path, bool jpeg) {
     state_.ProposedName.clear();
     view_.ShowStatus(cp1252::FromUtf8("Screenshot wird bearbeitet..."));
 
-    const CaptureIntake::Handling handling{true, true};
+    const CaptureIntake::Handling handling{true, true, {}};
     if (!view_.Options().editAfterwards) {
         intake_.TakePicture(handling);
         return;

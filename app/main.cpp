@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform);
     glimmerly::NewSessionForm sessionForm(&mainForm);
-    glimmerly::ImageEditorForm editor(platform->screen->Monitors(), &mainForm);
+    glimmerly::ImageEditorForm editor(&mainForm);
     mainForm.SetDialogs(&sessionForm, &editor);
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });

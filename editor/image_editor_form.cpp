@@ -53,15 +53,15 @@ bool IsClick(QEvent* event, QWidget* widget) {
 
 } // namespace
 
-ImageEditorForm::ImageEditorForm(std::vector<platform::Monitor> monitors, QWidget* parent)
+ImageEditorForm::ImageEditorForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::ImageEditorForm>()) {
     ui_->setupUi(this);
-    FormCreate(monitors);
+    FormCreate();
 }
 
 ImageEditorForm::~ImageEditorForm() = default;
 
-void ImageEditorForm::FormCreate(const std::vector<platform::Monitor>& monitors) {
+void ImageEditorForm::FormCreate() {
     setFont(DesignFont(11));
     ui_->MonitorSelectLabel->setFont(DesignFont(11, true));
     ui_->MonitorSelectLabel->adjustSize();
@@ -89,9 +89,8 @@ void ImageEditorForm::FormCreate(const std::vector<platform::Monitor>& monitors)
     ui_->Line1->hide();
     ui_->Edit1->hide();
 
-    ui_->StatusPanel0->setText(QStringLiteral("Verwendete Monitore: %1").arg(monitors.size()));
     overview_ = std::make_unique<MonitorOverview>(
-        monitors, *ui_->MonitorSelectBox, *ui_->DesktopPanel, *ui_->DesktopImage, picture_, *clip_,
+        *ui_->MonitorSelectBox, *ui_->DesktopPanel, *ui_->DesktopImage, picture_, *clip_,
         [this](int x) { ui_->ScrollBox1->horizontalScrollBar()->setValue(x); });
     LoadCursors();
     ShowColour();
@@ -128,14 +127,19 @@ void ImageEditorForm::LoadCursors() {
     }
 }
 
-void ImageEditorForm::Prepare(Picture picture, bool wholePicture) {
+void ImageEditorForm::Prepare(Picture picture, bool wholePicture,
+                              const std::vector<platform::Monitor>& monitors) {
     picture_.Load(std::move(picture));
     wholePicture_ = wholePicture;
+    // The desktop as it was at this capture: a monitor plugged in since start shows too.
+    ui_->StatusPanel0->setText(QStringLiteral("Verwendete Monitore: %1").arg(monitors.size()));
+    overview_->SetMonitors(monitors);
     ui_->Image1->PictureReplaced();
 }
 
-EditorResult ImageEditorForm::Edit(Picture picture, bool wholePicture) {
-    Prepare(std::move(picture), wholePicture);
+EditorResult ImageEditorForm::Edit(Picture picture, bool wholePicture,
+                                   const std::vector<platform::Monitor>& monitors) {
+    Prepare(std::move(picture), wholePicture, monitors);
     exec();
     // Let the windows behind repaint now that the editor has gone.
     QCoreApplication::processEvents();

@@ -45,14 +45,16 @@ class ImageEditorForm : public QDialog, public PictureEditor {
     Q_OBJECT
 
 public:
-    explicit ImageEditorForm(std::vector<platform::Monitor> monitors, QWidget* parent = nullptr);
+    explicit ImageEditorForm(QWidget* parent = nullptr);
     ~ImageEditorForm() override;
 
     // Loads the picture, runs the editor modally, and hands back the edited picture with
     // ClipRect as the user left it (the capture cuts it to the picture).
-    EditorResult Edit(Picture picture, bool wholePicture) override;
+    EditorResult Edit(Picture picture, bool wholePicture,
+                      const std::vector<platform::Monitor>& monitors) override;
     // The parts of Edit, for showing the editor without a modal loop.
-    void Prepare(Picture picture, bool wholePicture);
+    void Prepare(Picture picture, bool wholePicture,
+                 const std::vector<platform::Monitor>& monitors);
     EditorResult Result() const;
 
     const QImage& Image() const { return picture_.image; }
@@ -85,7 +87,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate(const std::vector<platform::Monitor>& monitors);
+    void FormCreate();
     void FormShow();
     void LoadCursors();
     void SetBevel(QWidget* panel, bool lowered);

@@ -16,19 +16,26 @@
 
 namespace glimmerly {
 
-MonitorOverview::MonitorOverview(const std::vector<platform::Monitor>& monitors, QComboBox& list,
-                                 QWidget& panel, QLabel& strip, EditorPicture& picture,
-                                 ClipTool& clip, std::function<void(int)> scrollTo)
-    : monitors_(monitors), order_(glimmerly::MonitorOrder(monitors)),
-      originX_(glimmerly::PictureOriginX(monitors)), list_(list), panel_(panel), strip_(strip),
-      picture_(picture), clip_(clip), scrollTo_(std::move(scrollTo)) {
+MonitorOverview::MonitorOverview(QComboBox& list, QWidget& panel, QLabel& strip,
+                                 EditorPicture& picture, ClipTool& clip,
+                                 std::function<void(int)> scrollTo)
+    : list_(list), panel_(panel), strip_(strip), picture_(picture), clip_(clip),
+      scrollTo_(std::move(scrollTo)) {
+    // Only a choice of the user counts; entries set from code do not come back here.
+    connect(&list_, &QComboBox::activated, this, &MonitorOverview::ApplyEntry);
+    panel_.installEventFilter(this);
+    SetMonitors({});
+}
+
+void MonitorOverview::SetMonitors(const std::vector<platform::Monitor>& monitors) {
+    monitors_ = monitors;
+    order_ = glimmerly::MonitorOrder(monitors);
+    originX_ = glimmerly::PictureOriginX(monitors);
+    const QSignalBlocker quiet(list_);
     list_.clear();
     for (std::size_t k = 1; k <= monitors_.size(); ++k)
         list_.addItem(QStringLiteral("Nur %1. Monitor").arg(k));
     list_.addItem(QStringLiteral("Alle Monitore"));
-    // Only a choice of the user counts; entries set from code do not come back here.
-    connect(&list_, &QComboBox::activated, this, &MonitorOverview::ApplyEntry);
-    panel_.installEventFilter(this);
     panel_.resize(StripWidth(), kMonitorStripHeight);
     strip_.setGeometry(0, 0, StripWidth(), kMonitorStripHeight);
 }

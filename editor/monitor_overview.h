@@ -27,11 +27,12 @@ class MonitorOverview : public QObject {
     Q_OBJECT
 
 public:
-    // Fills the list and sizes the strip (`panel` holding `strip`); `scrollTo` sets the
-    // horizontal scroll position of the picture.
-    MonitorOverview(const std::vector<platform::Monitor>& monitors, QComboBox& list, QWidget& panel,
-                    QLabel& strip, EditorPicture& picture, ClipTool& clip,
-                    std::function<void(int)> scrollTo);
+    // `panel` holds `strip`; `scrollTo` sets the horizontal scroll position of the picture.
+    MonitorOverview(QComboBox& list, QWidget& panel, QLabel& strip, EditorPicture& picture,
+                    ClipTool& clip, std::function<void(int)> scrollTo);
+
+    // The desktop of the capture being edited: fills the list and sizes the strip.
+    void SetMonitors(const std::vector<platform::Monitor>& monitors);
 
     int PictureOriginX() const { return originX_; }
     const std::vector<platform::Monitor>& MonitorOrder() const { return order_; }

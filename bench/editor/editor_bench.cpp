@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     const Picture capture = Capture();
     const std::vector<platform::Monitor> monitors{{Rect{0, 0, 1920, 1080}, true},
                                                   {Rect{1920, 0, 3840, 1080}, false}};
-    ImageEditorForm form(monitors);
+    ImageEditorForm form;
 
     // Open: hand-off to shown.
     Picture input;
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
             input = capture;
         },
         [&] {
-            form.Prepare(std::move(input), false);
+            form.Prepare(std::move(input), false, monitors);
             form.show();
             QApplication::processEvents();
         });
@@ -142,11 +142,11 @@ int main(int argc, char** argv) {
     copyB = Picture();
     source = Picture();
     form.hide();
-    ImageEditorForm fresh(monitors);
+    ImageEditorForm fresh;
     Picture handed = capture;
     // The handed picture becomes OriginalBitmap: counted as the editor's.
     const long before = HeapKiB() - static_cast<long>(handed.pixels.size() / 1024);
-    fresh.Prepare(std::move(handed), false);
+    fresh.Prepare(std::move(handed), false, monitors);
     fresh.show();
     QApplication::processEvents();
     const long added = HeapKiB() - before;

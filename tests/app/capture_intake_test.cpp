@@ -40,9 +40,11 @@ public:
 // Paints the whole picture red, as a pen stroke would, and keeps `clip` of it.
 class PaintingEditor : public PictureEditor {
 public:
-    EditorResult Edit(Picture picture, bool wholePicture) override {
+    EditorResult Edit(Picture picture, bool wholePicture,
+                      const std::vector<platform::Monitor>& monitors) override {
         receivedSize = {picture.width, picture.height};
         receivedWhole = wholePicture;
+        receivedMonitors = monitors;
         for (int y = 0; y < picture.height; ++y) {
             for (int x = 0; x < picture.width; ++x) {
                 std::uint8_t* bgr = picture.At(x, y);
@@ -54,6 +56,7 @@ public:
     }
     std::pair<int, int> receivedSize;
     bool receivedWhole = false;
+    std::vector<platform::Monitor> receivedMonitors;
     Rect clip{10, 20, 410, 320};
 };
 
@@ -157,7 +160,7 @@ TEST_F(CaptureIntakeTest, SavingLocallyStaysOnTheFirstPageUnlessAskedOtherwise) 
     // A dropped file shows its name page also when it is only saved.
     job.Reset();
     state.ScreenshotBitmap = testing::FakeScreen::Pattern(64, 48);
-    intake.TakePicture({true, true});
+    intake.TakePicture({true, true, {}});
     EXPECT_EQ(job.Wait(), "finished");
     EXPECT_EQ(view.calls, std::vector<std::string>{"name page"});
 }

@@ -157,7 +157,7 @@ TEST_F(DropTest, SavingLocallyShowsTheNamePageAndAsksForTheFile) {
 
 TEST_F(DropTest, TheEditorOpensOnTheWholePictureAndTheCheckBoxIsUntickedAfterwards) {
     StartService();
-    ImageEditorForm editor({platform::Monitor{Rect{0, 0, 1920, 1080}, true}});
+    ImageEditorForm editor;
     form->SetDialogs(nullptr, &editor);
     ui().EditCheckBox->setChecked(true);
     for (const bool tickedBefore : {false, true}) {

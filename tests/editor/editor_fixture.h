@@ -39,8 +39,8 @@ class EditorFixture : public ::testing::Test {
 protected:
     void Open(int width, int height, bool wholePicture,
               std::vector<platform::Monitor> monitors = {MonitorAt(0, 1920, 1080)}) {
-        form = std::make_unique<ImageEditorForm>(std::move(monitors));
-        form->Prepare(Pattern(width, height), wholePicture);
+        form = std::make_unique<ImageEditorForm>();
+        form->Prepare(Pattern(width, height), wholePicture, monitors);
         form->show();
         QApplication::setActiveWindow(form.get());
         QApplication::processEvents();

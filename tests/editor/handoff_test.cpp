@@ -38,7 +38,9 @@ public:
 
 class MarkingEditor : public PictureEditor {
 public:
-    EditorResult Edit(Picture picture, bool) override { return {std::move(picture), clip}; }
+    EditorResult Edit(Picture picture, bool, const std::vector<platform::Monitor>&) override {
+        return {std::move(picture), clip};
+    }
     Rect clip;
 };
 

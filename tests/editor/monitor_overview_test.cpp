@@ -98,6 +98,24 @@ TEST_F(MonitorOverviewTest, OneMonitorAndIndexesWithoutAMonitor) {
     EXPECT_NEAR(inside.red(), 40, 1);
 }
 
+TEST_F(MonitorOverviewTest, AMonitorPluggedInSinceTheLastCaptureShows) {
+    Open(1920, 1080, false, {MonitorAt(0, 1920, 1080)});
+    EXPECT_EQ(List()->count(), 2);
+    EXPECT_EQ(Status(0), QStringLiteral("Verwendete Monitore: 1"));
+    form->hide();
+    form->Prepare(Pattern(3200, 1080), false,
+                  {MonitorAt(0, 1920, 1080), MonitorAt(1920, 1280, 1024)});
+    form->show();
+    QApplication::processEvents();
+    ASSERT_EQ(List()->count(), 3);
+    EXPECT_EQ(List()->itemText(1), QStringLiteral("Nur 2. Monitor"));
+    EXPECT_EQ(Status(0), QStringLiteral("Verwendete Monitore: 2"));
+    EXPECT_EQ(Strip()->width(), 100);
+    List()->setCurrentIndex(1);
+    emit List()->activated(1);
+    EXPECT_EQ(form->ClipRect(), (Rect{1920, 0, 3200, 1024}));
+}
+
 TEST_F(MonitorOverviewTest, OneWindowCaptureHidesTheOverviewAndKeepsTheWholePicture) {
     Open(640, 480, true, {MonitorAt(0, 1920, 1080), MonitorAt(1920, 1920, 1080)});
     EXPECT_TRUE(List()->isHidden());
@@ -107,7 +125,8 @@ TEST_F(MonitorOverviewTest, OneWindowCaptureHidesTheOverviewAndKeepsTheWholePict
 
     // The same window reused for a desktop capture shows the overview again, first monitor.
     form->hide();
-    form->Prepare(Pattern(3840, 1080), false);
+    form->Prepare(Pattern(3840, 1080), false,
+                  {MonitorAt(0, 1920, 1080), MonitorAt(1920, 1920, 1080)});
     form->show();
     EXPECT_FALSE(List()->isHidden());
     EXPECT_EQ(form->ClipRect(), (Rect{0, 0, 1920, 1080}));
