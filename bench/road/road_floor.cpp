@@ -4,17 +4,21 @@
 //   road_floor PORT ROUNDS
 //
 // Grabs Print passively on the root window (as the program's hot keys do), and for each press:
-// one xcb_get_image of the whole root, BGRX -> RGB while libjpeg takes the rows, one encoding at
-// quality 60 into memory, and one POST of the same multipart body the program sends (HTTP/1.0,
-// same headers and parts) over a plain socket to 127.0.0.1:PORT. Reads the reply, then waits for
-// the next press. Prints "ready" once the key is grabbed and one line per upload.
+// the whole root copied by the X server into a MIT-SHM segment kept from press to press, one
+// encoding at quality 60 into memory that libjpeg takes straight from the server's B G R X rows
+// (no conversion pass, no copy), and one POST of the same multipart body the program sends
+// (HTTP/1.0, same headers and parts) over a plain socket to 127.0.0.1:PORT. Reads the reply,
+// then waits for the next press. Prints "ready" once the key is grabbed and one line per upload.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
 
 #include <cstdint>
@@ -76,7 +80,50 @@ void GrabPrint(xcb_connection_t* c, xcb_window_t root) {
     }
 }
 
-// One encoding of the root's pixels (32 bits per pixel, B G R X in memory) at quality 60.
+// A MIT-SHM segment attached to the server and to this process, reused for every grab.
+struct SharedSegment {
+    xcb_shm_seg_t seg = 0;
+    std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+SharedSegment AttachSegment(xcb_connection_t* c, std::size_t bytes) {
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
+    if (shm == nullptr || !shm->present)
+        Die("the X server offers no MIT-SHM");
+    const int id = ::shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (id < 0)
+        Die("shmget failed");
+    void* address = ::shmat(id, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1))
+        Die("shmat failed");
+    SharedSegment segment;
+    segment.seg = xcb_generate_id(c);
+    xcb_generic_error_t* error = xcb_request_check(
+        c, xcb_shm_attach_checked(c, segment.seg, static_cast<std::uint32_t>(id), 0));
+    ::shmctl(id, IPC_RMID, nullptr); // gone once both sides detach
+    if (error != nullptr)
+        Die("the X server cannot attach the segment");
+    segment.data = static_cast<std::uint8_t*>(address);
+    segment.size = bytes;
+    return segment;
+}
+
+// The root's pixels into the segment: 32 bits per pixel, B G R X in memory.
+void GrabRoot(xcb_connection_t* c, xcb_window_t root, const SharedSegment& segment, int width,
+              int height) {
+    auto* reply =
+        xcb_shm_get_image_reply(c,
+                                xcb_shm_get_image(c, root, 0, 0, static_cast<std::uint16_t>(width),
+                                                  static_cast<std::uint16_t>(height), ~0u,
+                                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment.seg, 0),
+                                nullptr);
+    if (reply == nullptr || reply->size < static_cast<std::uint32_t>(width) * height * 4)
+        Die("no image of the root");
+    std::free(reply);
+}
+
+// One encoding at quality 60, the library reading the B G R X rows where they are.
 std::vector<unsigned char> Encode(const std::uint8_t* bgrx, int width, int height) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
@@ -87,29 +134,20 @@ std::vector<unsigned char> Encode(const std::uint8_t* bgrx, int width, int heigh
     jpeg_mem_dest(&cinfo, &out, &outSize);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 60, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     constexpr int kRows = 16;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    std::vector<JSAMPLE> rows(rowBytes * kRows);
     JSAMPROW pointers[kRows];
-    for (int r = 0; r < kRows; ++r)
-        pointers[r] = rows.data() + rowBytes * static_cast<std::size_t>(r);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     while (cinfo.next_scanline < cinfo.image_height) {
         const int first = static_cast<int>(cinfo.next_scanline);
         const int count = std::min(kRows, height - first);
-        for (int r = 0; r < count; ++r) {
-            const std::uint8_t* s = bgrx + static_cast<std::size_t>(first + r) * width * 4;
-            JSAMPLE* d = pointers[r];
-            for (int x = 0; x < width; ++x, s += 4, d += 3) {
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
-            }
-        }
+        for (int r = 0; r < count; ++r)
+            pointers[r] =
+                const_cast<JSAMPLE*>(bgrx + static_cast<std::size_t>(first + r) * rowBytes);
         jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
     }
     jpeg_finish_compress(&cinfo);
@@ -188,6 +226,16 @@ int main(int argc, char** argv) {
         Die("no X display");
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     GrabPrint(c, root);
+    // Kept from press to press, as the program keeps its own.
+    SharedSegment segment;
+    {
+        auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr);
+        if (geometry == nullptr)
+            Die("no root geometry");
+        segment =
+            AttachSegment(c, static_cast<std::size_t>(geometry->width) * geometry->height * 4);
+        std::free(geometry);
+    }
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -205,21 +253,24 @@ int main(int argc, char** argv) {
         const int width = geometry->width;
         const int height = geometry->height;
         std::free(geometry);
-        auto* image = xcb_get_image_reply(c,
-                                          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0,
-                                                        static_cast<std::uint16_t>(width),
-                                                        static_cast<std::uint16_t>(height), ~0u),
-                                          nullptr);
-        if (image == nullptr || xcb_get_image_data_length(image) < width * height * 4)
-            Die("no image of the root");
-        const std::vector<unsigned char> jpeg = Encode(xcb_get_image_data(image), width, height);
-        std::free(image);
+        const std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
+        if (segment.size < bytes) {
+            if (segment.data != nullptr) {
+                xcb_shm_detach(c, segment.seg);
+                ::shmdt(segment.data);
+            }
+            segment = AttachSegment(c, bytes);
+        }
+        GrabRoot(c, root, segment, width, height);
+        const std::vector<unsigned char> jpeg = Encode(segment.data, width, height);
         const std::string reply = Post(port, jpeg);
         ++done;
         std::printf("upload %d: %dx%d, %zu JPEG bytes, reply %s\n", done, width, height,
                     jpeg.size(), reply.substr(reply.rfind('\n') + 1).c_str());
         std::fflush(stdout);
     }
+    xcb_shm_detach(c, segment.seg);
+    ::shmdt(segment.data);
     xcb_disconnect(c);
     return 0;
 }

@@ -7,8 +7,9 @@
 # build/, configured as RelWithDebInfo when missing), then on a desktop of its own (the desktop
 # test harness: Xvfb 3200 x 1080 with two monitors, openbox) shows the benchmark picture as the
 # root background and, against a loopback receiver on the port of the build's upload host:
-#   floor: road_floor (Print grabbed on the root, one xcb_get_image, RGB, libjpeg quality 60,
-#          the same multipart POST over a plain socket), ROUNDS presses;
+#   floor: road_floor (Print grabbed on the root, the root copied into a kept MIT-SHM segment,
+#          libjpeg quality 60 straight from the server's BGRX rows, the same multipart POST over
+#          a plain socket), ROUNDS presses;
 #   road:  the real glimmerly with "Nur aktives Fenster speichern" unticked, ROUNDS presses.
 # Each round is timed from the XTest key press to the last byte of the upload at the receiver.
 # Prints both medians, the JPEG sizes (both must stay under 307200 bytes: one encoding) and the
