@@ -15,9 +15,7 @@
 namespace glimmerly::service {
 
 namespace fs = std::filesystem;
-using sqlite::IsToken;
-using sqlite::Statement;
-using sqlite::SyncFolder;
+using namespace sqlite; // Statement and the checks on the picture files
 
 namespace {
 

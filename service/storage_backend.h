@@ -27,7 +27,7 @@ public:
 // An upload on its way into storage.
 struct NewPicture {
     std::string name;
-    std::string title; // UTF-8
+    std::string title;   // UTF-8
     std::string session; // empty: none
     int width = 0;
     int height = 0;
