@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "service/picture_store.h"
 #include "service/server.h"
-#include "service/sqlite_store.h"
-#include "service/store.h"
+#include "service/sqlite_storage.h"
 
 #ifndef GLIMMERLY_VERSION
 #define GLIMMERLY_VERSION "0"
@@ -21,10 +21,11 @@
 
 namespace {
 
+using glimmerly::service::PictureStore;
 using glimmerly::service::Server;
 using glimmerly::service::ServiceConfig;
-using glimmerly::service::SqliteStore;
-using glimmerly::service::Store;
+using glimmerly::service::SqliteStorage;
+using glimmerly::service::StorageBackend;
 using glimmerly::service::StoreOptions;
 
 void Usage(std::FILE* out) {
@@ -159,28 +160,30 @@ int main(int argc, char** argv) {
 
     std::string error;
     storeOptions.folder = data.string();
-    std::unique_ptr<Store> store = glimmerly::service::OpenStore(storeOptions, error);
-    if (!store) {
+    std::unique_ptr<StorageBackend> storage = glimmerly::service::OpenStorage(storeOptions, error);
+    if (!storage) {
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
         return 1;
     }
-    if (auto* sqlite = dynamic_cast<SqliteStore*>(store.get())) {
+    if (auto* sqlite = dynamic_cast<SqliteStorage*>(storage.get())) {
         const auto& repairs = sqlite->Repairs();
-        if (repairs.temporaryFiles || repairs.orphanFiles || repairs.missingFiles) {
+        if (!repairs.Empty()) {
             std::fprintf(stderr,
-                         "glimmerly-service: cleaned up after an interrupted run: %d unfinished "
-                         "upload(s), %d file(s) without entry, %d entry/entries without file\n",
-                         repairs.temporaryFiles, repairs.orphanFiles, repairs.missingFiles);
+                         "glimmerly-service: cleaned up after an interrupted run: %zu unfinished "
+                         "upload(s), %zu file(s) without entry, %zu entry/entries without file\n",
+                         repairs.temporaryFiles.size(), repairs.orphanFiles.size(),
+                         repairs.missingFiles.size());
         }
     }
-    Server server(*store, config);
+    PictureStore store(std::move(storage));
+    Server server(store, config);
     if (!server.Start(error)) {
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
         return 1;
     }
     std::printf("glimmerly-service: service http://%s:%u upload http://%s:%u %s\n",
                 config.listenAddress.c_str(), server.ServicePort(), config.listenAddress.c_str(),
-                server.UploadPort(), store->Describe().c_str());
+                server.UploadPort(), store.Describe().c_str());
     std::fflush(stdout);
 
     int received = 0;

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/store.h"
+#include "service/storage_backend.h"
 
 struct pg_conn;
 struct pg_result;
@@ -27,9 +27,9 @@ public:
 };
 
 // Any other failed statement that the caller did not expect.
-class StatementFailed : public std::runtime_error {
+class StatementFailed : public StorageFailed {
 public:
-    using std::runtime_error::runtime_error;
+    using StorageFailed::StorageFailed;
 };
 
 class Result {

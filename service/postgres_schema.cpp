@@ -1,6 +1,6 @@
 // The PostgreSQL store's tables, created or brought up to date when a service starts.
 
-#include "service/postgres_store.h"
+#include "service/postgres_storage.h"
 
 #include <iterator>
 

@@ -1,8 +1,9 @@
 #pragma once
 // The service's storage, as the HTTP side sees it: pictures, sessions and the change counter
-// that drives the live pages. Two implementations: SqliteStore (one machine, SQLite and files in
-// a data folder, the default) and PostgresStore (everything in one PostgreSQL database, shared by
-// any number of service instances).
+// that drives the live pages. Implemented once by PictureStore, which keeps the rules, over a
+// storage back end: SqliteStorage (one machine, SQLite and files in a data folder, the default)
+// or PostgresStorage (everything in one PostgreSQL database, shared by any number of service
+// instances).
 
 #include <chrono>
 #include <cstdint>

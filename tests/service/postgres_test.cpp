@@ -13,7 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "service/postgres_store.h"
+#include "service/picture_store.h"
+#include "service/postgres_storage.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
 #include "tests/support/cp1252_literal.h"
@@ -31,11 +32,11 @@ protected:
         cluster_ = cluster;
         database_ = cluster->NewDatabase();
     }
-    std::unique_ptr<PostgresStore> Open() {
+    std::unique_ptr<Store> Open() {
         std::string error;
-        auto store = PostgresStore::Open(database_, 4, error);
-        EXPECT_TRUE(store) << error;
-        return store;
+        auto storage = PostgresStorage::Open(database_, 4, error);
+        EXPECT_TRUE(storage) << error;
+        return storage ? std::make_unique<PictureStore>(std::move(storage)) : nullptr;
     }
 
     PgCluster* cluster_ = nullptr;
@@ -46,7 +47,7 @@ protected:
 
 TEST_F(PostgresTest, StoresOnOneDatabaseNeverHandOutANameTwice) {
     // Instances starting at the same moment on an empty database take turns with the schema.
-    std::unique_ptr<PostgresStore> opened[4];
+    std::unique_ptr<Store> opened[4];
     std::vector<std::thread> starting;
     for (auto& store : opened) {
         starting.emplace_back([&] { store = Open(); });
@@ -54,8 +55,8 @@ TEST_F(PostgresTest, StoresOnOneDatabaseNeverHandOutANameTwice) {
     for (auto& t : starting) {
         t.join();
     }
-    std::unique_ptr<PostgresStore>& a = opened[0];
-    std::unique_ptr<PostgresStore>& b = opened[3];
+    std::unique_ptr<Store>& a = opened[0];
+    std::unique_ptr<Store>& b = opened[3];
     ASSERT_TRUE(a && opened[1] && opened[2] && b);
     constexpr int kThreads = 8;
     constexpr int kEach = 5;
@@ -181,7 +182,7 @@ TEST_F(PostgresTest, RefusesADatabaseItCannotUse) {
                             "UPDATE glimmerly_schema SET version = 99"),
               "");
     std::string error;
-    EXPECT_FALSE(PostgresStore::Open(database_, 2, error));
+    EXPECT_FALSE(PostgresStorage::Open(database_, 2, error));
     EXPECT_NE(error.find("schema version 99"), std::string::npos) << error;
     EXPECT_NE(error.find("too old"), std::string::npos) << error;
 

@@ -5,7 +5,8 @@
 
 #include <unistd.h>
 
-#include "service/sqlite_store.h"
+#include "service/picture_store.h"
+#include "service/sqlite_storage.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
 
@@ -72,6 +73,20 @@ TEST_P(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
     EXPECT_FALSE(store->ReadPicture("nothere"));
 }
 
+// The back end finds every name of a series, also past -9 (which sorts between -1 and -2) and
+// beside names that only look alike.
+TEST_P(StoreTest, LongSeriesCountOnWithoutGaps) {
+    auto store = OpenStore();
+    for (const char* other : {"Serie 1", "Serien", "Serie_2", "Seri"}) {
+        store->AddPicture(jpeg_, size_, other, "", 1h);
+    }
+    for (int n = 1; n <= 12; ++n) {
+        EXPECT_EQ(store->AddPicture(jpeg_, size_, "Serie", "", 1h).name,
+                  n == 1 ? std::string("serie") : "serie-" + std::to_string(n));
+    }
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "Serie 1", "", 1h).name, "serie_1-2");
+}
+
 TEST_P(StoreTest, SessionsExpireAndUploadsExtendThem) {
     const Store::Clock::time_point start = std::chrono::sys_days{std::chrono::December / 6 / 2026};
     Store::Clock::time_point now = start;
@@ -127,50 +142,56 @@ TEST_P(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
     EXPECT_EQ(store->WaitForChange(store->LastSeq(), 10s), store->LastSeq()); // returns at once
 }
 
-// The SQLite store's files: what an interrupted run leaves is cleaned up on opening.
-class SqliteStoreTest : public ::testing::Test {
+// The SQLite storage's files: what an interrupted run leaves is cleaned up on opening.
+class SqliteStorageTest : public ::testing::Test {
 protected:
-    std::unique_ptr<SqliteStore> OpenStore() {
+    std::unique_ptr<SqliteStorage> OpenStorage() {
         std::string error;
-        auto store = SqliteStore::Open(temp_.Root() / "data", error);
-        EXPECT_TRUE(store) << error;
-        return store;
+        auto storage = SqliteStorage::Open(temp_.Root() / "data", error);
+        EXPECT_TRUE(storage) << error;
+        return storage;
     }
     test::TempDir temp_{"glimmerly-store"};
     std::string jpeg_ = test::MakeJpeg(20, 10, 7);
     JpegSize size_{20, 10};
 };
 
-TEST_F(SqliteStoreTest, OpeningRepairsWhatAnInterruptedRunLeft) {
+TEST_F(SqliteStorageTest, OpeningRepairsWhatAnInterruptedRunLeft) {
     std::string keptName;
     {
-        auto store = OpenStore();
-        keptName = store->AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
-        EXPECT_EQ(store->PictureFile(keptName)->parent_path(),
+        auto storage = OpenStorage();
+        SqliteStorage* files = storage.get();
+        PictureStore store(std::move(storage));
+        keptName = store.AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
+        EXPECT_EQ(files->PictureFile(keptName)->parent_path(),
                   fs::absolute(temp_.Root() / "data" / "pictures"));
-        EXPECT_FALSE(store->PictureFile("../glimmerly"));
-        store->AddPicture(jpeg_, size_, "verschwindet", "", 1h);
-        fs::remove(*store->PictureFile("verschwindet"));
-        // A second store cannot open the folder while this one holds it.
+        EXPECT_FALSE(files->PictureFile("../glimmerly"));
+        store.AddPicture(jpeg_, size_, "verschwindet", "", 1h);
+        fs::remove(*files->PictureFile("verschwindet"));
+        // A second service cannot open the folder while this one holds it.
         std::string error;
-        EXPECT_FALSE(SqliteStore::Open(temp_.Root() / "data", error));
+        EXPECT_FALSE(SqliteStorage::Open(temp_.Root() / "data", error));
         EXPECT_NE(error.find("in use"), std::string::npos);
     }
     fs::path pictures = temp_.Root() / "data" / "pictures";
     std::ofstream(pictures / ".tmp-0123456789abcdef0123456789abcdef") << "half";
     std::ofstream(pictures / "fedcba9876543210fedcba9876543210.jpg") << jpeg_;
-    auto store = OpenStore();
-    EXPECT_EQ(store->Repairs().temporaryFiles, 1);
-    EXPECT_EQ(store->Repairs().orphanFiles, 1);
-    EXPECT_EQ(store->Repairs().missingFiles, 1);
-    EXPECT_TRUE(store->FindPicture(keptName));
-    EXPECT_FALSE(store->FindPicture("verschwindet"));
+    auto storage = OpenStorage();
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(storage->Repairs().temporaryFiles, Names{".tmp-0123456789abcdef0123456789abcdef"});
+    EXPECT_EQ(storage->Repairs().orphanFiles, Names{"fedcba9876543210fedcba9876543210.jpg"});
+    EXPECT_EQ(storage->Repairs().missingFiles, Names{"verschwindet"});
+    EXPECT_TRUE(storage->FindPicture(keptName));
+    EXPECT_FALSE(storage->FindPicture("verschwindet"));
     int files = 0;
     for (auto& e : fs::directory_iterator(pictures)) {
         (void)e;
         ++files;
     }
     EXPECT_EQ(files, 1);
+    // Nothing is left for the next start to repair.
+    storage.reset();
+    EXPECT_TRUE(OpenStorage()->Repairs().Empty());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "service/sqlite_store.h"
+#include "service/sqlite_storage.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,9 +15,7 @@
 namespace glimmerly::service {
 
 namespace fs = std::filesystem;
-using sqlite::IsToken;
-using sqlite::Statement;
-using sqlite::SyncFolder;
+using namespace sqlite; // Statement and the checks on the picture files
 
 namespace {
 
@@ -44,21 +42,15 @@ CREATE INDEX IF NOT EXISTS pictures_by_session ON pictures(session, seq);
 
 } // namespace
 
-std::unique_ptr<SqliteStore> SqliteStore::Open(const fs::path& folder, std::string& error,
-                                               Now now) {
-    std::unique_ptr<SqliteStore> store(new SqliteStore());
-    store->now_ = std::move(now);
-    if (!store->Init(folder, error)) {
+std::unique_ptr<SqliteStorage> SqliteStorage::Open(const fs::path& folder, std::string& error) {
+    std::unique_ptr<SqliteStorage> storage(new SqliteStorage());
+    if (!storage->Init(folder, error)) {
         return nullptr;
     }
-    return store;
+    return storage;
 }
 
-std::int64_t SqliteStore::NowMs() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(now_().time_since_epoch()).count();
-}
-
-bool SqliteStore::Init(const fs::path& folder, std::string& error) {
+bool SqliteStorage::Init(const fs::path& folder, std::string& error) {
     std::error_code ec;
     folder_ = fs::absolute(folder, ec);
     pictures_ = folder_ / "pictures";
@@ -101,7 +93,7 @@ bool SqliteStore::Init(const fs::path& folder, std::string& error) {
     return true;
 }
 
-SqliteStore::~SqliteStore() {
+SqliteStorage::~SqliteStorage() {
     if (db_) {
         sqlite3_close_v2(db_);
     }
@@ -110,67 +102,55 @@ SqliteStore::~SqliteStore() {
     }
 }
 
-void SqliteStore::Repair() {
+void SqliteStorage::Repair() {
     std::set<std::string> files;
-    std::vector<std::int64_t> missing;
+    std::vector<std::pair<std::int64_t, std::string>> missing;
     {
-        Statement s(db_, "SELECT id, file FROM pictures");
+        Statement s(db_, "SELECT id, file, name FROM pictures");
         while (s.Step() == SQLITE_ROW) {
             std::string token = s.Text(1);
             std::error_code ec;
             if (IsToken(token) && fs::is_regular_file(pictures_ / (token + ".jpg"), ec)) {
                 files.insert(token);
             } else {
-                missing.push_back(s.Int(0));
+                missing.emplace_back(s.Int(0), s.Text(2));
             }
         }
     }
-    for (std::int64_t id : missing) {
+    for (const auto& [id, name] : missing) {
         Statement del(db_, "DELETE FROM pictures WHERE id = ?");
         del.Bind(1, id).Step();
-        ++repairs_.missingFiles;
+        repairs_.missingFiles.push_back(name);
     }
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(pictures_, ec)) {
         std::string leaf = entry.path().filename().string();
         if (leaf.rfind(".tmp-", 0) == 0) {
             fs::remove(entry.path(), ec);
-            ++repairs_.temporaryFiles;
+            repairs_.temporaryFiles.push_back(leaf);
         } else if (entry.path().extension() == ".jpg" &&
                    !files.count(entry.path().stem().string())) {
             fs::remove(entry.path(), ec);
-            ++repairs_.orphanFiles;
+            repairs_.orphanFiles.push_back(leaf);
         }
     }
-    if (repairs_.orphanFiles || repairs_.temporaryFiles) {
+    if (!repairs_.orphanFiles.empty() || !repairs_.temporaryFiles.empty()) {
         SyncFolder(pictures_);
     }
 }
 
-std::string SqliteStore::Describe() const {
+std::string SqliteStorage::Describe() const {
     return "data " + folder_.string();
 }
 
-std::int64_t SqliteStore::LastSeq() {
+std::int64_t SqliteStorage::LastChange() {
     std::lock_guard lock(mutex_);
     return seq_;
 }
 
-std::int64_t SqliteStore::WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return stopping_ || seq_ > seen; });
-    return seq_;
-}
-
-void SqliteStore::Shutdown() {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    changed_.notify_all();
-}
-
-bool SqliteStore::ShuttingDown() {
-    std::lock_guard lock(mutex_);
-    return stopping_;
+// Only this process writes to the data folder: there are no changes of others to watch.
+void SqliteStorage::WatchChanges(std::function<void(std::int64_t)> changed) {
+    changed(LastChange());
 }
 
 } // namespace glimmerly::service

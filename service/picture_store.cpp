@@ -1,0 +1,204 @@
+#include "service/picture_store.h"
+
+#include <algorithm>
+
+#include "service/names.h"
+#include "text/cp1252.h"
+
+namespace glimmerly::service {
+
+namespace {
+
+// Takes back the staged bytes of an upload unless it was stored.
+class StagedPicture {
+public:
+    StagedPicture(StorageBackend& backend, NewPicture& picture)
+        : backend_(backend), picture_(picture) {}
+    ~StagedPicture() {
+        if (!kept_) {
+            backend_.Unstage(picture_);
+        }
+    }
+    StagedPicture(const StagedPicture&) = delete;
+    StagedPicture& operator=(const StagedPicture&) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    StorageBackend& backend_;
+    NewPicture& picture_;
+    bool kept_ = false;
+};
+
+} // namespace
+
+std::string FirstFreeName(const std::string& base, const std::vector<std::string>& taken) {
+    auto used = [&](const std::string& name) {
+        return std::find(taken.begin(), taken.end(), name) != taken.end();
+    };
+    std::string name = base;
+    for (int n = 2; used(name); ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
+}
+
+PictureStore::PictureStore(std::unique_ptr<StorageBackend> backend, Now now)
+    : now_(std::move(now)), backend_(std::move(backend)) {
+    backend_->WatchChanges([this](std::int64_t seq) { changes_.Known(seq); });
+}
+
+PictureStore::~PictureStore() {
+    changes_.Shutdown();
+}
+
+std::int64_t PictureStore::NowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now_().time_since_epoch()).count();
+}
+
+Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize size,
+                                             std::string_view typedName, std::string_view session,
+                                             std::chrono::milliseconds ttl) {
+    UploadResult result;
+    // Refused before anything is staged; checked again in the transaction, since the session
+    // may run out meanwhile.
+    if (!session.empty() && GetSession(session) != SessionState::Active) {
+        result.status = UploadStatus::WrongSession;
+        return result;
+    }
+    const std::string base = MakePictureName(typedName);
+    NewPicture picture;
+    picture.session = session;
+    picture.width = size.width;
+    picture.height = size.height;
+    picture.jpeg = jpeg;
+    if (!backend_->Stage(picture)) {
+        return result;
+    }
+    StagedPicture staged(*backend_, picture);
+    std::int64_t seq = 0;
+    try {
+        backend_->Transact([&](StorageTransaction& t) {
+            result = UploadResult();
+            picture.created = NowMs();
+            if (!session.empty() &&
+                !t.ExtendSession(session, picture.created, picture.created + ttl.count())) {
+                result.status = UploadStatus::WrongSession;
+                return false;
+            }
+            // Between looking at the names and inserting, another instance may take the name;
+            // the insert then fails and the next free name is tried.
+            for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+                picture.name =
+                    base.empty() ? RandomPictureName() : FirstFreeName(base, t.NamesInSeries(base));
+                picture.title = typedName.empty() ? picture.name : cp1252::ToUtf8(typedName);
+                if (std::optional<std::int64_t> id = t.InsertIfNameFree(picture)) {
+                    seq = t.RecordChange(*id);
+                    result.status = UploadStatus::Stored;
+                    result.name = picture.name;
+                    return true;
+                }
+            }
+            return false;
+        });
+    } catch (const StorageFailed&) {
+        return UploadResult();
+    }
+    if (result.status == UploadStatus::Stored) {
+        staged.Keep();
+        changes_.Known(seq);
+    }
+    return result;
+}
+
+Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_view typedName,
+                                         std::string& newName) {
+    if (!IsPictureName(current)) {
+        return RenameStatus::UnknownPicture;
+    }
+    const std::string name =
+        typedName.size() > kMaxTypedNameLength ? std::string() : MakePictureName(typedName);
+    const std::string title = cp1252::ToUtf8(typedName);
+    RenameStatus status = RenameStatus::UnknownPicture;
+    std::int64_t seq = 0;
+    backend_->Transact([&](StorageTransaction& t) {
+        std::optional<std::int64_t> id = t.FindForChange(current);
+        if (!id) {
+            status = RenameStatus::UnknownPicture;
+            return false;
+        }
+        if (name.empty()) {
+            status = RenameStatus::InvalidName;
+            return false;
+        }
+        // The picture's own name is free for it.
+        if (!t.RenameIfFree(*id, name, title)) {
+            status = RenameStatus::NameTaken;
+            return false;
+        }
+        seq = t.RecordChange(*id);
+        status = RenameStatus::Renamed;
+        return true;
+    });
+    if (status == RenameStatus::Renamed) {
+        changes_.Known(seq);
+        newName = name;
+    }
+    return status;
+}
+
+void PictureStore::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
+    std::int64_t now = NowMs();
+    backend_->OpenSession(name, now, now + ttl.count());
+}
+
+Store::SessionState PictureStore::GetSession(std::string_view name) {
+    std::optional<std::int64_t> expires = backend_->SessionExpiry(name);
+    if (!expires) {
+        return SessionState::Unknown;
+    }
+    return *expires > NowMs() ? SessionState::Active : SessionState::Expired;
+}
+
+std::vector<StoredPicture> PictureStore::SessionPictures(std::string_view session,
+                                                         std::int64_t afterSeq) {
+    return backend_->SessionPictures(session, afterSeq);
+}
+
+// Only names the service can have handed out reach the back end.
+std::optional<StoredPicture> PictureStore::FindPicture(std::string_view name) {
+    if (!IsPictureName(name)) {
+        return std::nullopt;
+    }
+    return backend_->FindPicture(name);
+}
+
+std::optional<PictureContent> PictureStore::ReadPicture(std::string_view name) {
+    if (!IsPictureName(name)) {
+        return std::nullopt;
+    }
+    return backend_->ReadPicture(name);
+}
+
+std::int64_t PictureStore::LastSeq() {
+    std::int64_t last = backend_->LastChange();
+    changes_.Known(last);
+    return last;
+}
+
+std::int64_t PictureStore::WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) {
+    return changes_.Wait(seen, timeout);
+}
+
+void PictureStore::Shutdown() {
+    changes_.Shutdown();
+}
+
+bool PictureStore::ShuttingDown() {
+    return changes_.ShuttingDown();
+}
+
+std::string PictureStore::Describe() const {
+    return backend_->Describe();
+}
+
+} // namespace glimmerly::service

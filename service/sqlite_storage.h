@@ -1,0 +1,72 @@
+#pragma once
+// The storage of a single service: pictures and sessions in SQLite, picture bytes as JPEG files
+// in the data folder. A picture file is written to a temporary name, flushed to disk and renamed
+// into place (Stage) before its row is inserted, so a row never points to a missing or
+// half-written file; on opening, leftovers of an interrupted upload (temporary files, files
+// without a row) are removed. One SqliteStorage owns a data folder exclusively (a lock file keeps
+// a second service out). Its transactions take turns under one lock.
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "service/storage_backend.h"
+
+struct sqlite3;
+
+namespace glimmerly::service {
+
+// What Open found and cleaned up.
+struct RepairReport {
+    std::vector<std::string> temporaryFiles; // half-written uploads (file names), removed
+    std::vector<std::string> orphanFiles;    // complete files whose row was never written, removed
+    std::vector<std::string> missingFiles;   // pictures (names) whose file had vanished, removed
+
+    bool Empty() const {
+        return temporaryFiles.empty() && orphanFiles.empty() && missingFiles.empty();
+    }
+};
+
+class SqliteStorage final : public StorageBackend {
+public:
+    // Opens (creating when needed) the data folder. nullptr with error set on failure.
+    static std::unique_ptr<SqliteStorage> Open(const std::filesystem::path& folder,
+                                               std::string& error);
+    ~SqliteStorage() override;
+
+    void Transact(const std::function<bool(StorageTransaction&)>& work) override;
+    bool Stage(NewPicture& picture) override;
+    void Unstage(const NewPicture& picture) override;
+    void OpenSession(std::string_view name, std::int64_t now, std::int64_t expires) override;
+    std::optional<std::int64_t> SessionExpiry(std::string_view name) override;
+    std::vector<StoredPicture> SessionPictures(std::string_view session,
+                                               std::int64_t afterSeq) override;
+    std::optional<StoredPicture> FindPicture(std::string_view name) override;
+    std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::int64_t LastChange() override;
+    void WatchChanges(std::function<void(std::int64_t)> changed) override;
+    std::string Describe() const override;
+
+    // Path of the stored file of a picture, checked to lie inside the data folder.
+    std::optional<std::filesystem::path> PictureFile(std::string_view name);
+    const std::filesystem::path& Folder() const { return folder_; }
+    const RepairReport& Repairs() const { return repairs_; }
+
+private:
+    class Transaction;
+
+    SqliteStorage() = default;
+    bool Init(const std::filesystem::path& folder, std::string& error);
+    void Repair();
+
+    std::filesystem::path folder_;
+    std::filesystem::path pictures_;
+    int lockFd_ = -1;
+    sqlite3* db_ = nullptr;
+    std::mutex mutex_;     // guards db_ and seq_
+    std::int64_t seq_ = 0; // the change counter: the highest seq committed
+    RepairReport repairs_;
+};
+
+} // namespace glimmerly::service

@@ -1,0 +1,118 @@
+#pragma once
+// Where a PictureStore keeps its data: the narrow interface a database implements. The back end
+// stores and finds; it decides nothing about names or sessions. Two implementations:
+// SqliteStorage (one machine, SQLite and files in a data folder) and PostgresStorage (one
+// database shared by any number of service instances).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/store.h"
+
+namespace glimmerly::service {
+
+// A statement the back end did not expect to fail (full disk, broken constraint). The
+// transaction it happened in is rolled back.
+class StorageFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An upload on its way into storage.
+struct NewPicture {
+    std::string name;
+    std::string title;   // UTF-8
+    std::string session; // empty: none
+    int width = 0;
+    int height = 0;
+    std::int64_t created = 0; // Unix time in milliseconds
+    std::string_view jpeg;
+    std::string file; // where Stage put the bytes, when the back end keeps them outside its rows
+};
+
+// The statements one transaction may run. Changes become visible together when the transaction
+// commits, or not at all.
+class StorageTransaction {
+public:
+    virtual ~StorageTransaction() = default;
+
+    // Moves the expiry of a session that is open at now to expires; false when there is no such
+    // session (unknown or expired).
+    virtual bool ExtendSession(std::string_view name, std::int64_t now, std::int64_t expires) = 0;
+    // The names in use that equal base or begin with base + "-": all that a series base, base-2,
+    // base-3, … can run into.
+    virtual std::vector<std::string> NamesInSeries(std::string_view base) = 0;
+    // Inserts the picture unless its name is in use; its id, or nullopt when the name is taken
+    // (then nothing was written and the transaction can go on).
+    virtual std::optional<std::int64_t> InsertIfNameFree(const NewPicture& picture) = 0;
+    // The id of the picture with this name, held against concurrent changes until the end of
+    // the transaction.
+    virtual std::optional<std::int64_t> FindForChange(std::string_view name) = 0;
+    // Gives a picture a new name and title unless another picture has that name; false when it
+    // has (then the transaction must end without committing).
+    virtual bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) = 0;
+    // Raises the change counter and stamps the picture with the new count, which it returns.
+    // The last statement of a transaction that changes a picture: changes then commit in counter
+    // order, so whoever has seen change n has seen every change below n.
+    virtual std::int64_t RecordChange(std::int64_t pictureId) = 0;
+
+protected:
+    StorageTransaction() = default;
+    StorageTransaction(const StorageTransaction&) = delete;
+    StorageTransaction& operator=(const StorageTransaction&) = delete;
+};
+
+class StorageBackend {
+public:
+    virtual ~StorageBackend() = default;
+
+    // Runs work in one transaction: committed when work returns true, rolled back when it
+    // returns false or throws. The back end may run work again from the start (after finding
+    // its connection dead before the commit), so work keeps its results only in variables it
+    // sets afresh on each run. Throws StoreUnavailable when the database cannot be reached.
+    virtual void Transact(const std::function<bool(StorageTransaction&)>& work) = 0;
+
+    // Puts the picture's bytes where they can wait for its row, before the transaction (the
+    // SQLite back end writes its file here, outside any lock); false when that failed.
+    virtual bool Stage(NewPicture& picture) = 0;
+    // Takes back what Stage put aside, when the picture was not stored after all.
+    virtual void Unstage(const NewPicture& picture) = 0;
+
+    // Opens a session until expires, or moves the expiry of an existing one there.
+    virtual void OpenSession(std::string_view name, std::int64_t now, std::int64_t expires) = 0;
+    virtual std::optional<std::int64_t> SessionExpiry(std::string_view name) = 0;
+
+    // Pictures of a session changed after afterSeq, newest upload first.
+    virtual std::vector<StoredPicture> SessionPictures(std::string_view session,
+                                                       std::int64_t afterSeq) = 0;
+    virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
+    virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
+
+    // The change counter as committed.
+    virtual std::int64_t LastChange() = 0;
+    // Calls changed with the change counter at once, and from then on (on any thread) whenever
+    // another writer on the same data commits a change. Called once, before the first
+    // transaction.
+    virtual void WatchChanges(std::function<void(std::int64_t)> changed) = 0;
+
+    // Where the data lives, for the ready line (no passwords).
+    virtual std::string Describe() const = 0;
+
+protected:
+    StorageBackend() = default;
+    StorageBackend(const StorageBackend&) = delete;
+    StorageBackend& operator=(const StorageBackend&) = delete;
+};
+
+// Opens the storage the options name (OpenStore puts the rules over it). nullptr with error set on
+// failure (an unreachable database, a database schema newer than this program, a data folder in
+// use).
+std::unique_ptr<StorageBackend> OpenStorage(const StoreOptions& options, std::string& error);
+
+} // namespace glimmerly::service

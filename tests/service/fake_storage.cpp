@@ -1,0 +1,175 @@
+#include "tests/service/fake_storage.h"
+
+#include <algorithm>
+
+namespace glimmerly::service::test {
+
+namespace {
+
+StoredPicture Stored(const FakeStorage::Picture& p) {
+    StoredPicture s;
+    s.id = p.id;
+    s.name = p.name;
+    s.title = p.title;
+    s.session = p.session;
+    s.size = static_cast<std::int64_t>(p.bytes.size());
+    s.created = p.created;
+    s.seq = p.seq;
+    return s;
+}
+
+class FakeTransaction final : public StorageTransaction {
+public:
+    FakeTransaction(FakeStorage& storage, FakeStorage::State& state)
+        : storage_(storage), state_(state) {}
+
+    bool ExtendSession(std::string_view name, std::int64_t now, std::int64_t expires) override {
+        auto it = state_.sessions.find(name);
+        if (it == state_.sessions.end() || it->second <= now) {
+            return false;
+        }
+        it->second = expires;
+        return true;
+    }
+    std::vector<std::string> NamesInSeries(std::string_view base) override {
+        std::string prefix = std::string(base) + "-";
+        std::vector<std::string> names;
+        for (const auto& p : state_.pictures) {
+            if (p.name == base || p.name.starts_with(prefix)) {
+                names.push_back(p.name);
+            }
+        }
+        return names;
+    }
+    std::optional<std::int64_t> InsertIfNameFree(const NewPicture& picture) override {
+        if (storage_.beforeInsert) {
+            storage_.beforeInsert(picture, state_);
+        }
+        if (state_.Named(picture.name)) {
+            return std::nullopt;
+        }
+        FakeStorage::Picture p;
+        p.id = state_.nextId++;
+        p.name = picture.name;
+        p.title = picture.title;
+        p.session = picture.session;
+        p.created = picture.created;
+        p.bytes = picture.jpeg;
+        state_.pictures.push_back(p);
+        return p.id;
+    }
+    std::optional<std::int64_t> FindForChange(std::string_view name) override {
+        FakeStorage::Picture* p = state_.Named(name);
+        return p ? std::optional<std::int64_t>(p->id) : std::nullopt;
+    }
+    bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) override {
+        FakeStorage::Picture* other = state_.Named(name);
+        if (other && other->id != id) {
+            return false;
+        }
+        FakeStorage::Picture& p = ById(id);
+        p.name = name;
+        p.title = title;
+        return true;
+    }
+    std::int64_t RecordChange(std::int64_t pictureId) override {
+        ById(pictureId).seq = ++state_.counter;
+        return state_.counter;
+    }
+
+private:
+    FakeStorage::Picture& ById(std::int64_t id) {
+        return *std::find_if(state_.pictures.begin(), state_.pictures.end(),
+                             [&](const FakeStorage::Picture& p) { return p.id == id; });
+    }
+
+    FakeStorage& storage_;
+    FakeStorage::State& state_;
+};
+
+} // namespace
+
+FakeStorage::Picture* FakeStorage::State::Named(std::string_view name) {
+    for (Picture& p : pictures) {
+        if (p.name == name) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+void FakeStorage::State::Add(const std::string& name) {
+    Picture p;
+    p.id = nextId++;
+    p.name = name;
+    p.title = name;
+    pictures.push_back(p);
+}
+
+void FakeStorage::Transact(const std::function<bool(StorageTransaction&)>& work) {
+    ++transactions;
+    State copy = state;
+    FakeTransaction t(*this, copy);
+    if (work(t)) {
+        state = std::move(copy);
+    }
+}
+
+bool FakeStorage::Stage(NewPicture& picture) {
+    ++stagings;
+    if (stageFails) {
+        return false;
+    }
+    picture.file = "file" + std::to_string(stagings);
+    staged.push_back(picture.file);
+    if (onStage) {
+        onStage(state);
+    }
+    return true;
+}
+
+void FakeStorage::Unstage(const NewPicture& picture) {
+    staged.erase(std::remove(staged.begin(), staged.end(), picture.file), staged.end());
+}
+
+void FakeStorage::OpenSession(std::string_view name, std::int64_t, std::int64_t expires) {
+    state.sessions[std::string(name)] = expires;
+}
+
+std::optional<std::int64_t> FakeStorage::SessionExpiry(std::string_view name) {
+    auto it = state.sessions.find(name);
+    return it == state.sessions.end() ? std::nullopt : std::optional<std::int64_t>(it->second);
+}
+
+std::vector<StoredPicture> FakeStorage::SessionPictures(std::string_view session,
+                                                        std::int64_t afterSeq) {
+    std::vector<StoredPicture> out;
+    for (auto it = state.pictures.rbegin(); it != state.pictures.rend(); ++it) {
+        if (it->session == session && it->seq > afterSeq) {
+            out.push_back(Stored(*it));
+        }
+    }
+    return out;
+}
+
+std::optional<StoredPicture> FakeStorage::FindPicture(std::string_view name) {
+    Picture* p = state.Named(name);
+    return p ? std::optional<StoredPicture>(Stored(*p)) : std::nullopt;
+}
+
+std::optional<PictureContent> FakeStorage::ReadPicture(std::string_view name) {
+    Picture* p = state.Named(name);
+    if (!p) {
+        return std::nullopt;
+    }
+    PictureContent content;
+    content.bytes = p->bytes;
+    return content;
+}
+
+void FakeStorage::WatchChanges(std::function<void(std::int64_t)> watcher) {
+    changed = std::move(watcher);
+    changed(state.counter);
+}
+
+} // namespace glimmerly::service::test

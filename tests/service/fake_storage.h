@@ -1,0 +1,65 @@
+#pragma once
+// A storage back end in memory, for testing the rules without a database. A transaction works on
+// a copy of the state that replaces it on commit, so a rolled-back transaction leaves no trace.
+// Hooks let a test play another instance that writes in between.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "service/storage_backend.h"
+
+namespace glimmerly::service::test {
+
+class FakeStorage final : public StorageBackend {
+public:
+    struct Picture {
+        std::int64_t id = 0;
+        std::string name;
+        std::string title;
+        std::string session;
+        std::int64_t created = 0;
+        std::int64_t seq = 0;
+        std::string bytes;
+    };
+    struct State {
+        std::map<std::string, std::int64_t, std::less<>> sessions; // name → expiry
+        std::vector<Picture> pictures;
+        std::int64_t counter = 0;
+        std::int64_t nextId = 1;
+
+        Picture* Named(std::string_view name);
+        // Inserts a picture of another writer (no change recorded).
+        void Add(const std::string& name);
+    };
+
+    State state; // as committed
+
+    // Run by Stage after the bytes were put aside, with the committed state.
+    std::function<void(State&)> onStage;
+    // Run before each insert with the transaction's state: another instance may take the name
+    // first, or the statement may throw.
+    std::function<void(const NewPicture&, State&)> beforeInsert;
+    bool stageFails = false;
+    std::vector<std::string> staged; // bytes put aside and not taken back
+    int stagings = 0;
+    int transactions = 0;
+    // The watcher the rules registered: a test calls it as the changes of other instances.
+    std::function<void(std::int64_t)> changed;
+
+    void Transact(const std::function<bool(StorageTransaction&)>& work) override;
+    bool Stage(NewPicture& picture) override;
+    void Unstage(const NewPicture& picture) override;
+    void OpenSession(std::string_view name, std::int64_t now, std::int64_t expires) override;
+    std::optional<std::int64_t> SessionExpiry(std::string_view name) override;
+    std::vector<StoredPicture> SessionPictures(std::string_view session,
+                                               std::int64_t afterSeq) override;
+    std::optional<StoredPicture> FindPicture(std::string_view name) override;
+    std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::int64_t LastChange() override { return state.counter; }
+    void WatchChanges(std::function<void(std::int64_t)> watcher) override;
+    std::string Describe() const override { return "memory"; }
+};
+
+} // namespace glimmerly::service::test

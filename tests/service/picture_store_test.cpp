@@ -1,0 +1,210 @@
+// The rules of the picture store, over a storage back end in memory: naming, sessions, the
+// checks of a rename, and the waiting for changes.
+
+#include <future>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "service/names.h"
+#include "service/picture_store.h"
+#include "tests/service/fake_storage.h"
+#include "tests/support/cp1252_literal.h"
+
+namespace glimmerly::service::test {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace glimmerly::testing::literals;
+
+class PictureStoreTest : public ::testing::Test {
+protected:
+    PictureStoreTest() {
+        auto storage = std::make_unique<FakeStorage>();
+        fake_ = storage.get();
+        store_ = std::make_unique<PictureStore>(std::move(storage), [this] { return now_; });
+    }
+    Store::UploadResult Upload(std::string_view typed, std::string_view session = "") {
+        return store_->AddPicture(jpeg_, {4, 3}, typed, session, 1h);
+    }
+    std::int64_t Ms(Store::Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    }
+
+    Store::Clock::time_point now_ = std::chrono::sys_days{std::chrono::March / 3 / 2027};
+    FakeStorage* fake_ = nullptr;
+    std::unique_ptr<PictureStore> store_;
+    const std::string jpeg_ = "the picture's bytes";
+};
+
+TEST_F(PictureStoreTest, ATakenNameGetsTheFirstFreeNumber) {
+    for (const char* taken : {"plan", "plan-2", "plan-4", "planung", "plan_b"}) {
+        fake_->state.Add(taken);
+    }
+    EXPECT_EQ(Upload("Plan").name, "plan-3");
+    EXPECT_EQ(Upload("plan").name, "plan-5");
+    EXPECT_EQ(Upload("Plan B").name, "plan_b-2");
+    // A name that ends in a number already counts on from there, not from the base before it.
+    EXPECT_EQ(Upload("Plan-2").name, "plan-2-2");
+    auto greeting = Upload("Grüße aus Köln"_cp1252);
+    EXPECT_EQ(greeting.name, "gruesse_aus_koeln");
+    EXPECT_EQ(store_->FindPicture(greeting.name)->title, "Grüße aus Köln");
+    EXPECT_EQ(fake_->staged.size(), 5u) << "every stored upload keeps its bytes";
+}
+
+TEST_F(PictureStoreTest, WithoutAUsableNameAPictureGetsARandomOne) {
+    std::set<std::string> names;
+    for (const std::string& typed : {""_cp1252, "!!"_cp1252, "…"_cp1252}) {
+        auto r = Upload(typed);
+        ASSERT_EQ(r.status, Store::UploadStatus::Stored);
+        EXPECT_EQ(r.name.size(), 8u);
+        EXPECT_TRUE(IsPictureName(r.name)) << r.name;
+        names.insert(r.name);
+        // The title keeps what was typed, or the name when nothing was.
+        EXPECT_EQ(store_->FindPicture(r.name)->title,
+                  typed.empty() ? r.name : cp1252::ToUtf8(typed));
+    }
+    EXPECT_EQ(names.size(), 3u);
+    // A random name that is taken already is drawn again.
+    std::string first;
+    fake_->beforeInsert = [&](const NewPicture& p, FakeStorage::State& s) {
+        if (first.empty()) {
+            first = p.name;
+            s.Add(p.name);
+        }
+    };
+    auto r = Upload("");
+    EXPECT_EQ(r.status, Store::UploadStatus::Stored);
+    EXPECT_NE(r.name, first);
+}
+
+// Two instances on one database: between this one's look at the names and its insert, the other
+// takes the name it picked.
+TEST_F(PictureStoreTest, ANameTakenMeanwhileByAnotherInstanceMovesOnToTheNext) {
+    fake_->state.Add("plan");
+    int inserts = 0;
+    fake_->beforeInsert = [&](const NewPicture& p, FakeStorage::State& s) {
+        if (++inserts <= 2) {
+            s.Add(p.name);
+        }
+    };
+    auto r = Upload("Plan");
+    EXPECT_EQ(r.status, Store::UploadStatus::Stored);
+    EXPECT_EQ(r.name, "plan-4");
+    EXPECT_EQ(inserts, 3);
+    EXPECT_EQ(store_->FindPicture("plan-4")->seq, 1);
+    EXPECT_EQ(store_->LastSeq(), 1);
+
+    // When the other instance keeps winning, the upload gives up, and nothing stays: neither its
+    // bytes nor its session's extension nor a change.
+    store_->OpenSession("s", 1h);
+    const std::int64_t expires = *fake_->SessionExpiry("s");
+    now_ += 10min;
+    inserts = 0;
+    fake_->beforeInsert = [&](const NewPicture& p, FakeStorage::State& s) {
+        ++inserts;
+        s.Add(p.name);
+    };
+    auto lost = Upload("Plan", "s");
+    EXPECT_EQ(lost.status, Store::UploadStatus::Failed);
+    EXPECT_EQ(inserts, kNameAttempts);
+    EXPECT_EQ(fake_->staged.size(), 1u) << "the failed upload's bytes were not taken back";
+    EXPECT_EQ(*fake_->SessionExpiry("s"), expires);
+    EXPECT_EQ(store_->LastSeq(), 1);
+}
+
+TEST_F(PictureStoreTest, AnUploadGoesOnlyIntoAnOpenSessionAndExtendsIt) {
+    EXPECT_EQ(Upload("a", "nie").status, Store::UploadStatus::WrongSession);
+    EXPECT_EQ(fake_->stagings, 0) << "bytes were staged for a session that does not exist";
+
+    store_->OpenSession("s", 1h);
+    now_ += 50min;
+    ASSERT_EQ(Upload("a", "s").status, Store::UploadStatus::Stored);
+    EXPECT_EQ(*fake_->SessionExpiry("s"), Ms(now_ + 1h));
+    EXPECT_EQ(store_->SessionPictures("s").at(0).created, Ms(now_));
+
+    now_ += 1h; // the expiry itself is past
+    EXPECT_EQ(store_->GetSession("s"), Store::SessionState::Expired);
+    EXPECT_EQ(Upload("b", "s").status, Store::UploadStatus::WrongSession);
+
+    // The session runs out while the bytes are being staged: refused, bytes taken back.
+    store_->OpenSession("t", 1h);
+    fake_->onStage = [&](FakeStorage::State& s) { s.sessions["t"] = Ms(now_); };
+    EXPECT_EQ(Upload("c", "t").status, Store::UploadStatus::WrongSession);
+    EXPECT_EQ(fake_->staged.size(), 1u);
+    EXPECT_FALSE(store_->FindPicture("c"));
+}
+
+TEST_F(PictureStoreTest, AStorageFailureFailsTheUploadAndTakesBackItsBytes) {
+    fake_->stageFails = true;
+    EXPECT_EQ(Upload("a").status, Store::UploadStatus::Failed);
+    EXPECT_EQ(fake_->transactions, 0);
+    fake_->stageFails = false;
+    fake_->beforeInsert = [](const NewPicture&, FakeStorage::State&) {
+        throw StorageFailed("disk full");
+    };
+    EXPECT_EQ(Upload("a").status, Store::UploadStatus::Failed);
+    EXPECT_TRUE(fake_->staged.empty());
+    EXPECT_FALSE(store_->FindPicture("a"));
+    // An unreachable database is no failed upload: the caller answers it apart.
+    fake_->beforeInsert = [](const NewPicture&, FakeStorage::State&) {
+        throw StoreUnavailable("gone");
+    };
+    EXPECT_THROW(Upload("a"), StoreUnavailable);
+    EXPECT_TRUE(fake_->staged.empty());
+}
+
+TEST_F(PictureStoreTest, ARenameChecksThePictureAndTheNameBeforeItChangesAnything) {
+    Upload("Plan", "");
+    Upload("Notiz", "");
+    const std::int64_t before = store_->LastSeq();
+    std::string renamed = "unchanged";
+    using Status = Store::RenameStatus;
+    EXPECT_EQ(store_->Rename("fehlt", "Neu", renamed), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("../plan", "Neu", renamed), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("fehlt", "!!", renamed), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("plan", "!!", renamed), Status::InvalidName);
+    EXPECT_EQ(store_->Rename("plan", "", renamed), Status::InvalidName);
+    // Over 200 typed bytes is refused even though a name could be made of them.
+    EXPECT_EQ(store_->Rename("plan", std::string(201, 'x'), renamed), Status::InvalidName);
+    EXPECT_EQ(store_->Rename("plan", "NOTIZ", renamed), Status::NameTaken);
+    EXPECT_EQ(renamed, "unchanged");
+    EXPECT_EQ(store_->FindPicture("plan")->title, "Plan");
+    EXPECT_EQ(store_->LastSeq(), before);
+
+    // The picture's own name is no conflict: only the title changes, and the page hears of it.
+    EXPECT_EQ(store_->Rename("plan", "PLAN", renamed), Status::Renamed);
+    EXPECT_EQ(renamed, "plan");
+    EXPECT_EQ(store_->FindPicture("plan")->title, "PLAN");
+    EXPECT_EQ(store_->FindPicture("plan")->seq, before + 1);
+    EXPECT_EQ(store_->Rename("plan", std::string(200, 'x'), renamed), Status::Renamed);
+    EXPECT_EQ(renamed, std::string(kMaxPictureNameLength, 'x'));
+    EXPECT_EQ(store_->LastSeq(), before + 2);
+}
+
+// A waiter that is not woken returns what it had seen when its time is up, so each wait below
+// shows by its result whether it was woken.
+TEST_F(PictureStoreTest, WaitersWakeForChangesHereAndOnOtherInstances) {
+    std::int64_t seen = store_->LastSeq();
+    auto waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(seen, 30s); });
+    fake_->changed(7); // committed on another instance
+    EXPECT_EQ(waiting.get(), 7);
+    // A late notice of an older change moves nothing back.
+    fake_->changed(3);
+    EXPECT_EQ(store_->WaitForChange(5, 0ms), 7);
+
+    fake_->state.counter = 7;
+    waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(7, 30s); });
+    Upload("eins");
+    EXPECT_EQ(waiting.get(), 8);
+
+    // Stopping wakes the waiters for good; this one would otherwise sit out its 30 s.
+    waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(8, 30s); });
+    store_->Shutdown();
+    EXPECT_EQ(waiting.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), 8);
+    EXPECT_TRUE(store_->ShuttingDown());
+}
+
+} // namespace
+} // namespace glimmerly::service::test
