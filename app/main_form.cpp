@@ -45,17 +45,10 @@ QString MainForm::Caption() {
                                static_cast<qsizetype>(protocol::kProgramVersion.size()));
 }
 
-MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* parent)
-    : QWidget(parent), state_(state), platform_(platform), ui_(std::make_unique<Ui::MainForm>()),
-      http_(std::make_unique<net::HttpClient>()),
-      windowThread_(this), hosts_{std::string(protocol::UploadHost()),
-                                  std::string(protocol::ServiceHost())},
-      gate_(state, *platform.hotKeys, [this] { LockOptions(false); }),
-      rename_(state, *http_, hosts_, gate_, *this),
-      session_(state, *http_, platform, hosts_, gate_, *this),
-      intake_(state, platform, *http_, hosts_, *this, *this),
-      drop_(state, gate_, intake_, *this,
-            [this](bool ticked) { ui_->ActiveWindowCheckBox->setChecked(ticked); }) {
+MainForm::MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
+                   ServiceHosts& hosts, QWidget* parent)
+    : QWidget(parent), state_(state), platform_(platform), http_(http), hosts_(hosts),
+      ui_(std::make_unique<Ui::MainForm>()), windowThread_(this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -68,16 +61,16 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
     // Texts from the server are shown word for word: no label may take one for markup.
     for (QLabel* label : findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
-    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
+    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(hosts_.service)));
     ui_->Label5->installEventFilter(this);
     // Files dropped anywhere on the window are the window's, also over a text field.
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
 
-    http_->SetIdleTimeout(kIdleTimeoutMs);
-    http_->OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
-    http_->OnWork = [this](int mode, std::int64_t count) { IdHTTP1Work(mode, count); };
-    http_->OnWorkEnd = [this](int mode) { IdHTTP1WorkEnd(mode); };
+    http_.SetIdleTimeout(kIdleTimeoutMs);
+    http_.OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
+    http_.OnWork = [this](int mode, std::int64_t count) { IdHTTP1Work(mode, count); };
+    http_.OnWorkEnd = [this](int mode) { IdHTTP1WorkEnd(mode); };
 
     connect(ui_->RenameButton, &QPushButton::clicked, this,
             [this] { Guarded([this] { RenameButtonClick(); }); });
@@ -94,6 +87,9 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
 MainForm::~MainForm() {
     FormDestroy();
     qApp->removeEventFilter(this);
+    http_.OnWorkBegin = nullptr; // the client outlives the window
+    http_.OnWork = nullptr;
+    http_.OnWorkEnd = nullptr;
 }
 
 void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHost) {
@@ -104,7 +100,7 @@ void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHos
 
 void MainForm::SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor) {
     sessionForm_ = sessionForm;
-    intake_.SetEditor(editor);
+    commands_->intake.SetEditor(editor);
 }
 
 void MainForm::FormCreate() {
@@ -126,12 +122,12 @@ void MainForm::FormDestroy() {
     destroyed_ = true;
     // A running job must neither wait for this window nor outlive it.
     windowThread_.Shutdown();
-    http_->Cancel();
+    http_.Cancel();
     if (state_.UploadThread) {
         state_.UploadThread->RequestStop();
         state_.UploadThread->Join();
     }
-    http_->Disconnect();
+    http_.Disconnect();
     platform_.hotKeys->Unregister(kHotKeyPrint);
     platform_.hotKeys->Unregister(kHotKeyCtrlEnd);
     platform_.hotKeys->SetHandler({});
@@ -364,7 +360,7 @@ void MainForm::WMHotKey(int id) {
             return; // closed while the screen was grabbed: nobody is there to be told
         // No job runs after a failed capture: back to the start, and say what happened.
         FormShow();
-        gate_.ReArm();
+        commands_->gate.ReArm();
         ShowStatus(T("Bildschirmfoto fehlgeschlagen."));
         throw;
     }
@@ -373,7 +369,7 @@ void MainForm::WMHotKey(int id) {
 // ---- Session mode --------------------------------------------------------------------------
 
 void MainForm::SessionModeCheckBoxClick() {
-    session_.CheckBoxChanged(ui_->SessionModeCheckBox->isChecked());
+    commands_->session.CheckBoxChanged(ui_->SessionModeCheckBox->isChecked());
 }
 
 // ---- Advanced panel and link ---------------------------------------------------------------

@@ -329,10 +329,10 @@ TEST_F(MainFormTest, HotKeyHeldElsewhereIsReported) {
     testing::FakePlatform other;
     other.hotKeys().HeldElsewhere(platform::Key::Print, platform::NoModifier);
     auto parts = other.MakePlatform();
-    RecordingMainForm window(state, *parts);
-    window.show();
-    EXPECT_EQ(window.MissingHotKeys(), std::vector<int>{kHotKeyPrint});
-    ASSERT_SOON(window.Controls().Label1->text() ==
+    const auto window = MakeForm(*parts);
+    window->show();
+    EXPECT_EQ(window->MissingHotKeys(), std::vector<int>{kHotKeyPrint});
+    ASSERT_SOON(window->Controls().Label1->text() ==
                 Q("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
 }
 
@@ -342,19 +342,19 @@ TEST_F(MainFormTest, DesktopNoticesTakeTheStatusLineInTurn) {
     auto parts = other.MakePlatform();
     parts->notices->Post(cp1252::FromUtf8("Erste Meldung – vom Desktop"));
     parts->notices->Post("Zweite Meldung");
-    RecordingMainForm window(state, *parts);
-    window.show();
-    ASSERT_SOON(window.Controls().Label1->text() == Q("Erste Meldung – vom Desktop"));
-    ASSERT_SOON(window.Controls().Label1->text() == Q("Zweite Meldung"));
-    EXPECT_TRUE(window.MissingHotKeys().empty());
+    const auto window = MakeForm(*parts);
+    window->show();
+    ASSERT_SOON(window->Controls().Label1->text() == Q("Erste Meldung – vom Desktop"));
+    ASSERT_SOON(window->Controls().Label1->text() == Q("Zweite Meldung"));
+    EXPECT_TRUE(window->MissingHotKeys().empty());
 
     // Work that takes the line over ends the turns: a notice waiting then is dropped.
     parts->notices->Post("Dritte Meldung");
     parts->notices->Post("Vierte Meldung");
-    ASSERT_SOON(window.Controls().Label1->text() == Q("Dritte Meldung"));
-    window.Controls().Label1->setText(Q("Screenshot wird bearbeitet..."));
+    ASSERT_SOON(window->Controls().Label1->text() == Q("Dritte Meldung"));
+    window->Controls().Label1->setText(Q("Screenshot wird bearbeitet..."));
     QTest::qWait(5500);
-    EXPECT_EQ(window.Controls().Label1->text(), Q("Screenshot wird bearbeitet..."));
+    EXPECT_EQ(window->Controls().Label1->text(), Q("Screenshot wird bearbeitet..."));
 }
 
 TEST(ErrorDisplay, AddsAFullStopAfterLettersOnly) {
