@@ -145,9 +145,8 @@ TEST_F(DropIntakeTest, TheEditorOpensOnTheWholePictureWithTheBoxTickedMeanwhile)
     window.options.editAfterwards = true;
     DropAndWait({Write("foto.jpg", 90, 70, "JPG")});
     EXPECT_EQ(editor.opened, Calls{"whole"});
-    EXPECT_EQ(window.Take(),
-              (Calls{"lock", "name foto", "status Screenshot wird bearbeitet...",
-                     "tick active window", "name page", "untick active window"}));
+    EXPECT_EQ(window.Take(), (Calls{"lock", "name foto", "status Screenshot wird bearbeitet...",
+                                    "tick active window", "name page", "untick active window"}));
     const Picture up = UploadedPicture(server.Requests().at(0).body);
     EXPECT_EQ(std::make_pair(up.width, up.height), std::make_pair(90, 70));
 

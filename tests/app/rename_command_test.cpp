@@ -73,12 +73,13 @@ TEST_F(RenameCommandTest, TheNameGoesOutRawAndTheNewAddressIsSelected) {
     window.renameText = cp1252::FromUtf8("Urlaub am See für #1");
     rename.ButtonClick();
     // Blank and umlaut go out raw, one byte each; the "#" cuts the rest off.
-    EXPECT_EQ(Sent(),
-              Calls{"GET /setname.php?filename=abc.jpg&newfilename=Urlaub am See f\xFCr  HTTP/1.1"});
-    EXPECT_EQ(window.Take(), (Calls{"status Screenshot-Name senden...",
-                                    "status Screenshot wurde umbenannt.",
-                                    "address selected http://localhost:8460/urlaub_am_see.jpg",
-                                    "rename controls hidden"}));
+    EXPECT_EQ(
+        Sent(),
+        Calls{"GET /setname.php?filename=abc.jpg&newfilename=Urlaub am See f\xFCr  HTTP/1.1"});
+    EXPECT_EQ(window.Take(),
+              (Calls{"status Screenshot-Name senden...", "status Screenshot wurde umbenannt.",
+                     "address selected http://localhost:8460/urlaub_am_see.jpg",
+                     "rename controls hidden"}));
     EXPECT_EQ(state.ScreenshotUrl, reply);
     // The name sticks to the window the picture was taken of.
     EXPECT_EQ(state.RememberedProposal, "editor");
@@ -187,11 +188,10 @@ TEST_F(RenameCommandTest, AWaitingRenameThatFailsStillShowsTheUploadedPicture) {
     rename.ButtonClick();
     window.Take();
     completion.CompleteUpload(kUploaded, kUploadStatus);
-    EXPECT_EQ(window.Take(),
-              (Calls{"status Screenshot-Name senden...", "address " + kUploaded,
-                     "rename controls shown",
-                     "status Umbenennen fehlgeschlagen: HTTP/1.1 500 Internal Server Error",
-                     "unlock"}));
+    EXPECT_EQ(
+        window.Take(),
+        (Calls{"status Screenshot-Name senden...", "address " + kUploaded, "rename controls shown",
+               "status Umbenennen fehlgeschlagen: HTTP/1.1 500 Internal Server Error", "unlock"}));
     EXPECT_TRUE(state.UploadDone);
     EXPECT_TRUE(state.CaptureReady);
 
@@ -215,9 +215,9 @@ TEST_F(RenameCommandTest, AJobEndingWithoutAPictureOnTheServerLeavesNothingToRen
     window.renameText = "plan";
     rename.ButtonClick();
     completion.FailJob("Hochladen fehlgeschlagen: Socket Error # 10061");
-    EXPECT_EQ(window.Take(),
-              (Calls{"rename controls hidden", "status Hochladen fehlgeschlagen: Socket Error # 10061",
-                     "rename controls hidden", "unlock"}));
+    EXPECT_EQ(window.Take(), (Calls{"rename controls hidden",
+                                    "status Hochladen fehlgeschlagen: Socket Error # 10061",
+                                    "rename controls hidden", "unlock"}));
     EXPECT_EQ(state.NewScreenshotName, "");
     EXPECT_FALSE(state.UploadDone);
     EXPECT_TRUE(state.CaptureReady);

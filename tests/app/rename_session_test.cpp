@@ -1,4 +1,5 @@
-// Renaming an uploaded picture, session mode and the advanced panel.
+// Renaming an uploaded picture and session mode as the window shows them, and the advanced
+// panel. What the commands send and decide is tested on the commands themselves.
 
 #include "app/new_session_form.h"
 #include "tests/app/main_form_fixture.h"
@@ -53,7 +54,9 @@ TEST_F(RenameTest, EnterAfterTheUploadRenamesAndSelectsTheNewAddress) {
 TEST_F(RenameTest, ARefusedNameComesBackForCorrection) {
     renameReply = "Name bereits vergeben";
     CaptureAndWait();
-    EnterName("neu");
+    ui().RenameEdit->setText("neu");
+    QTest::mouseClick(ui().RenameButton, Qt::LeftButton); // the button takes the focus
+    EXPECT_EQ(RequestLines().back(), "GET /setname.php?filename=abc.jpg&newfilename=neu HTTP/1.1");
     EXPECT_EQ(messages, std::vector<std::string>{"Name bereits vergeben"});
     EXPECT_EQ(ui().DisplayURLEdit->text(), "http://localhost:8460/abc.jpg");
     EXPECT_FALSE(ui().RenameLabel->isHidden());
@@ -199,17 +202,22 @@ TEST_F(MainFormTest, AdvancedPanelFoldsOutAndBack) {
             << other->objectName().toStdString();
     EXPECT_TRUE(form->rect().contains(button->geometry()));
 
+    // The panel opens at the height it carries; the footer and the window's bottom make room.
+    const int footer = ui().Panel2->y();
+    const int height = form->height();
     button->click();
     EXPECT_TRUE(ui().Panel1->isVisible());
-    EXPECT_EQ(ui().Panel1->height(), 80);
-    EXPECT_EQ(ui().Panel2->y(), 288);
-    EXPECT_EQ(form->height(), 335);
+    const int room = ui().Panel1->property("Tag").toInt();
+    EXPECT_EQ(ui().Panel1->height(), room);
+    EXPECT_EQ(ui().Panel2->y(), footer + room + 8);
+    EXPECT_EQ(form->height(), height + room + 8);
+    EXPECT_LT(ui().Panel1->geometry().bottom(), ui().Panel2->y());
     EXPECT_FALSE(ui().SessionUrlPanel->geometry().intersects(ui().Panel1->geometry()));
 
     button->click();
     EXPECT_FALSE(ui().Panel1->isVisible());
-    EXPECT_EQ(ui().Panel2->y(), 200);
-    EXPECT_EQ(form->height(), 247);
+    EXPECT_EQ(ui().Panel2->y(), footer);
+    EXPECT_EQ(form->height(), height);
 }
 
 TEST_F(MainFormTest, LinkOpensTheWebSite) {

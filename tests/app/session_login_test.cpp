@@ -91,9 +91,8 @@ TEST_F(SessionLoginTest, AnInvalidNameUnchecksFirstThenTells) {
     reply = "invalidname";
     LogIn("a b");
     EXPECT_EQ(window.Take(),
-              (Calls{"ask session", "session name a b", "uncheck", "session name ",
-                     "caption reset", "session address hidden",
-                     "message Ungültiger Session-Name!"}));
+              (Calls{"ask session", "session name a b", "uncheck", "session name ", "caption reset",
+                     "session address hidden", "message Ungültiger Session-Name!"}));
     EXPECT_EQ(state.SessionName, "");
 }
 
@@ -110,8 +109,7 @@ TEST_F(SessionLoginTest, OpenBrowserPressesShiftAroundTheShellCall) {
     reply = "ok demo";
     window.openBrowser = true;
     LogIn("demo");
-    EXPECT_EQ(desktop.shell().calls,
-              (Calls{"PressShift", "Open " + Page("demo"), "ReleaseShift"}));
+    EXPECT_EQ(desktop.shell().calls, (Calls{"PressShift", "Open " + Page("demo"), "ReleaseShift"}));
     EXPECT_EQ(window.Take(),
               (Calls{"ask session", "session name demo", "caption +    [Session: demo]", "front",
                      "open browser disabled", "session address " + Page("demo")}));
