@@ -3,19 +3,12 @@
 
 #include "app/capture_geometry.h"
 #include "app/capture_intake.h"
-#include "app/shared_state.h"
 #include "editor/picture_editor.h"
-#include "net/http_client.h"
-#include "tests/app/stand_in_window.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
-
-#include <gtest/gtest.h>
+#include "tests/app/command_test.h"
 
 namespace glimmerly {
 namespace {
 
-using testing::LoopbackServer;
 using testing::UploadedPicture;
 using MonitorList = std::vector<platform::Monitor>;
 
@@ -57,7 +50,7 @@ public:
     std::vector<Rect> grabs;
 };
 
-class CaptureIntakeTest : public ::testing::Test {
+class CaptureIntakeTest : public testing::CommandTest {
 protected:
     void SetUp() override {
         desktop.windows().foreground =
@@ -72,15 +65,6 @@ protected:
         return job.Wait();
     }
 
-    LoopbackServer server{[](const testing::RecordedRequest&) {
-        return LoopbackServer::Ok("ok|3.2|http://h/a.jpg");
-    }};
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{server.Host(), server.Host()};
-    testing::StandInWindow window;
     PaintingEditor editor;
     testing::JobEnd job;
     CaptureIntake intake{state, *platform, http, hosts, window, job};

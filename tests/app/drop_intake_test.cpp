@@ -1,29 +1,19 @@
 // Dropped picture files without the window: which paths are taken, what is uploaded under which
 // name, and how a drop meets a file that cannot be read, a running job and the editor.
 
-#include "app/capture_gate.h"
 #include "app/capture_intake.h"
 #include "app/drop_intake.h"
-#include "app/shared_state.h"
 #include "editor/picture_editor.h"
-#include "net/http_client.h"
-#include "tests/app/stand_in_window.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
+#include "tests/app/command_test.h"
 
-#include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <stdexcept>
 
 namespace glimmerly {
 namespace {
 
-using testing::LoopbackServer;
 using testing::UploadedPicture;
 using Calls = std::vector<std::string>;
 
@@ -42,22 +32,16 @@ public:
     bool fail = false;
 };
 
-class DropIntakeTest : public ::testing::Test {
+class DropIntakeTest : public testing::CommandTest {
 protected:
     void SetUp() override {
         intake.SetEditor(&editor);
         state.CaptureReady = true;
     }
-    // A smooth picture (small JPEG loss) of the given size, saved as `name` in the folder; the
-    // path in the file system's encoding.
+    // A picture file `name` in the folder; its path in the file system's encoding.
     std::string Write(const QString& name, int width, int height, const char* format) {
-        QImage image(width, height, QImage::Format_RGB32);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image.setPixel(x, y, qRgb(x * 2 % 256, y * 3 % 256, 128));
         const QString path = folder.filePath(name);
-        QDir().mkpath(QFileInfo(path).path());
-        EXPECT_TRUE(image.save(path, format, 95)) << path.toStdString();
+        testing::WriteSmoothPicture(path, width, height, format);
         return QFile::encodeName(path).toStdString();
     }
     // Drops the files and waits for the job's end, which makes the program ready again.
@@ -70,18 +54,8 @@ protected:
     }
 
     QTemporaryDir folder;
-    LoopbackServer server{[](const testing::RecordedRequest&) {
-        return LoopbackServer::Ok("ok|3.2|http://h/a.jpg");
-    }};
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{server.Host(), server.Host()};
-    testing::StandInWindow window;
     testing::JobEnd job;
     WholeEditor editor;
-    CaptureGate gate{state, *platform->hotKeys, [this] { window.LockOptions(false); }};
     CaptureIntake intake{state, *platform, http, hosts, window, job};
     DropIntake drop{state, gate, intake, window};
 };

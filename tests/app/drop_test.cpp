@@ -4,7 +4,7 @@
 
 #include "editor/image_editor_form.h"
 #include "main_form_fixture.h"
-#include "tests/app/stand_in_window.h"
+#include "tests/app/command_test.h"
 
 #include "ui_main_form.h"
 
@@ -21,15 +21,10 @@ namespace {
 
 class DropTest : public MainFormTest {
 protected:
-    // A smooth picture (small JPEG loss) of the given size, saved as `name` in the folder.
+    // A picture file `name` in the folder (see WriteSmoothPicture).
     QString Write(const QString& name, int width, int height, const char* format = nullptr) {
-        QImage image(width, height, QImage::Format_RGB32);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image.setPixel(x, y, qRgb(x * 2 % 256, y * 3 % 256, 128));
         const QString path = folder.filePath(name);
-        QDir().mkpath(QFileInfo(path).path());
-        EXPECT_TRUE(image.save(path, format, 95)) << path.toStdString();
+        testing::WriteSmoothPicture(path, width, height, format);
         return path;
     }
 

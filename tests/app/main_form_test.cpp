@@ -1,7 +1,7 @@
 // The main window with a scripted desktop and a loopback upload host.
 
+#include "tests/app/command_test.h"
 #include "tests/app/main_form_fixture.h"
-#include "tests/app/stand_in_window.h"
 
 // Named here so that the test target generates it (the fixture header uses it too).
 #include "net/http_client.h"

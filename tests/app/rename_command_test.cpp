@@ -1,34 +1,21 @@
 // "Umbenennen" and the end of an upload without the window: the rename request on the wire, what
 // the window is told in which order, and when captures may start again.
 
-#include "app/capture_gate.h"
 #include "app/rename_command.h"
-#include "app/shared_state.h"
 #include "app/upload_completion.h"
-#include "net/http_client.h"
-#include "tests/app/stand_in_window.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
-
-#include <gtest/gtest.h>
+#include "tests/app/command_test.h"
 
 namespace glimmerly {
 namespace {
 
-using testing::LoopbackServer;
 using Calls = std::vector<std::string>;
 
-constexpr int kPrint = 101;
 const std::string kUploaded = "http://localhost:8460/abc.jpg";
 const std::string kUploadStatus = "Screenshot wurde erfolgreich hochgeladen.";
 
-class RenameCommandTest : public ::testing::Test {
+class RenameCommandTest : public testing::CommandTest {
 protected:
-    void SetUp() override {
-        platform->hotKeys->Register(kPrint, platform::Key::Print, platform::NoModifier);
-        platform->hotKeys->SetHandler([](int) {});
-        state.ProposedName = "editor";
-    }
+    void SetUp() override { state.ProposedName = "editor"; }
     // The picture is on the server and its address shown; nothing runs.
     void Uploaded(const std::string& address = kUploaded) {
         window.addressText = address;
@@ -40,29 +27,6 @@ protected:
         state.UploadDone = false;
         state.CaptureReady = false;
     }
-    Calls Sent() {
-        Calls lines;
-        for (const auto& request : server.Requests())
-            lines.push_back(request.RequestLine());
-        return lines;
-    }
-
-    std::string reply;
-    std::string failStatus; // e.g. "HTTP/1.1 500 Internal Server Error\r\n"
-    std::function<void()> whileAnswering;
-    LoopbackServer server{[this](const testing::RecordedRequest&) {
-        if (whileAnswering)
-            whileAnswering();
-        return failStatus.empty() ? LoopbackServer::Ok(reply)
-                                  : failStatus + "Content-Length: 0\r\nConnection: close\r\n\r\n";
-    }};
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{server.Host(), server.Host()};
-    testing::StandInWindow window;
-    CaptureGate gate{state, *platform->hotKeys, [this] { window.LockOptions(false); }};
     RenameCommand rename{state, http, hosts, gate, window};
     UploadCompletion completion{state, rename, gate, window};
 };

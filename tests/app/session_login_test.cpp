@@ -1,29 +1,17 @@
 // "Session-Modus" without the window: the login request on the wire, how the reply changes the
 // window in which order, and that no capture starts while the dialog or the request runs.
 
-#include "app/capture_gate.h"
 #include "app/session_login.h"
-#include "app/shared_state.h"
-#include "net/http_client.h"
-#include "tests/app/stand_in_window.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
-
-#include <gtest/gtest.h>
+#include "tests/app/command_test.h"
 
 namespace glimmerly {
 namespace {
 
-using testing::LoopbackServer;
 using Calls = std::vector<std::string>;
 
-constexpr int kPrint = 101;
-
-class SessionLoginTest : public ::testing::Test {
+class SessionLoginTest : public testing::CommandTest {
 protected:
     void SetUp() override {
-        platform->hotKeys->Register(kPrint, platform::Key::Print, platform::NoModifier);
-        platform->hotKeys->SetHandler([](int) {});
         window.onUncheck = [this] { session.CheckBoxChanged(false); };
         state.CaptureReady = true;
     }
@@ -34,20 +22,6 @@ protected:
     }
     std::string Page(const std::string& name) { return "http://" + server.Host() + "/~" + name; }
 
-    std::string reply;
-    std::function<void()> whileAnswering;
-    LoopbackServer server{[this](const testing::RecordedRequest&) {
-        if (whileAnswering)
-            whileAnswering();
-        return LoopbackServer::Ok(reply);
-    }};
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{server.Host(), server.Host()};
-    testing::StandInWindow window;
-    CaptureGate gate{state, *platform->hotKeys, [this] { window.LockOptions(false); }};
     SessionLogin session{state, http, *platform, hosts, gate, window};
 };
 

@@ -1,16 +1,26 @@
 #pragma once
-// Stand-ins for the main window as its commands and the upload job see it: the commands run
-// against them without a window. Every call is recorded in order as a line of UTF-8 text, the
-// message boxes included.
+// The main window's commands without the window: stand-ins for the window as the commands and
+// the upload job see it, and a fixture with a scripted service and desktop. Every call the window
+// gets is recorded in order as a line of UTF-8 text, the message boxes included.
 
+#include "app/capture_gate.h"
 #include "app/message_box.h"
+#include "app/shared_state.h"
 #include "app/window_views.h"
 #include "codecs/jpeg_decoder.h"
 #include "imaging/picture.h"
+#include "net/http_client.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 #include "text/cp1252.h"
 #include "upload/upload_view.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QString>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -146,5 +156,54 @@ inline Picture UploadedPicture(const std::string& body) {
     const std::size_t end = body.find("\r\n--", start);
     return DecodeJpeg(reinterpret_cast<const std::uint8_t*>(body.data() + start), end - start);
 }
+
+// A smooth picture (small JPEG loss) of the given size, saved at `path` in `format`; blue 128,
+// green y × 3 and red x × 2 (mod 256).
+inline void WriteSmoothPicture(const QString& path, int width, int height, const char* format) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 2 % 256, y * 3 % 256, 128));
+    QDir().mkpath(QFileInfo(path).path());
+    EXPECT_TRUE(image.save(path, format, 95)) << path.toStdString();
+}
+
+// What every command works with: a loopback service answering each request with `reply` (or
+// failing with `failStatus`, e.g. "HTTP/1.1 500 Internal Server Error\r\n"), a scripted desktop
+// with Print registered, the shared state, the connection, the stand-in window and the gate.
+class CommandTest : public ::testing::Test {
+protected:
+    static constexpr int kPrint = 101;
+
+    CommandTest() {
+        platform->hotKeys->Register(kPrint, platform::Key::Print, platform::NoModifier);
+        platform->hotKeys->SetHandler([](int) {});
+    }
+    // The request lines the service got, in order.
+    std::vector<std::string> Sent() {
+        std::vector<std::string> lines;
+        for (const auto& request : server.Requests())
+            lines.push_back(request.RequestLine());
+        return lines;
+    }
+
+    std::string reply = "ok|3.2|http://h/a.jpg";
+    std::string failStatus;
+    // Runs on the service's thread before it answers: what happens while the window waits.
+    std::function<void()> whileAnswering;
+    LoopbackServer server{[this](const RecordedRequest&) {
+        if (whileAnswering)
+            whileAnswering();
+        return failStatus.empty() ? LoopbackServer::Ok(reply)
+                                  : failStatus + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    }};
+    FakePlatform desktop;
+    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
+    SharedState state;
+    net::HttpClient http;
+    ServiceHosts hosts{server.Host(), server.Host()};
+    StandInWindow window;
+    CaptureGate gate{state, *platform->hotKeys, [this] { window.LockOptions(false); }};
+};
 
 } // namespace glimmerly::testing
