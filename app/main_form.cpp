@@ -225,7 +225,7 @@ void MainForm::FormShow() {
 void MainForm::WMHotKey(int id) {
     if (id != kHotKeyPrint && id != kHotKeyCtrlEnd && id != kHotKeyOther)
         return;
-    if (closed_)
+    if (closed_ || !commands_)
         return; // a job ending after the close re-armed the gate; the window stays closed
     if (!state_.CaptureReady)
         return; // dropped, not queued

@@ -58,6 +58,7 @@ public:
     void SetCommands(std::unique_ptr<MainFormCommands> commands) {
         commands_ = std::move(commands);
     }
+    // After SetCommands: the session dialog for the login, the editor for the capture intake.
     void SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor);
 
     Ui::MainForm& Controls() { return *ui_; }
