@@ -21,17 +21,19 @@ CaptureIntake::CaptureIntake(SharedState& state, platform::Platform& platform,
     : state_(state), platform_(platform), http_(http), hosts_(hosts), view_(view),
       jobView_(jobView) {}
 
-Picture CaptureIntake::Screenshot(int& bandLeft) {
-    const Rect band = DesktopBand(platform_.screen->Monitors(), platform_.screen->PrimaryHeight());
+Picture CaptureIntake::Screenshot(const std::vector<platform::Monitor>& monitors, int& bandLeft) {
+    const Rect band = DesktopBand(monitors, platform::PrimaryMonitorHeight(monitors));
     bandLeft = band.Left;
     return platform_.screen->Grab(band);
 }
 
 void CaptureIntake::Capture() {
     view_.LockOptions(true);
-    state_.ScreenshotBitmap = Picture();
+    // The desktop is read once per capture: the band, its height and the editor's overview all
+    // show the monitors as they are now, also one plugged in since the last capture.
+    const std::vector<platform::Monitor> monitors = platform_.screen->Monitors();
     int bandLeft = 0;
-    state_.ScreenshotBitmap = Screenshot(bandLeft);
+    Picture screenshotBitmap = Screenshot(monitors, bandLeft);
 
     // The name comes from the window the user was working in, also for the whole desktop.
     const std::optional<platform::WindowInfo> foreground = platform_.windows->Foreground();
@@ -42,21 +44,21 @@ void CaptureIntake::Capture() {
     view_.ShowStatus(cp1252::FromUtf8("Screenshot wird bearbeitet..."));
 
     const CaptureOptions options = view_.Options();
-    Picture& picture = state_.ScreenshotBitmap;
     if (options.activeWindowOnly && foreground) {
-        const auto area = WindowArea(foreground->outer, bandLeft, picture.width, picture.height);
+        const auto area = WindowArea(foreground->outer, bandLeft, screenshotBitmap.width,
+                                     screenshotBitmap.height);
         if (area)
-            picture = CopyArea(picture, *area);
+            screenshotBitmap = CopyArea(screenshotBitmap, *area);
     }
-    TakePicture(Handling{options.activeWindowOnly, false, platform_.screen->Monitors()});
+    TakePicture(std::move(screenshotBitmap), Handling{options.activeWindowOnly, false, monitors});
 }
 
-void CaptureIntake::TakePicture(Handling handling) {
+void CaptureIntake::TakePicture(Picture screenshotBitmap, Handling handling) {
     const CaptureOptions options = view_.Options();
     if (options.editAfterwards && editor_) {
-        // The editor keeps its own copies; ScreenshotBitmap does not exist meanwhile.
-        const EditorResult edited = editor_->Edit(std::exchange(state_.ScreenshotBitmap, Picture()),
-                                                  handling.wholePicture, handling.monitors);
+        // The editor keeps its own copies and hands the edited picture back.
+        const EditorResult edited =
+            editor_->Edit(std::move(screenshotBitmap), handling.wholePicture, handling.monitors);
         // The marked rectangle may be inverted or reach beyond the picture: only captured
         // pixels go up, and with nothing marked nothing does.
         const Rect clip = HandOffRect(edited.clip, edited.picture.width, edited.picture.height);
@@ -66,20 +68,19 @@ void CaptureIntake::TakePicture(Handling handling) {
                 "Kein Bildausschnitt gew\xC3\xA4hlt \xE2\x80\x93 es wurde nichts hochgeladen."));
             return;
         }
-        state_.ScreenshotBitmap = CopyArea(edited.picture, clip);
+        screenshotBitmap = CopyArea(edited.picture, clip);
     }
 
     state_.UploadDone = false;
     if (!options.saveLocally || handling.namePageWhenSaving)
         view_.ShowNamePage();
     state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
-    StartUploadJob(options.saveLocally);
+    StartUploadJob(std::move(screenshotBitmap), options.saveLocally);
 }
 
-void CaptureIntake::StartUploadJob(bool saveLocally) {
+void CaptureIntake::StartUploadJob(Picture screenshotBitmap, bool saveLocally) {
     UploadJobInput input;
-    // From here on the job owns the picture.
-    input.picture = std::exchange(state_.ScreenshotBitmap, Picture());
+    input.picture = std::move(screenshotBitmap); // from here on the job owns the picture
     input.screenshotFile = state_.ScreenshotFile;
     input.saveLocal = saveLocally;
     input.uploadUrl = protocol::UploadUrl(hosts_.upload);

@@ -31,20 +31,22 @@ public:
     // The capture of one accepted hot key (CaptureReady is already false). Throws what the
     // screen or the files throw; no job is started then.
     void Capture();
-    // The desktop band into a new picture; `bandLeft` receives the desktop column of column 0.
-    Picture Screenshot(int& bandLeft);
+    // The desktop band of `monitors` as a new picture; `bandLeft` receives the desktop column of
+    // its column 0.
+    Picture Screenshot(const std::vector<platform::Monitor>& monitors, int& bandLeft);
 
     struct Handling {
         bool wholePicture = false;               // the editor starts on the whole picture
         bool namePageWhenSaving = false;         // the name page also when saving locally
         std::vector<platform::Monitor> monitors; // the desktop the picture was taken of
     };
-    // The rest of the road for the picture in ScreenshotBitmap: the editor when "Anschließend
-    // bearbeiten" is ticked, the name page, the temporary file's name, and the job.
-    void TakePicture(Handling handling);
+    // The rest of the road for a captured or dropped picture: the editor when "Anschließend
+    // bearbeiten" is ticked, the name page, the temporary file's name, and the job, which takes
+    // the picture over.
+    void TakePicture(Picture screenshotBitmap, Handling handling);
 
 private:
-    void StartUploadJob(bool saveLocally);
+    void StartUploadJob(Picture screenshotBitmap, bool saveLocally);
 
     SharedState& state_;
     platform::Platform& platform_;

@@ -27,8 +27,8 @@ namespace {
 
 // Unticks "Nur aktives Fenster speichern" however the editor ends.
 struct UntickAfterwards {
-    std::function<void(bool)>& tick;
-    ~UntickAfterwards() { tick(false); }
+    DropView& view;
+    ~UntickAfterwards() { view.TickActiveWindow(false); }
 };
 
 } // namespace
@@ -66,10 +66,8 @@ Picture ReadPictureFile(const std::string& path, bool jpeg) {
     return jpeg ? DecodeJpeg(bytes.data(), bytes.size()) : DecodeBmp(bytes.data(), bytes.size());
 }
 
-DropIntake::DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake,
-                       CaptureView& view, std::function<void(bool)> tickActiveWindow)
-    : state_(state), gate_(gate), intake_(intake), view_(view),
-      tickActiveWindow_(std::move(tickActiveWindow)) {}
+DropIntake::DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, DropView& view)
+    : state_(state), gate_(gate), intake_(intake), view_(view) {}
 
 void DropIntake::WMDropFiles(const std::vector<std::string>& paths) {
     if (paths.empty())
@@ -97,21 +95,20 @@ void DropIntake::WMDropFiles(const std::vector<std::string>& paths) {
 }
 
 void DropIntake::Take(const std::string& path, bool jpeg) {
-    state_.ScreenshotBitmap = Picture();
-    state_.ScreenshotBitmap = ReadPictureFile(path, jpeg);
+    Picture screenshotBitmap = ReadPictureFile(path, jpeg);
     view_.ProposeName(MakeScreenshotName(cp1252::FromUtf8(DropNameSource(path))));
     state_.ProposedName.clear();
     view_.ShowStatus(cp1252::FromUtf8("Screenshot wird bearbeitet..."));
 
     const CaptureIntake::Handling handling{true, true, {}};
     if (!view_.Options().editAfterwards) {
-        intake_.TakePicture(handling);
+        intake_.TakePicture(std::move(screenshotBitmap), handling);
         return;
     }
     // The editor opens on the whole picture, without the monitor overview.
-    tickActiveWindow_(true);
-    UntickAfterwards untick{tickActiveWindow_};
-    intake_.TakePicture(handling);
+    view_.TickActiveWindow(true);
+    UntickAfterwards untick{view_};
+    intake_.TakePicture(std::move(screenshotBitmap), handling);
 }
 
 } // namespace glimmerly

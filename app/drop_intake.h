@@ -5,7 +5,6 @@
 #include "imaging/picture.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +14,7 @@ namespace glimmerly {
 struct SharedState;
 class CaptureGate;
 class CaptureIntake;
-class CaptureView;
+class DropView;
 
 // Larger files are refused unread: no picture within the pixel cap needs more.
 inline constexpr std::uint64_t kMaxPictureFileBytes = (std::uint64_t{1} << 28) + (1 << 20);
@@ -31,9 +30,7 @@ Picture ReadPictureFile(const std::string& path, bool jpeg);
 
 class DropIntake {
 public:
-    // `tickActiveWindow` ticks or unticks "Nur aktives Fenster speichern".
-    DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, CaptureView& view,
-               std::function<void(bool)> tickActiveWindow);
+    DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, DropView& view);
 
     // The files of one drop, full local paths in the file system's encoding; only the first
     // counts. A drop while the program is busy is refused on the status line. When the file
@@ -47,8 +44,7 @@ private:
     SharedState& state_;
     CaptureGate& gate_;
     CaptureIntake& intake_;
-    CaptureView& view_;
-    std::function<void(bool)> tickActiveWindow_;
+    DropView& view_;
 };
 
 } // namespace glimmerly

@@ -9,6 +9,7 @@
 #include "app/new_session_form.h"
 #include "app/shared_state.h"
 #include "editor/image_editor_form.h"
+#include "net/http_client.h"
 #include "platform/create_platform.h"
 #include "platform/posix/capture_channel.h"
 
@@ -91,10 +92,16 @@ int main(int argc, char** argv) {
                    "privaten Ordner ließ sich nicht öffnen.\n",
                    stderr);
     }
+    // The connection and the hosts outlive the window and the job; the window ends the job
+    // before it goes, and owns the commands, which see it through its views.
+    glimmerly::net::HttpClient http;
+    glimmerly::ServiceHosts hosts = glimmerly::BuiltInHosts();
     glimmerly::SharedState state;
-    glimmerly::MainForm mainForm(state, *platform);
+    glimmerly::MainForm mainForm(state, *platform, http, hosts);
     glimmerly::NewSessionForm sessionForm(&mainForm);
     glimmerly::ImageEditorForm editor(&mainForm);
+    mainForm.SetCommands(
+        std::make_unique<glimmerly::MainFormCommands>(state, *platform, http, hosts, mainForm));
     mainForm.SetDialogs(&sessionForm, &editor);
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });

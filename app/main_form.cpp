@@ -24,20 +24,9 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QShowEvent>
-#include <QThread>
 #include <QTimer>
-#include <QWindow>
-
-#include <cmath>
 
 namespace glimmerly {
-namespace {
-
-std::string T(std::string_view utf8) {
-    return cp1252::FromUtf8(utf8);
-}
-
-} // namespace
 
 QString MainForm::Caption() {
     return QStringLiteral("Glimmerly ") +
@@ -45,17 +34,10 @@ QString MainForm::Caption() {
                                static_cast<qsizetype>(protocol::kProgramVersion.size()));
 }
 
-MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* parent)
-    : QWidget(parent), state_(state), platform_(platform), ui_(std::make_unique<Ui::MainForm>()),
-      http_(std::make_unique<net::HttpClient>()),
-      windowThread_(this), hosts_{std::string(protocol::UploadHost()),
-                                  std::string(protocol::ServiceHost())},
-      gate_(state, *platform.hotKeys, [this] { LockOptions(false); }),
-      rename_(state, *http_, hosts_, gate_, *this),
-      session_(state, *http_, platform, hosts_, gate_, *this),
-      intake_(state, platform, *http_, hosts_, *this, *this),
-      drop_(state, gate_, intake_, *this,
-            [this](bool ticked) { ui_->ActiveWindowCheckBox->setChecked(ticked); }) {
+MainForm::MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
+                   ServiceHosts& hosts, QWidget* parent)
+    : QWidget(parent), state_(state), platform_(platform), http_(http), hosts_(hosts),
+      ui_(std::make_unique<Ui::MainForm>()), windowThread_(this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -68,16 +50,16 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
     // Texts from the server are shown word for word: no label may take one for markup.
     for (QLabel* label : findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
-    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl()));
+    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(hosts_.service)));
     ui_->Label5->installEventFilter(this);
     // Files dropped anywhere on the window are the window's, also over a text field.
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
 
-    http_->SetIdleTimeout(kIdleTimeoutMs);
-    http_->OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
-    http_->OnWork = [this](int mode, std::int64_t count) { IdHTTP1Work(mode, count); };
-    http_->OnWorkEnd = [this](int mode) { IdHTTP1WorkEnd(mode); };
+    http_.SetIdleTimeout(kIdleTimeoutMs);
+    http_.OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
+    http_.OnWork = [this](int mode, std::int64_t count) { IdHTTP1Work(mode, count); };
+    http_.OnWorkEnd = [this](int mode) { IdHTTP1WorkEnd(mode); };
 
     connect(ui_->RenameButton, &QPushButton::clicked, this,
             [this] { Guarded([this] { RenameButtonClick(); }); });
@@ -94,6 +76,9 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, QWidget* pa
 MainForm::~MainForm() {
     FormDestroy();
     qApp->removeEventFilter(this);
+    http_.OnWorkBegin = nullptr; // the client outlives the window
+    http_.OnWork = nullptr;
+    http_.OnWorkEnd = nullptr;
 }
 
 void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHost) {
@@ -104,7 +89,7 @@ void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHos
 
 void MainForm::SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor) {
     sessionForm_ = sessionForm;
-    intake_.SetEditor(editor);
+    commands_->intake.SetEditor(editor);
 }
 
 void MainForm::FormCreate() {
@@ -126,12 +111,12 @@ void MainForm::FormDestroy() {
     destroyed_ = true;
     // A running job must neither wait for this window nor outlive it.
     windowThread_.Shutdown();
-    http_->Cancel();
+    http_.Cancel();
     if (state_.UploadThread) {
         state_.UploadThread->RequestStop();
         state_.UploadThread->Join();
     }
-    http_->Disconnect();
+    http_.Disconnect();
     platform_.hotKeys->Unregister(kHotKeyPrint);
     platform_.hotKeys->Unregister(kHotKeyCtrlEnd);
     platform_.hotKeys->SetHandler({});
@@ -148,36 +133,6 @@ void MainForm::showEvent(QShowEvent* event) {
         QTimer::singleShot(0, this, [this] { ReportMissingHotKeys(); });
     if (!notices_.empty())
         QTimer::singleShot(0, this, [this] { ShowNextNotice(); });
-}
-
-void MainForm::ShowNextNotice() {
-    if (notices_.empty())
-        return;
-    const QString text = cp1252::ToQString(notices_.front());
-    notices_.pop_front();
-    ui_->Label1->setText(text);
-    if (!notices_.empty()) {
-        QTimer::singleShot(5000, this, [this, text] {
-            if (ui_->Label1->text() == text)
-                ShowNextNotice();
-            else
-                notices_.clear();
-        });
-    }
-}
-
-void MainForm::ReportMissingHotKeys() {
-    // A key that another program holds never arrives; say so instead of failing silently.
-    const bool print = std::find(missingHotKeys_.begin(), missingHotKeys_.end(), kHotKeyPrint) !=
-                       missingHotKeys_.end();
-    const bool end = std::find(missingHotKeys_.begin(), missingHotKeys_.end(), kHotKeyCtrlEnd) !=
-                     missingHotKeys_.end();
-    if (print && end)
-        ShowStatus(T("Druck und Strg+Ende sind von einem anderen Programm belegt!"));
-    else if (print)
-        ShowStatus(T("Die Druck-Taste ist belegt – bitte Strg+Ende verwenden."));
-    else
-        ShowStatus(T("Strg+Ende ist belegt – bitte die Druck-Taste verwenden."));
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
@@ -236,13 +191,6 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-bool MainForm::SurfaceGone() const {
-    // Painting a widget that still counts as shown after the window system took its window away
-    // (a close on its way) crashes in the Wayland backend.
-    const QWindow* window = windowHandle();
-    return isVisible() && (window == nullptr || window->handle() == nullptr);
-}
-
 void MainForm::Guarded(const std::function<void()>& handler) {
     try {
         handler();
@@ -254,78 +202,6 @@ void MainForm::Guarded(const std::function<void()>& handler) {
 void MainForm::OnWindowThread(const std::function<void()>& routine) {
     if (!windowThread_.Run(routine))
         throw JobStopped();
-}
-
-// ---- Status line, options and progress: safe from any thread --------------------------------
-
-void MainForm::ShowStatus(const std::string& text) {
-    // From the job's thread the text is queued, not waited for: it keeps its place among the
-    // job's calls, and the job goes on while the window paints it.
-    // Painted at once only while the window thread itself is busy; a queued text is painted by
-    // the event loop like any other change. A forced paint from a queued call can meet the
-    // window between its close and the loss of its surface (a crash in the Wayland backend).
-    const bool busy = QThread::currentThread() == thread();
-    const bool queued = windowThread_.Post([this, text, busy] {
-        if (SurfaceGone())
-            return;
-        ui_->Label1->setText(cp1252::ToQString(text));
-        if (busy && !closed_)
-            ui_->Label1->repaint();
-    });
-    if (!queued)
-        throw JobStopped();
-}
-
-void MainForm::LockOptions(bool locked) {
-    OnWindowThread([this, locked] {
-        ui_->EditCheckBox->setEnabled(!locked);
-        ui_->ActiveWindowCheckBox->setEnabled(!locked);
-        ui_->SaveLocalCheckBox->setEnabled(!locked);
-        ui_->SessionModeCheckBox->setEnabled(!locked);
-        ui_->LoginSessionButton->setEnabled(!locked);
-        if (!state_.SessionName.empty())
-            ui_->LoginSessionButton->setEnabled(false);
-        DontBringToFrontCheckboxClick();
-    });
-}
-
-void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
-    if (workMode != 1)
-        return;
-    // The client calls these from inside its transfer loops (and on their way out after a
-    // failure): once the window closes they quietly do nothing instead of throwing. They are
-    // queued, so that the body goes out without waiting for the window to paint.
-    windowThread_.Post([this, workCountMax] {
-        state_.WorkCountMax = static_cast<std::int32_t>(
-            std::min<std::int64_t>(workCountMax, std::numeric_limits<std::int32_t>::max()));
-    });
-}
-
-void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
-    if (workMode != 1)
-        return;
-    const bool busy = QThread::currentThread() == thread();
-    windowThread_.Post([this, workCount, busy] {
-        if (SurfaceGone())
-            return; // the progress bar paints itself as its value changes
-        if (state_.WorkCountMax <= 0)
-            return; // no scale announced: nothing sensible to show
-        // Extended precision, rounded to nearest with halves to even (the default mode).
-        const long double percent =
-            static_cast<long double>(workCount) / state_.WorkCountMax * 100.0L;
-        ui_->ProgressBar1->setValue(static_cast<int>(std::nearbyint(percent)));
-        if (busy && !closed_)
-            ui_->ProgressBar1->repaint();
-    });
-}
-
-void MainForm::IdHTTP1WorkEnd(int workMode) {
-    if (workMode != 1)
-        return;
-    try {
-        ShowStatus(T("Warte auf Antwort vom Server..."));
-    } catch (const JobStopped&) {
-    }
 }
 
 // ---- Reset, hot keys, capture ----------------------------------------------------------------
@@ -349,7 +225,7 @@ void MainForm::FormShow() {
 void MainForm::WMHotKey(int id) {
     if (id != kHotKeyPrint && id != kHotKeyCtrlEnd && id != kHotKeyOther)
         return;
-    if (closed_)
+    if (closed_ || !commands_)
         return; // a job ending after the close re-armed the gate; the window stays closed
     if (!state_.CaptureReady)
         return; // dropped, not queued
@@ -364,8 +240,8 @@ void MainForm::WMHotKey(int id) {
             return; // closed while the screen was grabbed: nobody is there to be told
         // No job runs after a failed capture: back to the start, and say what happened.
         FormShow();
-        gate_.ReArm();
-        ShowStatus(T("Bildschirmfoto fehlgeschlagen."));
+        commands_->gate.ReArm();
+        ShowStatus(cp1252::FromUtf8("Bildschirmfoto fehlgeschlagen."));
         throw;
     }
 }
@@ -373,7 +249,7 @@ void MainForm::WMHotKey(int id) {
 // ---- Session mode --------------------------------------------------------------------------
 
 void MainForm::SessionModeCheckBoxClick() {
-    session_.CheckBoxChanged(ui_->SessionModeCheckBox->isChecked());
+    commands_->session.CheckBoxChanged(ui_->SessionModeCheckBox->isChecked());
 }
 
 // ---- Advanced panel and link ---------------------------------------------------------------

@@ -1,13 +1,10 @@
 #pragma once
 // The main window: status line, progress bar, options, the name-and-address page and the hot
 // keys. It owns its controls and routes their events; the work behind its commands lives in
-// RenameCommand, SessionLogin and CaptureIntake, which see the window through narrow views.
+// MainFormCommands, built beside the window and handed to it, which sees the window through
+// narrow views.
 
-#include "app/capture_gate.h"
-#include "app/capture_intake.h"
-#include "app/drop_intake.h"
-#include "app/rename_command.h"
-#include "app/session_login.h"
+#include "app/main_form_commands.h"
 #include "app/window_thread.h"
 #include "app/window_views.h"
 #include "imaging/picture.h"
@@ -48,17 +45,24 @@ class MainForm : public QWidget,
                  public UploadView,
                  public RenameView,
                  public SessionView,
-                 public CaptureView {
+                 public DropView {
     Q_OBJECT
 
 public:
-    MainForm(SharedState& state, platform::Platform& platform, QWidget* parent = nullptr);
+    // The client's progress events move the progress bar from now on. `http` and `hosts` outlive
+    // the window; its commands are handed over (SetCommands) before it is shown.
+    MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
+             ServiceHosts& hosts, QWidget* parent = nullptr);
     ~MainForm() override;
 
+    void SetCommands(std::unique_ptr<MainFormCommands> commands) {
+        commands_ = std::move(commands);
+    }
+    // After SetCommands: the session dialog for the login, the editor for the capture intake.
     void SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor);
 
     Ui::MainForm& Controls() { return *ui_; }
-    net::HttpClient& IdHTTP1() { return *http_; }
+    net::HttpClient& IdHTTP1() { return http_; }
 
     // Safe from any thread.
     void ShowStatus(const std::string& text) override;
@@ -70,16 +74,19 @@ public:
     // Window thread.
     void FormShow();
     void WMHotKey(int id);
-    void Capture() { intake_.Capture(); }
-    // The desktop band into a new picture; `bandLeft` receives the desktop column of its column 0.
-    Picture Screenshot(int& bandLeft) { return intake_.Screenshot(bandLeft); }
+    void Capture() { commands_->intake.Capture(); }
+    // The desktop band of `monitors` as a new picture; `bandLeft` receives the desktop column of
+    // its column 0.
+    Picture Screenshot(const std::vector<platform::Monitor>& monitors, int& bandLeft) {
+        return commands_->intake.Screenshot(monitors, bandLeft);
+    }
     // The files of one drop, as full local paths.
     void WMDropFiles(const std::vector<std::string>& paths) {
         if (!closed_)
-            drop_.WMDropFiles(paths);
+            commands_->drop.WMDropFiles(paths);
     }
-    void RenameButtonClick() { rename_.ButtonClick(); }
-    void RenameScreenshot() { rename_.Send(); }
+    void RenameButtonClick() { commands_->rename.ButtonClick(); }
+    void RenameScreenshot() { commands_->rename.Send(); }
     void SessionModeCheckBoxClick();
     void SpeedButton1Click();
     void Label5Click();
@@ -87,7 +94,7 @@ public:
     // Ends everything that may outlive the window: the job, the connection, the hot keys.
     void FormDestroy();
 
-    // The upload job's view of the window (any thread).
+    // The upload job's view of the window (any thread): each call is carried to the window thread.
     void ShowNewVersion(const std::string& version) override;
     void CompleteUpload(const std::string& address, const std::string& status) override;
     void ShowUploadError(const std::string& text) override;
@@ -99,7 +106,8 @@ public:
     using SaveDialog = std::function<std::optional<QString>()>;
     void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
 
-    // Points the window at other hosts than the build's (tests with loopback servers).
+    // Points the window and its commands at other hosts than the build's (tests with loopback
+    // servers).
     void SetHostsForTesting(std::string uploadHost, std::string serviceHost);
 
     // Hot keys that could not be registered at start (ids).
@@ -145,22 +153,19 @@ private:
     void ShowSessionAddress(const std::string& address) override;
     void HideSessionAddress() override;
     void BringToFront() override;
-    // CaptureView
+    // DropView
     CaptureOptions Options() override;
     std::string ProposeName(const std::string& name) override;
     void ShowNamePage() override;
+    void TickActiveWindow(bool ticked) override;
 
     SharedState& state_;
     platform::Platform& platform_;
+    net::HttpClient& http_;
+    ServiceHosts& hosts_;
     std::unique_ptr<Ui::MainForm> ui_;
-    std::unique_ptr<net::HttpClient> http_;
     WindowThread windowThread_;
-    ServiceHosts hosts_;
-    CaptureGate gate_;
-    RenameCommand rename_;
-    SessionLogin session_;
-    CaptureIntake intake_;
-    DropIntake drop_;
+    std::unique_ptr<MainFormCommands> commands_;
     NewSessionForm* sessionForm_ = nullptr;
     SaveDialog saveDialog_;
     bool renameIsDefault_ = false;

@@ -2,9 +2,7 @@
 
 #include "app/main_form.h"
 
-#include "app/capture_gate.h"
 #include "app/message_box.h"
-#include "app/shared_state.h"
 #include "text/cp1252.h"
 #include "text/qt_cp1252.h"
 #include "upload/server_protocol.h"
@@ -28,26 +26,8 @@ void MainForm::ShowNewVersion(const std::string& version) {
 }
 
 void MainForm::CompleteUpload(const std::string& address, const std::string& status) {
-    OnWindowThread([this, address, status] {
-        state_.ScreenshotUrl = address;
-        std::string shown = status;
-        if (state_.NewScreenshotName.empty()) {
-            ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-        } else {
-            try {
-                RenameScreenshot();
-            } catch (const std::exception& e) {
-                // The picture is on the server all the same: show its address and let the
-                // user try the rename again from the button.
-                ui_->DisplayURLEdit->setText(cp1252::ToQString(state_.ScreenshotUrl));
-                SetRenameControlsVisible(true);
-                shown = FailureStatus("Umbenennen", e.what());
-            }
-        }
-        ShowStatus(shown);
-        state_.UploadDone = true;
-        gate_.ReArm();
-    });
+    OnWindowThread(
+        [this, address, status] { commands_->completion.CompleteUpload(address, status); });
 }
 
 void MainForm::ShowUploadError(const std::string& text) {
@@ -78,19 +58,11 @@ std::optional<std::string> MainForm::AskSaveFileName() {
 }
 
 void MainForm::FinishJob() {
-    OnWindowThread([this] {
-        // Nothing is on the server that a name could be given to.
-        SetRenameControlsVisible(false);
-        gate_.ReArm();
-    });
+    OnWindowThread([this] { commands_->completion.FinishJob(); });
 }
 
 void MainForm::FailJob(const std::string& status) {
-    OnWindowThread([this, status] {
-        ShowStatus(status);
-        SetRenameControlsVisible(false);
-        gate_.ReArm(); // a name typed during a failed upload is dropped
-    });
+    OnWindowThread([this, status] { commands_->completion.FailJob(status); });
 }
 
 } // namespace glimmerly

@@ -1,5 +1,5 @@
-// The main window as its commands see it: the narrow views of RenameCommand, SessionLogin and
-// CaptureIntake.
+// The main window as its commands see it: the narrow views of RenameCommand, SessionLogin,
+// CaptureIntake and DropIntake.
 
 #include "app/main_form.h"
 
@@ -108,6 +108,10 @@ void MainForm::ShowNamePage() {
     ui_->ProgressBar1->setVisible(true);
     ui_->RenameEdit->setFocus();
     renameIsDefault_ = true;
+}
+
+void MainForm::TickActiveWindow(bool ticked) {
+    ui_->ActiveWindowCheckBox->setChecked(ticked);
 }
 
 } // namespace glimmerly

@@ -2,8 +2,10 @@
 // The program-wide state that the main window, the editor and the upload job share. Texts are
 // Windows-1252. The window thread writes every field; the job gets what it needs as a copy when
 // it starts and reports back through the window, so only the two flags are read across threads.
+// No picture is kept here: the capture or drop hands it on as an argument, the editor hands the
+// edited one back (its unedited copy and the clip stay with the editor), and the job owns it from
+// its start.
 
-#include "imaging/picture.h"
 #include "upload/upload_job.h"
 
 #include <atomic>
@@ -14,7 +16,6 @@
 namespace glimmerly {
 
 struct SharedState {
-    Picture ScreenshotBitmap; // OriginalBitmap and ClipRect live with the editor
     std::string ScreenshotUrl;
     std::string NewScreenshotName;
     std::string ScreenshotFile;

@@ -1,7 +1,7 @@
 #pragma once
 // What the commands of the main window need of it: narrow views of its controls, so that the
-// rename, the session login and the capture intake can run against a stand-in in tests. Every
-// call happens on the window thread; texts are Windows-1252.
+// rename, the session login, the capture intake and the drop can run against a stand-in in
+// tests. Every call happens on the window thread; texts are Windows-1252.
 
 #include <optional>
 #include <string>
@@ -63,6 +63,12 @@ public:
     // The name-and-address page with the progress bar; the name field has the focus and Enter
     // presses "Umbenennen".
     virtual void ShowNamePage() = 0;
+};
+
+class DropView : public CaptureView {
+public:
+    // Ticks or unticks "Nur aktives Fenster speichern".
+    virtual void TickActiveWindow(bool ticked) = 0;
 };
 
 } // namespace glimmerly

@@ -116,6 +116,43 @@ std::vector<int> DrawnRows(const QImage& image) {
     return rows;
 }
 
+// Where a control shows something, in its parent's coordinates: a label only where its text is.
+QRect ShownArea(const QWidget* w) {
+    const auto* label = qobject_cast<const QLabel*>(w);
+    if (!label)
+        return w->geometry();
+    if (label->text().isEmpty())
+        return {};
+    const int wrap = label->wordWrap() ? int(Qt::TextWordWrap) : 0;
+    const QRect text =
+        QFontMetrics(label->font())
+            .boundingRect(label->contentsRect(), int(label->alignment()) | wrap, label->text());
+    return text.translated(label->pos());
+}
+
+// The visible controls of `parent` that show something over a sibling, or beyond the parent's
+// edge when `within` is set.
+std::vector<std::string> Crowded(const QWidget* parent, bool within) {
+    std::vector<const QWidget*> shown;
+    for (const QObject* child : parent->children()) {
+        const auto* w = qobject_cast<const QWidget*>(child);
+        if (w && !w->isWindow() && w->isVisibleTo(parent) && !ShownArea(w).isEmpty())
+            shown.push_back(w);
+    }
+    std::vector<std::string> crowded;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        for (std::size_t j = i + 1; j < shown.size(); ++j) {
+            if (ShownArea(shown[i]).intersects(ShownArea(shown[j])))
+                crowded.push_back(shown[i]->objectName().toStdString() + " over " +
+                                  shown[j]->objectName().toStdString());
+        }
+        if (within && !parent->rect().contains(ShownArea(shown[i])))
+            crowded.push_back(shown[i]->objectName().toStdString() + " beyond " +
+                              parent->objectName().toStdString());
+    }
+    return crowded;
+}
+
 class CaptionsTest : public MainFormTest {
 protected:
     void SetUp() override {
@@ -145,10 +182,24 @@ TEST_F(CaptionsTest, EveryCaptionOfTheMainWindowFitsItsBox) {
 TEST_F(CaptionsTest, EveryCaptionOfTheSessionDialogFitsItsBox) {
     sessionForm->show();
     EXPECT_EQ(Overflows(sessionForm.get()), std::vector<std::string>{});
-    // The fixed explanation keeps its box: its lines fit by the font, not by a bigger box.
-    EXPECT_EQ(dialog().Label3->geometry(), QRect(8, 64, 225, 49));
-    EXPECT_EQ(dialog().Label4->geometry(), QRect(8, 112, 337, 41));
+    // The fixed explanations fit by the font, not by bigger boxes: nothing is shown over the
+    // buttons or the other explanation.
+    EXPECT_EQ(Crowded(dialog().GroupBox1, true), std::vector<std::string>{});
     sessionForm->hide();
+}
+
+TEST_F(CaptionsTest, NoControlOfTheMainWindowIsShownOverAnother) {
+    EXPECT_EQ(Crowded(form.get(), false), std::vector<std::string>{});
+    EXPECT_EQ(Crowded(ui().Notebook1->widget(0), true), std::vector<std::string>{});
+    ui().Notebook1->setCurrentIndex(1);
+    ui().RenameEdit->setText(Q("ein recht langer Name für den Screenshot"));
+    ui().DisplayURLEdit->setText("http://localhost:8460/ein_recht_langer_name.jpg");
+    EXPECT_EQ(Crowded(ui().Notebook1->widget(1), true), std::vector<std::string>{});
+
+    ui().SpeedButton1->click(); // the advanced options fold out
+    EXPECT_EQ(Crowded(form.get(), false), std::vector<std::string>{});
+    EXPECT_EQ(Crowded(ui().GroupBox2, true), std::vector<std::string>{});
+    ui().SpeedButton1->click();
 }
 
 TEST_F(CaptionsTest, LabelsSizeThemselvesToTheirTextAndKeepTheirPlace) {
@@ -162,26 +213,32 @@ TEST_F(CaptionsTest, LabelsSizeThemselvesToTheirTextAndKeepTheirPlace) {
                    << label->height() << " for text " << text << "x" << fm.height();
         return ::testing::AssertionSuccess();
     };
-    EXPECT_EQ(ui().RenameLabel->pos(), QPoint(0, 16));
-    EXPECT_TRUE(fitsText(ui().RenameLabel));
-    EXPECT_EQ(ui().Label4->pos(), QPoint(51, 12));
-    EXPECT_TRUE(fitsText(ui().Label4));
-    EXPECT_EQ(ui().Label5->pos(), QPoint(48, 28));
-    EXPECT_TRUE(fitsText(ui().Label5));
-    EXPECT_EQ(dialog().Label1->pos(), QPoint(8, 32));
-    EXPECT_TRUE(fitsText(dialog().Label1));
+    for (const QLabel* label : std::initializer_list<const QLabel*>{ui().RenameLabel, ui().Label4,
+                                                                    ui().Label5, dialog().Label1})
+        EXPECT_TRUE(fitsText(label));
 
+    // A longer text grows the label to the right and down only.
+    const QPoint place4 = ui().Label4->pos();
+    const QPoint place5 = ui().Label5->pos();
     const int before = ui().Label5->width();
     form->ShowNewVersion("3.3");
-    EXPECT_EQ(ui().Label5->pos(), QPoint(48, 28));
+    EXPECT_EQ(ui().Label4->pos(), place4);
+    EXPECT_EQ(ui().Label5->pos(), place5);
+    EXPECT_TRUE(fitsText(ui().Label4));
     EXPECT_TRUE(fitsText(ui().Label5));
     EXPECT_GT(ui().Label5->width(), before);
-    EXPECT_TRUE(fitsText(ui().Label4));
 
-    // The fixed boxes stay as they are.
-    EXPECT_EQ(ui().Label1->geometry(), QRect(8, 8, 393, 17));
-    EXPECT_EQ(ui().Label2->geometry(), QRect(40, 5, 313, 49));
-    EXPECT_EQ(ui().Label3->geometry(), QRect(0, 65, 393, 17));
+    // The fixed boxes stay as they are, whatever they show.
+    const QRect status = ui().Label1->geometry();
+    const QRect instruction = ui().Label2->geometry();
+    const QRect hint = ui().Label3->geometry();
+    form->ShowStatus(cp1252::FromUtf8("Die Session ist bereits ausgelaufen. Bitte legen Sie eine "
+                                      "neue Session an! Und noch etwas mehr Text dazu."));
+    ui().Label2->setText(ui().Label2->text() + ui().Label2->text());
+    ui().Label3->setText(ui().Label3->text() + ui().Label3->text());
+    EXPECT_EQ(ui().Label1->geometry(), status);
+    EXPECT_EQ(ui().Label2->geometry(), instruction);
+    EXPECT_EQ(ui().Label3->geometry(), hint);
 }
 
 TEST_F(CaptionsTest, MainWindowColoursStayOnItsOwnControls) {
@@ -203,9 +260,12 @@ TEST_F(CaptionsTest, MainWindowColoursStayOnItsOwnControls) {
 }
 
 TEST_F(CaptionsTest, FooterLineAndSessionAddressPanelAreDrawnAsInTheLayout) {
-    // The footer's line runs along the top edge of its box.
-    EXPECT_EQ(ui().Bevel1->geometry(), QRect(8, 0, 393, 17));
-    const std::vector<int> rows = DrawnRows(ui().Bevel1->grab().toImage());
+    // The footer's line runs along its top edge: right of the about texts, nothing else is drawn.
+    const QImage footer = ui().Panel2->grab().toImage();
+    const int right = ui().Label5->geometry().right() + 8;
+    ASSERT_LT(right, footer.width() - 20);
+    const std::vector<int> rows =
+        DrawnRows(footer.copy(right, 0, footer.width() - 20 - right, footer.height()));
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.front(), 0);
     EXPECT_LE(rows.back(), 1);

@@ -1,47 +1,21 @@
 // The capture intake without the window: what reaches the editor, and what the job uploads after
-// it, driven through a stand-in view, a scripted desktop and a loopback upload host.
+// it, driven through a stand-in window, a scripted desktop and a loopback upload host.
 
+#include "app/capture_geometry.h"
 #include "app/capture_intake.h"
-#include "app/shared_state.h"
-#include "codecs/jpeg_decoder.h"
 #include "editor/picture_editor.h"
-#include "net/http_client.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
-#include "text/cp1252.h"
-#include "upload/upload_view.h"
-
-#include <gtest/gtest.h>
-
-#include <condition_variable>
-#include <mutex>
+#include "tests/app/command_test.h"
 
 namespace glimmerly {
 namespace {
 
-using testing::LoopbackServer;
-
-class StandInView : public CaptureView {
-public:
-    void ShowStatus(const std::string& text) override { calls.push_back("status " + text); }
-    void LockOptions(bool locked) override { calls.push_back(locked ? "lock" : "unlock"); }
-    CaptureOptions Options() override { return options; }
-    std::string ProposeName(const std::string& name) override {
-        calls.push_back("name " + name);
-        return name;
-    }
-    void BringToFront() override { calls.push_back("front"); }
-    void ShowNamePage() override { calls.push_back("name page"); }
-
-    CaptureOptions options;
-    std::vector<std::string> calls;
-};
+using testing::UploadedPicture;
+using MonitorList = std::vector<platform::Monitor>;
 
 // Paints the whole picture red, as a pen stroke would, and keeps `clip` of it.
 class PaintingEditor : public PictureEditor {
 public:
-    EditorResult Edit(Picture picture, bool wholePicture,
-                      const std::vector<platform::Monitor>& monitors) override {
+    EditorResult Edit(Picture picture, bool wholePicture, const MonitorList& monitors) override {
         receivedSize = {picture.width, picture.height};
         receivedWhole = wholePicture;
         receivedMonitors = monitors;
@@ -56,113 +30,124 @@ public:
     }
     std::pair<int, int> receivedSize;
     bool receivedWhole = false;
-    std::vector<platform::Monitor> receivedMonitors;
+    MonitorList receivedMonitors;
     Rect clip{10, 20, 410, 320};
 };
 
-// The job's ends, waited for from the test's thread.
-class JobEnd : public UploadView {
+// A desktop whose monitors change with every look at them: read n has a monitor n × 100 pixels
+// wide left of a primary one 600 + 10 × n pixels high.
+class ShiftingScreen : public platform::Screen {
 public:
-    void ShowStatus(const std::string&) override {}
-    void ShowNewVersion(const std::string&) override {}
-    void CompleteUpload(const std::string& address, const std::string&) override { End(address); }
-    void ShowUploadError(const std::string& text) override { End("error " + text); }
-    std::optional<std::string> AskSaveFileName() override { return std::nullopt; }
-    void FinishJob() override { End("finished"); }
-    void FailJob(const std::string& status) override { End("failed " + status); }
-
-    void Reset() {
-        std::lock_guard lock(mutex_);
-        end_.clear();
+    MonitorList Monitors() override {
+        ++reads;
+        return {{Rect{-100 * reads, 0, 0, 500}, false}, {Rect{0, 0, 800, 600 + 10 * reads}, true}};
     }
-    std::string Wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !end_.empty(); });
-        return end_;
+    Picture Grab(const Rect& band) override {
+        grabs.push_back(band);
+        return Picture(band.Width(), band.Height());
     }
-
-private:
-    void End(const std::string& how) {
-        std::lock_guard lock(mutex_);
-        if (end_.empty())
-            end_ = how;
-        changed_.notify_all();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string end_;
+    int reads = 0;
+    std::vector<Rect> grabs;
 };
 
-class CaptureIntakeTest : public ::testing::Test {
+class CaptureIntakeTest : public testing::CommandTest {
 protected:
     void SetUp() override {
         desktop.windows().foreground =
             platform::WindowInfo{cp1252::FromUtf8("Unbenannt - Editor"), Rect{100, 50, 900, 650}};
         intake.SetEditor(&editor);
     }
-    // The JPEG of the upload's file part, decoded.
-    Picture UploadedPicture() {
-        const std::string body = server.Requests().at(0).body;
-        const std::size_t start = body.find("\r\n\r\n", body.find("name=\"screenshot\"")) + 4;
-        const std::size_t end = body.find("\r\n--", start);
-        return DecodeJpeg(reinterpret_cast<const std::uint8_t*>(body.data() + start), end - start);
+    // A capture with the options given, up to the job's end.
+    std::string CaptureAndWait(CaptureOptions options) {
+        window.options = options;
+        job.Reset();
+        intake.Capture();
+        return job.Wait();
     }
 
-    LoopbackServer server{[](const testing::RecordedRequest&) {
-        return LoopbackServer::Ok("ok|3.2|http://h/a.jpg");
-    }};
-    testing::FakePlatform desktop;
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{server.Host(), server.Host()};
-    StandInView view;
     PaintingEditor editor;
-    JobEnd job;
-    CaptureIntake intake{state, *platform, http, hosts, view, job};
+    testing::JobEnd job;
+    CaptureIntake intake{state, *platform, http, hosts, window, job};
 };
 
 TEST_F(CaptureIntakeTest, TheEditedClipOfTheActiveWindowIsUploaded) {
-    view.options = {true, true, false};
-    intake.Capture();
-    EXPECT_EQ(view.calls,
+    ASSERT_EQ(CaptureAndWait({true, true, false}), "http://h/a.jpg");
+    EXPECT_EQ(window.calls,
               (std::vector<std::string>{"lock", "name editor", "front",
                                         "status Screenshot wird bearbeitet...", "name page"}));
     // The editor had the window's area, to be edited as a whole.
     EXPECT_EQ(editor.receivedSize, std::make_pair(800, 600));
     EXPECT_TRUE(editor.receivedWhole);
-    ASSERT_EQ(job.Wait(), "http://h/a.jpg");
-    const Picture uploaded = UploadedPicture();
+    const Picture uploaded = UploadedPicture(server.Requests().at(0).body);
     EXPECT_EQ(uploaded.width, 400);
     EXPECT_EQ(uploaded.height, 300);
     EXPECT_GT(uploaded.At(200, 150)[2], 240); // the editing survived
     EXPECT_LT(uploaded.At(200, 150)[1], 20);
     EXPECT_EQ(state.ProposedName, "editor");
-    EXPECT_TRUE(state.ScreenshotBitmap.pixels.empty()); // the job owns the picture
 }
 
-TEST_F(CaptureIntakeTest, TheWholeDesktopGoesToTheMonitorOverview) {
-    view.options = {false, true, false};
-    intake.Capture();
+TEST_F(CaptureIntakeTest, EachCaptureShowsTheEditorTheMonitorsOfItsOwnPicture) {
+    const MonitorList one{{Rect{0, 0, 1920, 1080}, true}};
+    desktop.screen().SetMonitors(one);
+    ASSERT_EQ(CaptureAndWait({false, true, false}), "http://h/a.jpg");
     EXPECT_EQ(editor.receivedSize, std::make_pair(1920, 1080));
-    EXPECT_FALSE(editor.receivedWhole);
-    ASSERT_EQ(job.Wait(), "http://h/a.jpg");
+    EXPECT_FALSE(editor.receivedWhole); // the monitor overview
+    EXPECT_EQ(editor.receivedMonitors.size(), 1u);
+
+    // A monitor plugged in since: the band grows, and the overview shows it.
+    const MonitorList two{{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 3200, 1024}, false}};
+    desktop.screen().SetMonitors(two);
+    ASSERT_EQ(CaptureAndWait({false, true, false}), "http://h/a.jpg");
+    EXPECT_EQ(desktop.screen().grabs.back(), (Rect{0, 0, 3200, 1080}));
+    EXPECT_EQ(editor.receivedSize, std::make_pair(3200, 1080));
+    ASSERT_EQ(editor.receivedMonitors.size(), 2u);
+    EXPECT_EQ(editor.receivedMonitors[1].rect, (Rect{1920, 0, 3200, 1024}));
+}
+
+TEST_F(CaptureIntakeTest, TheBandAndTheOverviewComeFromOneLookAtTheDesktop) {
+    auto* screen = new ShiftingScreen;
+    platform->screen.reset(screen);
+    for (int capture = 1; capture <= 2; ++capture) {
+        ASSERT_EQ(CaptureAndWait({false, true, false}), "http://h/a.jpg");
+        EXPECT_EQ(screen->reads, capture);
+        const MonitorList& seen = editor.receivedMonitors;
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].rect.Left, -100 * capture);
+        EXPECT_EQ(screen->grabs.back(), DesktopBand(seen, platform::PrimaryMonitorHeight(seen)));
+    }
+}
+
+TEST_F(CaptureIntakeTest, TheUploadCarriesTheStickyNameAndTheSession) {
+    // The last rename was of a capture of this window: its name goes up again.
+    state.RememberedProposal = "editor";
+    state.RememberedName = "plan";
+    state.SessionName = "demo";
+    ASSERT_EQ(CaptureAndWait({true, false, false}), "http://h/a.jpg");
+    const std::string first = server.Requests().at(0).body;
+    EXPECT_NE(first.find("name=\"screenshotname\"\r\n\r\nplan\r\n"), std::string::npos);
+    EXPECT_NE(first.find("name=\"sessionname\"\r\n\r\ndemo\r\n"), std::string::npos);
+
+    // Another window proposes another name; outside a session no session goes up.
+    desktop.windows().foreground->title = "Posteingang - Mail";
+    state.SessionName.clear();
+    ASSERT_EQ(CaptureAndWait({true, false, false}), "http://h/a.jpg");
+    const std::string second = server.Requests().at(1).body;
+    EXPECT_EQ(second.find("screenshotname"), std::string::npos);
+    EXPECT_EQ(second.find("sessionname"), std::string::npos);
 }
 
 TEST_F(CaptureIntakeTest, SavingLocallyStaysOnTheFirstPageUnlessAskedOtherwise) {
-    view.options = {false, false, true};
-    state.ScreenshotBitmap = testing::FakeScreen::Pattern(64, 48);
-    intake.TakePicture({});
+    window.options = {false, false, true};
+    intake.TakePicture(testing::FakeScreen::Pattern(64, 48), {});
     EXPECT_EQ(job.Wait(), "finished"); // the save dialog was cancelled
-    EXPECT_EQ(view.calls, std::vector<std::string>{});
+    EXPECT_EQ(window.calls, std::vector<std::string>{});
     EXPECT_TRUE(server.Requests().empty());
 
     // A dropped file shows its name page also when it is only saved.
     job.Reset();
-    state.ScreenshotBitmap = testing::FakeScreen::Pattern(64, 48);
-    intake.TakePicture({true, true, {}});
+    intake.TakePicture(testing::FakeScreen::Pattern(64, 48), {true, true, {}});
     EXPECT_EQ(job.Wait(), "finished");
-    EXPECT_EQ(view.calls, std::vector<std::string>{"name page"});
+    EXPECT_EQ(window.calls, std::vector<std::string>{"name page"});
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/main_form.h"
 #include "app/message_box.h"
 #include "app/shared_state.h"
+#include "net/http_client.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
 #include "text/cp1252.h"
@@ -40,6 +41,8 @@ inline QString Q(const char* utf8) {
 class RecordingMainForm : public MainForm {
 public:
     using MainForm::MainForm;
+    // The job ends before the recording goes.
+    ~RecordingMainForm() override { FormDestroy(); }
     void ShowStatus(const std::string& text) override {
         {
             std::lock_guard lock(mutex);
@@ -65,7 +68,7 @@ protected:
         desktop.windows().foreground =
             platform::WindowInfo{"Unbenannt - Editor", Rect{100, 50, 900, 650}};
         platform = desktop.MakePlatform();
-        form = std::make_unique<RecordingMainForm>(state, *platform);
+        form = MakeForm(*platform);
         form->show();
     }
     void TearDown() override {
@@ -76,6 +79,13 @@ protected:
     }
 
     Ui::MainForm& ui() { return form->Controls(); }
+
+    // The window with its commands, built as the program builds them.
+    std::unique_ptr<RecordingMainForm> MakeForm(platform::Platform& parts) {
+        auto window = std::make_unique<RecordingMainForm>(state, parts, http, hosts);
+        window->SetCommands(std::make_unique<MainFormCommands>(state, parts, http, hosts, *window));
+        return window;
+    }
 
     void UploadHostAnswers(std::string reply) {
         stub = std::make_unique<LoopbackServer>(
@@ -133,6 +143,8 @@ protected:
 
     testing::FakePlatform desktop;
     std::unique_ptr<platform::Platform> platform;
+    net::HttpClient http;
+    ServiceHosts hosts = BuiltInHosts();
     SharedState state;
     std::unique_ptr<RecordingMainForm> form;
     std::unique_ptr<LoopbackServer> stub;
