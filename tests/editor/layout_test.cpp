@@ -64,9 +64,9 @@ TEST_F(EditorLayoutTest, EachButtonIsReachedWhereItIsShownAndActsFromThere) {
         EXPECT_EQ(label->text(), QString::fromUtf8(b.caption));
         // The caption fits inside the raised frame, wrapped as the button wraps it.
         const QRect inside = label->contentsRect();
-        const QRect needed = QFontMetrics(label->font())
-                                 .boundingRect(inside, Qt::AlignCenter | Qt::TextWordWrap,
-                                               label->text());
+        const QRect needed =
+            QFontMetrics(label->font())
+                .boundingRect(inside, Qt::AlignCenter | Qt::TextWordWrap, label->text());
         EXPECT_TRUE(inside.contains(needed));
         ClickAt(b.place.center());
         EXPECT_EQ(form->Tool(), b.tool);
