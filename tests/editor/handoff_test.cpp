@@ -100,6 +100,7 @@ TEST(HandOffTest, TheMarkedRectangleOfTheEditedPictureIsWhatTheJobCompresses) {
     testing::FakePlatform desktop;
     desktop.screen().SetMonitors({{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 3200, 1024}}});
     desktop.screen().SetDesktop(testing::FakeScreen::Pattern(3200, 1080));
+    desktop.windows().foreground = platform::WindowInfo{"Unbenannt - Editor", {300, 200, 940, 600}};
     std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
     SharedState state;
     net::HttpClient http;
@@ -134,6 +135,8 @@ TEST(HandOffTest, TheMarkedRectangleOfTheEditedPictureIsWhatTheJobCompresses) {
     ASSERT_NE(state.UploadThread, nullptr);
     state.UploadThread->Join();
     ASSERT_TRUE(job.finished) << job.failed;
+    // The name comes from the window the user was working in, also for the whole desktop.
+    EXPECT_EQ(state.ProposedName, "editor");
 
     const Picture saved = DecodeJpegFile(*job.saveAs);
     ASSERT_EQ(saved.width, 400);
