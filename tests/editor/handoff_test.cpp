@@ -63,24 +63,36 @@ public:
     Rect clip;
 };
 
+// One capture on the fake desktop, with a job that cannot reach any host.
+struct Capture {
+    // Runs the capture through `editor`, with the options `view` gives.
+    void Run(CaptureView& view, PictureEditor& editor) {
+        platform = desktop.MakePlatform();
+        CaptureIntake intake(state, *platform, http, hosts, view, job);
+        intake.SetEditor(&editor);
+        intake.Capture();
+    }
+
+    testing::FakePlatform desktop;
+    std::unique_ptr<platform::Platform> platform;
+    net::HttpClient http;
+    ServiceHosts hosts{"127.0.0.1:9", "127.0.0.1:9"};
+    NoJob job;
+    SharedState state; // last: a job it holds goes first
+};
+
 TEST(HandOffTest, NothingOfThePictureMarkedUploadsNothingAndReArms) {
     // Right of the picture, a zero-wide rectangle, above the picture.
     for (const Rect clip :
          {Rect{2000, 0, 2500, 500}, Rect{300, 100, 300, 400}, Rect{0, -1080, 1920, 0}}) {
-        testing::FakePlatform desktop;
-        std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-        SharedState state;
-        net::HttpClient http;
-        ServiceHosts hosts{"127.0.0.1:9", "127.0.0.1:9"};
+        Capture capture;
+        SharedState& state = capture.state;
         RecordingView view;
-        NoJob job;
         MarkingEditor editor;
         editor.clip = clip;
-        CaptureIntake intake(state, *platform, http, hosts, view, job);
-        intake.SetEditor(&editor);
         state.CaptureReady = false;
 
-        intake.Capture();
+        capture.Run(view, editor);
         EXPECT_EQ(state.UploadThread, nullptr);
         EXPECT_TRUE(state.CaptureReady);
         EXPECT_TRUE(state.ScreenshotBitmap.Empty());
@@ -97,21 +109,16 @@ TEST(HandOffTest, NothingOfThePictureMarkedUploadsNothingAndReArms) {
 // stroke drawn across it; "Bearbeitung beenden" hands the picture back and the job saves the
 // marked rectangle of the edited picture, stroke included, as a JPEG.
 TEST(HandOffTest, TheMarkedRectangleOfTheEditedPictureIsWhatTheJobCompresses) {
-    testing::FakePlatform desktop;
+    Capture capture;
+    testing::FakePlatform& desktop = capture.desktop;
     desktop.screen().SetMonitors({{Rect{0, 0, 1920, 1080}, true}, {Rect{1920, 0, 3200, 1024}}});
     desktop.screen().SetDesktop(testing::FakeScreen::Pattern(3200, 1080));
     desktop.windows().foreground = platform::WindowInfo{"Unbenannt - Editor", {300, 200, 940, 600}};
-    std::unique_ptr<platform::Platform> platform = desktop.MakePlatform();
-    SharedState state;
-    net::HttpClient http;
-    ServiceHosts hosts{"127.0.0.1:9", "127.0.0.1:9"};
     SavingView view;
-    NoJob job;
+    NoJob& job = capture.job;
     testing::TempDir folder;
     job.saveAs = folder.Path("saved.jpg");
     ImageEditorForm editor;
-    CaptureIntake intake(state, *platform, http, hosts, view, job);
-    intake.SetEditor(&editor);
 
     QTimer::singleShot(0, &editor, [&editor] {
         auto click = [&editor](const char* name, QPoint at) {
@@ -131,7 +138,8 @@ TEST(HandOffTest, TheMarkedRectangleOfTheEditedPictureIsWhatTheJobCompresses) {
         editor.Image1MouseUp({2300, 200});
         click("Panel2", {5, 5});
     });
-    intake.Capture();
+    capture.Run(view, editor);
+    SharedState& state = capture.state;
     ASSERT_NE(state.UploadThread, nullptr);
     state.UploadThread->Join();
     ASSERT_TRUE(job.finished) << job.failed;
