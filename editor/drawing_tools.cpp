@@ -12,18 +12,18 @@ void PenTool::Press(QPoint at, bool left, const QColor& colour) {
     if (!left)
         return;
     position_ = at;
-    view_.Touch(picture_.DrawSegment(at, at, colour));
+    view_.Touch(picture_.DrawSegment(at, at, colour, kPenWidth));
 }
 
 void PenTool::Move(QPoint to, bool mouseIsDown, const QColor& colour) {
     if (!mouseIsDown)
         return;
-    view_.Touch(picture_.DrawSegment(position_, to, colour));
+    view_.Touch(picture_.DrawSegment(position_, to, colour, kPenWidth));
     position_ = to;
 }
 
 void LineTool::Press(QPoint at, const QColor& colour) {
-    preview_.SetLineWidth(kStrokeWidth);
+    preview_.SetLineWidth(kLineWidth);
     preview_.SetColor(colour);
     preview_.SetBox(at.x(), at.y(), 0, 0);
     preview_.show();
@@ -40,7 +40,7 @@ void LineTool::Move(QPoint to) {
 void LineTool::Release(QPoint at, const QColor& colour) {
     if (preview_.isHidden())
         return;
-    view_.Touch(picture_.DrawSegment(preview_.Start(), at, colour));
+    view_.Touch(picture_.DrawSegment(preview_.Start(), at, colour, kLineWidth));
     preview_.hide();
 }
 

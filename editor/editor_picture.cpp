@@ -30,18 +30,17 @@ void EditorPicture::RestoreOriginal() {
     pristine = true;
 }
 
-QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour) {
+QRect EditorPicture::DrawSegment(QPoint from, QPoint to, const QColor& colour, int width) {
     if (image.isNull())
         return QRect();
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(colour, kStrokeWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     if (from == to)
         painter.drawPoint(from);
     else
         painter.drawLine(from, to);
-    const QRect area = QRect(from, to).normalized().adjusted(-kStrokeWidth, -kStrokeWidth,
-                                                             kStrokeWidth, kStrokeWidth);
+    const QRect area = QRect(from, to).normalized().adjusted(-width, -width, width, width);
     touched |= area;
     pristine = false;
     return area;

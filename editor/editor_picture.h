@@ -15,8 +15,9 @@ namespace glimmerly {
 
 // The border colour of the grey bands, the window's background (10724259).
 inline const QColor kBorderColour(163, 163, 163);
-// Pen strokes and lines.
-inline constexpr int kStrokeWidth = 3;
+// Pen strokes and lines are both 3 pixels wide; each tool names its own width.
+inline constexpr int kPenWidth = 3;
+inline constexpr int kLineWidth = 3;
 
 struct EditorPicture {
     Picture OriginalBitmap; // the unedited capture
@@ -32,8 +33,9 @@ struct EditorPicture {
     // The edited picture becomes the unedited capture again.
     void RestoreOriginal();
     QRect Bounds() const { return image.rect(); }
-    // A 3-pixel segment in `colour`; returns the rectangle of pixels it may have touched.
-    QRect DrawSegment(QPoint from, QPoint to, const QColor& colour);
+    // A solid segment `width` pixels wide in `colour`; returns the rectangle of pixels it may
+    // have touched.
+    QRect DrawSegment(QPoint from, QPoint to, const QColor& colour, int width);
 };
 
 // Image1: shows the edited picture at its own size; the tool is its cursor id.

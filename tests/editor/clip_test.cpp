@@ -102,6 +102,28 @@ TEST_F(ClipTest, ToolButtonsFormAGroupAndUndoPopsUp) {
     EXPECT_EQ(form->Tool(), kNoTool);
     EXPECT_EQ(Status(2), QString());
 
+    // Each tool tells the user in the status bar what to do; undo and "Bearbeitung beenden"
+    // choose no tool and say nothing.
+    const struct {
+        const char* panel;
+        const char* hint;
+    } hints[] = {
+        {"CmdClip", "Markieren Sie per Mausklick die Bildr\u00e4nder."},
+        {"CmdPaint", "Zeichnen Sie mit gedr\u00fcckter Maustaste eine Freihandlinie."},
+        {"CmdLine", "Ziehen Sie mit gedr\u00fcckter Maustaste eine Linie."},
+        {"CmdText", "Klicken Sie auf eine Stelle im Bild und geben Sie Text ein."},
+    };
+    for (const auto& h : hints) {
+        PressPanel(h.panel);
+        EXPECT_EQ(Status(2), QString::fromUtf8(h.hint)) << h.panel;
+    }
+    PressPanel("CmdUndo");
+    EXPECT_EQ(Status(2), QString());
+    PressPanel("CmdText");
+    QTest::mousePress(Child<QWidget>("Panel2"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(Status(2), QString());
+    QTest::mouseRelease(Child<QWidget>("Panel2"), Qt::LeftButton, {}, QPoint(-50, 5));
+
     PressPanel("CmdPaint");
     // Pressing undo and letting go outside it restores nothing but pops it up.
     Drag({10, 10}, {50, 10});

@@ -4,6 +4,7 @@
 
 #include "editor/line_preview.h"
 
+#include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -12,12 +13,28 @@ namespace {
 
 class DrawingTest : public EditorFixture {
 protected:
-    int RedPixels() {
-        int count = 0;
-        for (int y = 0; y < form->Image().height(); ++y)
-            for (int x = 0; x < form->Image().width(); ++x)
-                count += form->Image().pixelColor(x, y) == kRed;
-        return count;
+    int RedPixels() { return static_cast<int>(RedPoints(form->Image()).size()); }
+    static std::vector<QPoint> RedPoints(const QImage& image) {
+        std::vector<QPoint> points;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) == kRed)
+                    points.emplace_back(x, y);
+        return points;
+    }
+    static QRect Bounds(const std::vector<QPoint>& points) {
+        QRect bounds;
+        for (const QPoint& p : points)
+            bounds |= QRect(p, QSize(1, 1));
+        return bounds;
+    }
+    // The red rows of one column (or the red columns of one row) between `from` and `to`.
+    std::vector<int> RedAcross(int from, int to, int fixed, bool column) {
+        std::vector<int> red;
+        for (int i = from; i <= to; ++i)
+            if ((column ? Pixel(fixed, i) : Pixel(i, fixed)) == kRed)
+                red.push_back(i);
+        return red;
     }
 };
 
@@ -30,12 +47,12 @@ TEST_F(DrawingTest, PenDrawsWithTheLeftButtonOnly) {
     EXPECT_EQ(form->Image(), before);
 
     Drag({20, 50}, {120, 50});
-    // Three pixels wide, hard edges.
-    EXPECT_EQ(Pixel(70, 49), kRed);
-    EXPECT_EQ(Pixel(70, 50), kRed);
-    EXPECT_EQ(Pixel(70, 51), kRed);
-    EXPECT_EQ(Pixel(70, 53), PatternAt(70, 53));
-    EXPECT_EQ(Pixel(70, 47), PatternAt(70, 47));
+    Drag({200, 20}, {200, 120});
+    // Three pixels wide across the stroke, hard edges, whatever its direction.
+    EXPECT_EQ(RedAcross(40, 60, 70, true), (std::vector<int>{49, 50, 51}));
+    EXPECT_EQ(RedAcross(190, 210, 70, false), (std::vector<int>{199, 200, 201}));
+    EXPECT_EQ(Pixel(70, 48), PatternAt(70, 48));
+    EXPECT_EQ(Pixel(202, 70), PatternAt(202, 70));
 }
 
 TEST_F(DrawingTest, LineIsWrittenOnReleaseTheSameInEitherDirection) {
@@ -95,6 +112,40 @@ TEST_F(DrawingTest, TextIsWrittenOnEnterAndDroppedByASecondClick) {
     EXPECT_EQ(edit->text(), QString());
     Key(Qt::Key_Return);
     EXPECT_EQ(RedPixels(), written);
+}
+
+TEST_F(DrawingTest, WrittenTextHasItsCellTopLeftElevenPixelsAboveTheClick) {
+    Open(400, 300, true);
+    PressPanel("CmdText");
+    Click({50, 100});
+    Type(QStringLiteral("Hallo"));
+    Key(Qt::Key_Return);
+    // The same text drawn with the top-left corner of its character cell at (50, 89).
+    const QFont font = Child<QLineEdit>("Edit1")->font();
+    QImage expected(form->Image().size(), QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    QPainter painter(&expected);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setFont(font);
+    painter.setPen(kRed);
+    painter.drawText(QPoint(50, 89 + QFontMetrics(font).ascent()), QStringLiteral("Hallo"));
+    painter.end();
+    const std::vector<QPoint> written = RedPoints(form->Image());
+    const std::vector<QPoint> drawn = RedPoints(expected);
+    ASSERT_GT(written.size(), 20u);
+    EXPECT_EQ(Bounds(written), Bounds(drawn));
+    EXPECT_TRUE(written == drawn) << "same place, other pixels";
+
+    // A click 37 pixels further down writes the same letters 37 rows lower.
+    Open(400, 300, true);
+    PressPanel("CmdText");
+    Click({50, 137});
+    Type(QStringLiteral("Hallo"));
+    Key(Qt::Key_Return);
+    std::vector<QPoint> lower = RedPoints(form->Image());
+    for (QPoint& p : lower)
+        p.ry() -= 37;
+    EXPECT_TRUE(lower == written) << "moved to " << ::testing::PrintToString(Bounds(lower));
 }
 
 TEST_F(DrawingTest, TextButtonWritesAnOpenTextFirstAndOtherToolsKeepItOpen) {
@@ -181,6 +232,21 @@ TEST_F(DrawingTest, EscapeWhileTypingClosesAndTheTextIsLost) {
     form->show();
     EXPECT_TRUE(Child<QLineEdit>("Edit1")->isHidden());
     EXPECT_EQ(form->Tool(), kClipFirstCorner);
+}
+
+TEST_F(DrawingTest, EscapeWithTheFocusInTheScrollAreaClosesAndKeepsTheEdits) {
+    Open(400, 300, true);
+    PressPanel("CmdPaint");
+    Drag({20, 50}, {120, 50}); // the release on the picture gives the focus to the scroll area
+    auto* scroll = Child<QScrollArea>("ScrollBox1");
+    ASSERT_EQ(form->focusWidget(), scroll);
+    QTest::keyClick(scroll, Qt::Key_Escape);
+    EXPECT_FALSE(form->isVisible());
+    // Closing is no cancel: the capture takes the edited picture and its clip.
+    const EditorResult result = form->Result();
+    EXPECT_EQ(result.clip, (Rect{0, 0, 400, 300}));
+    const std::uint8_t* stroke = result.picture.At(70, 50);
+    EXPECT_EQ((std::vector<int>{stroke[2], stroke[1], stroke[0]}), (std::vector<int>{255, 0, 0}));
 }
 
 TEST_F(DrawingTest, WheelStepsFortyPixelsOnlyWhileTheScrollAreaIsActive) {

@@ -12,6 +12,20 @@
 
 #include <gtest/gtest.h>
 
+// Readable failure messages for points, rectangles and colours.
+inline void PrintTo(const QPoint& p, std::ostream* os) {
+    *os << "(" << p.x() << ", " << p.y() << ")";
+}
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << "(" << r.x() << ", " << r.y() << ") " << r.width() << "x" << r.height();
+}
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QColor& c, std::ostream* os) {
+    *os << "RGB(" << c.red() << ", " << c.green() << ", " << c.blue() << ")";
+}
+
 namespace glimmerly::test {
 
 // Blue = x, green = y (both modulo 256), red 40: every pixel of the capture tells its place.
@@ -39,8 +53,11 @@ class EditorFixture : public ::testing::Test {
 protected:
     void Open(int width, int height, bool wholePicture,
               std::vector<platform::Monitor> monitors = {MonitorAt(0, 1920, 1080)}) {
+        Open(Pattern(width, height), wholePicture, std::move(monitors));
+    }
+    void Open(Picture picture, bool wholePicture, std::vector<platform::Monitor> monitors) {
         form = std::make_unique<ImageEditorForm>();
-        form->Prepare(Pattern(width, height), wholePicture, monitors);
+        form->Prepare(std::move(picture), wholePicture, monitors);
         form->show();
         QApplication::setActiveWindow(form.get());
         QApplication::processEvents();

@@ -2,23 +2,54 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "imaging/resample.h"
 
 namespace glimmerly {
 namespace {
 
-TEST(FilterTableTest, SevenKernelsInFixedOrderWithTheirSupport) {
-    const char* names[] = {"Box",      "Triangle", "Hermite", "Bell",
-                           "B-Spline", "Lanczos3", "Mitchell"};
-    const float widths[] = {0.5f, 1.0f, 1.0f, 1.5f, 2.0f, 3.0f, 2.0f};
-    const FilterKernel kernels[] = {BoxFilter,     TriangleFilter, HermiteFilter, BellFilter,
-                                    BSplineFilter, Lanczos3Filter, MitchellFilter};
-    ASSERT_EQ(FilterTable.size(), 7u);
-    for (std::size_t i = 0; i < 7; ++i) {
-        EXPECT_EQ(std::string(FilterTable[i].name), names[i]);
-        EXPECT_EQ(FilterTable[i].supportWidth, widths[i]);
-        EXPECT_EQ(FilterTable[i].kernel, kernels[i]);
+// The row of the table with this name; fails the test when there is none.
+const FilterEntry& Row(const std::string& name) {
+    for (const FilterEntry& entry : FilterTable) {
+        if (name == entry.name) {
+            return entry;
+        }
+    }
+    ADD_FAILURE() << "no row " << name;
+    return FilterTable[0];
+}
+
+// Each name gives the curve of that name, worked out here from its formula at a few distances,
+// and its support width is where that curve ends: not 0 just inside, 0 just beyond.
+TEST(FilterTableTest, EachNameGivesItsCurveAndSupportEndsWhereTheCurveDoes) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<float, double>> values; // distance, weight by the formula
+    } curves[] = {
+        {"Box", {{0.25f, 1.0}, {-0.25f, 1.0}, {0.75f, 0.0}}},
+        {"Triangle", {{0.25f, 0.75}, {0.5f, 0.5}, {0.75f, 0.25}}},
+        {"Hermite", {{0.25f, 0.84375}, {0.5f, 0.5}, {0.75f, 0.15625}}},
+        {"Bell", {{0.25f, 0.6875}, {1.0f, 0.125}, {1.25f, 0.03125}}},
+        {"B-Spline", {{0.5f, 23.0 / 48.0}, {1.5f, 1.0 / 48.0}}},
+        {"Lanczos3", {{0.5f, 0.6079271}, {1.5f, -0.1350949}, {2.5f, 0.0243170}}},
+        {"Mitchell", {{0.5f, 77.0 / 144.0}, {1.5f, -5.0 / 144.0}}},
+    };
+    std::vector<std::string> names;
+    for (const FilterEntry& entry : FilterTable) {
+        names.push_back(entry.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Box", "Triangle", "Hermite", "Bell", "B-Spline",
+                                               "Lanczos3", "Mitchell"}));
+    for (const auto& curve : curves) {
+        SCOPED_TRACE(curve.name);
+        const FilterEntry& row = Row(curve.name);
+        for (const auto& [x, weight] : curve.values) {
+            EXPECT_NEAR(row.kernel(x), weight, 2e-6) << x;
+        }
+        EXPECT_NE(row.kernel(std::nextafter(row.supportWidth, 0.0f)), 0.0f);
+        EXPECT_EQ(row.kernel(std::nextafter(row.supportWidth, 100.0f)), 0.0f);
     }
 }
 

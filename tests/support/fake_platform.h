@@ -72,8 +72,9 @@ public:
         handler_ = std::move(onHotKey);
     }
 
-    // Makes Register fail for this key, as when another program holds it.
+    // Makes Register fail for this key, as when another program holds it; or lets it go again.
     void HeldElsewhere(platform::Key key, unsigned modifiers) { held_.insert({key, modifiers}); }
+    void ReleasedElsewhere(platform::Key key, unsigned modifiers) { held_.erase({key, modifiers}); }
     // A press of the hot key `id`: calls the handler at once, on the calling thread. False (and
     // no call) when `id` is not registered or no handler is set.
     bool Press(int id);

@@ -1,7 +1,15 @@
 #include "platform/platform.h"
 #include "platform/wayland/wayland_parts.h"
+#include "platform/wayland/wayland_platform.h"
+#include "text/cp1252.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace glimmerly::platform {
 namespace {
@@ -17,11 +25,58 @@ TEST(WaylandGrabRoute, ForcedOrByCompositor) {
     EXPECT_EQ(ChooseGrabRoute("grim ", false), GrabRoute::Portal); // unknown: not forced
 }
 
-TEST(WaylandHotKeys, RegisteringSucceedsSoNoKeyIsReportedTaken) {
-    wayland::WaylandHotKeys keys;
-    EXPECT_TRUE(keys.Register(101, Key::Print, NoModifier));
-    EXPECT_TRUE(keys.Register(102, Key::End, Control));
-    keys.DiscardPending();
+// An environment variable set (or, with nullptr, removed) for one scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedVariable() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// No Wayland client may take global keys: the desktop's own binding starts the program with
+// --capture instead. The platform therefore never reports Print or Ctrl+End as held by another
+// program (the main window would warn of that), and it tells the user how to bind Print; off
+// sway, where the active window cannot be asked for, it says so as well. No press ever reaches
+// the hot key handler.
+TEST(WaylandPlatform, KeysAreNeverReportedTakenAndTheUserLearnsHowToBindPrint) {
+    const ScopedVariable route(kWaylandGrabVariable, "portal");
+    const ScopedVariable display("WAYLAND_DISPLAY", nullptr);
+    const std::string bind = cp1252::FromUtf8(
+        "Wayland: Druck-Taste im Desktop an \u201eglimmerly --capture\u201c binden.");
+    const std::string unknown = cp1252::FromUtf8(
+        "Aktives Fenster unbekannt \u2013 es wird der ganze Bildschirm gespeichert.");
+    for (const char* sway : {static_cast<const char*>(nullptr), "/run/user/7/sway-ipc.sock"}) {
+        SCOPED_TRACE(sway ? "on sway" : "elsewhere");
+        const ScopedVariable socket("SWAYSOCK", sway);
+        std::unique_ptr<Platform> platform = CreateWaylandPlatform();
+        std::vector<int> pressed;
+        platform->hotKeys->SetHandler([&](int id) { pressed.push_back(id); });
+        EXPECT_TRUE(platform->hotKeys->Register(101, Key::Print, NoModifier));
+        EXPECT_TRUE(platform->hotKeys->Register(102, Key::End, Control));
+        platform->hotKeys->DiscardPending();
+        std::vector<std::string> told;
+        platform->notices->SetHandler([&](const std::string& text) { told.push_back(text); });
+        if (sway)
+            EXPECT_EQ(told, (std::vector<std::string>{bind}));
+        else
+            EXPECT_EQ(told, (std::vector<std::string>{bind, unknown}));
+        EXPECT_TRUE(pressed.empty());
+    }
 }
 
 TEST(Notices, WaitForTheHandlerThenPassStraightThrough) {
