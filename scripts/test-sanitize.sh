@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the program's parts with AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer
-# into a folder of its own and runs their tests: the text routines and codec, imaging, the
-# codecs, net, the platform parts, the upload job, the editor and the app with its job and window
-# threads (the widget tests on Qt's offscreen platform). Qt and the system libraries are not
-# instrumented, which these two sanitizers do not need.
-# Not here: the tests that need a desktop (labels desktop, wayland) and the fuzz run, which has
-# sanitizers of its own. The service runs under ThreadSanitizer (scripts/test-tsan.sh) and in the
-# fuzz targets. Arguments go to ctest.
-# Folder: $GLIMMERLY_SANITIZE_BUILD_DIR, else the main build folder's name plus "-sanitize"
-# (build-sanitize/ by default).
+# Builds the program with AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer into a
+# folder of its own and runs the tests of every part: the text routines and codec, imaging, the
+# codecs, net, the platform parts, the upload job, the editor, the app with its job and window
+# threads (the widget tests on Qt's offscreen platform) and the stand-in service (its tests start
+# the instrumented glimmerly-service as a process of its own). Qt and the system libraries are not
+# instrumented, which these two sanitizers do not need. Not here: the tests that need a desktop
+# (labels desktop, wayland) and the fuzz run, which has sanitizers of its own.
+#
+# Every instrumented process writes its reports to <build>/sanitizer-reports/; any report there
+# fails the run, also one from a service process whose test did not look at its exit status.
+# Arguments go to ctest. Folder: $GLIMMERLY_SANITIZE_BUILD_DIR, else the main build folder's name
+# plus "-sanitize" (build-sanitize/ by default).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${GLIMMERLY_SANITIZE_BUILD_DIR:-${GLIMMERLY_BUILD_DIR:-$top/build}-sanitize}
@@ -17,13 +19,29 @@ build=${GLIMMERLY_SANITIZE_BUILD_DIR:-${GLIMMERLY_BUILD_DIR:-$top/build}-sanitiz
 flags="-O1 -g1 -DNDEBUG"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" -DGLIMMERLY_SANITIZE=ON \
-    -DGLIMMERLY_ONLY="text;imaging;codecs;net;platform;upload;editor;resources;app" \
+    -DGLIMMERLY_ONLY="text;imaging;codecs;net;platform;upload;editor;resources;app;service" \
     -DGLIMMERLY_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
+reports=$build/sanitizer-reports
+rm -rf "$reports"
+mkdir -p "$reports"
 # LeakSanitizer works as root in this sandbox and on CI; any leak fails the test. Qt, fontconfig
 # and glib keep what they allocate once reachable from their globals, so no suppression is needed.
-export ASAN_OPTIONS=detect_leaks=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:log_path=$reports/report
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/report
+status=0
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@"
+ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@" || status=1
+
+shopt -s nullglob
+found=("$reports"/report.*)
+if [[ ${#found[@]} -gt 0 ]]; then
+    echo "AddressSanitizer or UndefinedBehaviorSanitizer reported in ${#found[@]} process(es):"
+    for report in "${found[@]}"; do
+        echo "---- $report"
+        head -n 80 "$report"
+    done
+    status=1
+fi
+exit $status
