@@ -28,7 +28,10 @@ rm -rf "$reports"
 mkdir -p "$reports"
 # LeakSanitizer works as root in this sandbox and on CI; any leak fails the test. Qt, fontconfig
 # and glib keep what they allocate once reachable from their globals, so no suppression is needed.
-export ASAN_OPTIONS=detect_leaks=1:log_path=$reports/report
+# detect_stack_use_after_return: a local used after its function returned is caught too (say, by
+# a routine queued for the window thread that refers into a caller which no longer waits).
+export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:\
+strict_init_order=1:log_path=$reports/report
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/report
 status=0
 cd "$build"
