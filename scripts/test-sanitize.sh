@@ -15,17 +15,11 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${GLIMMERLY_SANITIZE_BUILD_DIR:-${GLIMMERLY_BUILD_DIR:-$top/build}-sanitize}
 
-# -O1 and line tables only: quicker to build than -O2 -g, and the reports still name file and line.
-flags="-O1 -g1 -DNDEBUG"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" -DGLIMMERLY_SANITIZE=ON \
-    -DGLIMMERLY_ONLY="text;imaging;codecs;net;platform;upload;editor;resources;app;service" \
-    -DGLIMMERLY_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)"
+source "$top/scripts/sanitizer-build.sh"
+sanitizer_build "$build" ON "text;imaging;codecs;net;platform;upload;editor;resources;app;service"
 
 reports=$build/sanitizer-reports
-rm -rf "$reports"
-mkdir -p "$reports"
+sanitizer_reports_clear "$reports"
 # LeakSanitizer works as root in this sandbox and on CI; any leak fails the test. Qt, fontconfig
 # and glib keep what they allocate once reachable from their globals, so no suppression is needed.
 # detect_stack_use_after_return: a local used after its function returned is caught too (say, by
@@ -36,15 +30,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/report
 status=0
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@" || status=1
-
-shopt -s nullglob
-found=("$reports"/report.*)
-if [[ ${#found[@]} -gt 0 ]]; then
-    echo "AddressSanitizer or UndefinedBehaviorSanitizer reported in ${#found[@]} process(es):"
-    for report in "${found[@]}"; do
-        echo "---- $report"
-        head -n 80 "$report"
-    done
-    status=1
-fi
+sanitizer_reports_check "$reports" "AddressSanitizer or UndefinedBehaviorSanitizer" || status=1
 exit $status

@@ -14,31 +14,14 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${GLIMMERLY_TSAN_BUILD_DIR:-${GLIMMERLY_BUILD_DIR:-$top/build}-tsan}
 
-# -O1 and line tables only: quicker to build than -O2 -g, and the reports still name file and line.
-flags="-O1 -g1 -DNDEBUG"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" -DGLIMMERLY_SANITIZE=thread \
-    -DGLIMMERLY_ONLY="text;imaging;codecs;net;platform;upload;service" \
-    -DGLIMMERLY_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)"
+source "$top/scripts/sanitizer-build.sh"
+sanitizer_build "$build" thread "text;imaging;codecs;net;platform;upload;service"
 
 reports=$build/tsan-reports
-rm -rf "$reports"
-mkdir -p "$reports"
+sanitizer_reports_clear "$reports"
 export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 history_size=4"
 status=0
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" \
-    "$@" || status=1
-
-shopt -s nullglob
-found=("$reports"/report.*)
-if [[ ${#found[@]} -gt 0 ]]; then
-    echo "ThreadSanitizer reported in ${#found[@]} process(es):"
-    for report in "${found[@]}"; do
-        echo "---- $report"
-        head -n 80 "$report"
-    done
-    status=1
-fi
+ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@" || status=1
+sanitizer_reports_check "$reports" ThreadSanitizer || status=1
 exit $status
