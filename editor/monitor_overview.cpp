@@ -83,8 +83,13 @@ void MonitorOverview::SelectMonitor(int index) {
 bool MonitorOverview::eventFilter(QObject* watched, QEvent* event) {
     if (watched != &panel_)
         return false;
+    // Only mouse events may be taken as one; the panel gets many others (polish, paint, ...).
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
+        return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    switch (event->type()) {
+    switch (type) {
     case QEvent::MouseButtonPress:
         Pressed(mouse->position().toPoint().x());
         clickArmed_ = true;

@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
 # The one command that runs every test: installs the packages, checks the formatting, builds and
-# runs ctest, then builds the Qt-free parts again with the sanitizers and runs their tests.
+# runs ctest, then builds the program again with AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/test-sanitize.sh) and the threaded parts without Qt with ThreadSanitizer
+# (scripts/test-tsan.sh) and runs their tests. Each sanitizer build has a folder of its own.
 # Desktop tests start their own Xvfb + openbox through tests/desktop's harness; service tests
 # start their own stand-in service on 127.0.0.1. Everything is stopped again afterwards.
 # Arguments go to the main ctest run. Any failing step makes the exit code non-zero; each step
-# still runs, and the output ends with ctest's summary.
+# still runs and says how long it took.
 set -uo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$top/scripts/bootstrap.sh" || exit 1
 
 failed=0
-"$top/scripts/check-format.sh" || failed=1
-if "$top/scripts/build.sh"; then
+started=$SECONDS
+step_start=$SECONDS
+# step NAME COMMAND...: runs the command, notes a failure and prints the time it took.
+step() {
+    local name=$1
+    shift
+    step_start=$SECONDS
+    "$@" || failed=1
+    echo "test.sh: $name took $((SECONDS - step_start)) s"
+}
+main_tests() {
+    "$top/scripts/build.sh" || return 1
+    echo "test.sh: build took $((SECONDS - step_start)) s"
     (cd "${GLIMMERLY_BUILD_DIR:-$top/build}" &&
-        ctest --output-on-failure -j"$(nproc)" --timeout 600 "$@") || failed=1
-else
-    failed=1
-fi
-"$top/scripts/test-sanitize.sh" || failed=1
+        ctest --output-on-failure -j"$(nproc)" --timeout 600 "$@")
+}
+
+step "format check" "$top/scripts/check-format.sh"
+step "build and ctest" main_tests "$@"
+step "address and undefined-behaviour sanitizers" "$top/scripts/test-sanitize.sh"
+step "thread sanitizer" "$top/scripts/test-tsan.sh"
+echo "test.sh: all steps took $((SECONDS - started)) s"
 exit $failed

@@ -113,6 +113,14 @@ TEST(ServiceCrashTest, KillDuringUploadsLeavesAConsistentStore) {
                 }
             });
         }
+        // The kill comes once uploads are being confirmed (however slow the build), while
+        // more are on their way.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (bool confirmed = false; !confirmed && std::chrono::steady_clock::now() < deadline;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::lock_guard lock(mutex);
+            confirmed = stored > 0;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         service.Stop(SIGKILL);
         stop = true;
