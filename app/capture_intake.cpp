@@ -35,6 +35,13 @@ void CaptureIntake::Capture() {
     int bandLeft = 0;
     Picture screenshotBitmap = Screenshot(monitors, bandLeft);
 
+    // The options are locked: what they say now holds for the whole capture. A picture that goes
+    // up as it was grabbed is encoded from now on, while the window finishes the capture.
+    const CaptureOptions options = view_.Options();
+    std::unique_ptr<FirstEncoding> firstEncoding;
+    if (!options.activeWindowOnly && !options.editAfterwards && !options.saveLocally)
+        firstEncoding = std::make_unique<FirstEncoding>(std::move(screenshotBitmap));
+
     // The name comes from the window the user was working in, also for the whole desktop.
     const std::optional<platform::WindowInfo> foreground = platform_.windows->Foreground();
     state_.ProposedName =
@@ -43,18 +50,23 @@ void CaptureIntake::Capture() {
     view_.BringToFront();
     view_.ShowStatus(cp1252::FromUtf8("Screenshot wird bearbeitet..."));
 
-    const CaptureOptions options = view_.Options();
     if (options.activeWindowOnly && foreground) {
         const auto area = WindowArea(foreground->outer, bandLeft, screenshotBitmap.width,
                                      screenshotBitmap.height);
         if (area)
             screenshotBitmap = CopyArea(screenshotBitmap, *area);
     }
-    TakePicture(std::move(screenshotBitmap), Handling{options.activeWindowOnly, false, monitors});
+    EditAndUpload(std::move(screenshotBitmap), Handling{options.activeWindowOnly, false, monitors},
+                  options, std::move(firstEncoding));
 }
 
 void CaptureIntake::TakePicture(Picture screenshotBitmap, Handling handling) {
-    const CaptureOptions options = view_.Options();
+    EditAndUpload(std::move(screenshotBitmap), std::move(handling), view_.Options(), nullptr);
+}
+
+void CaptureIntake::EditAndUpload(Picture screenshotBitmap, Handling handling,
+                                  const CaptureOptions& options,
+                                  std::unique_ptr<FirstEncoding> firstEncoding) {
     if (options.editAfterwards && editor_) {
         // The editor keeps its own copies and hands the edited picture back.
         const EditorResult edited =
@@ -75,12 +87,15 @@ void CaptureIntake::TakePicture(Picture screenshotBitmap, Handling handling) {
     if (!options.saveLocally || handling.namePageWhenSaving)
         view_.ShowNamePage();
     state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
-    StartUploadJob(std::move(screenshotBitmap), options.saveLocally);
+    StartUploadJob(std::move(screenshotBitmap), std::move(firstEncoding), options.saveLocally);
 }
 
-void CaptureIntake::StartUploadJob(Picture screenshotBitmap, bool saveLocally) {
+void CaptureIntake::StartUploadJob(Picture screenshotBitmap,
+                                   std::unique_ptr<FirstEncoding> firstEncoding, bool saveLocally) {
     UploadJobInput input;
-    input.picture = std::move(screenshotBitmap); // from here on the job owns the picture
+    // From here on the job owns the picture.
+    input.picture = std::move(screenshotBitmap);
+    input.firstEncoding = std::move(firstEncoding);
     input.screenshotFile = state_.ScreenshotFile;
     input.saveLocal = saveLocally;
     input.uploadUrl = protocol::UploadUrl(hosts_.upload);

@@ -7,11 +7,13 @@
 #include "imaging/picture.h"
 #include "platform/monitor.h"
 
+#include <memory>
 #include <vector>
 
 namespace glimmerly {
 
 struct SharedState;
+class FirstEncoding;
 class PictureEditor;
 class UploadView;
 namespace net {
@@ -46,7 +48,12 @@ public:
     void TakePicture(Picture screenshotBitmap, Handling handling);
 
 private:
-    void StartUploadJob(Picture screenshotBitmap, bool saveLocally);
+    // TakePicture with the options read once; `firstEncoding`, when given, holds the picture
+    // (which then is empty) and is only given for an upload without the editor.
+    void EditAndUpload(Picture screenshotBitmap, Handling handling, const CaptureOptions& options,
+                       std::unique_ptr<FirstEncoding> firstEncoding);
+    void StartUploadJob(Picture screenshotBitmap, std::unique_ptr<FirstEncoding> firstEncoding,
+                        bool saveLocally);
 
     SharedState& state_;
     platform::Platform& platform_;

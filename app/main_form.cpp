@@ -214,7 +214,12 @@ void MainForm::FormShow() {
     ui_->Notebook1->setCurrentIndex(0);
     renameIsDefault_ = false;
     ui_->Label1->setText(QString());
+    // A progress bar paints itself at once when its value changes, and with it the whole window
+    // as the reset left it; that paint would come before the capture's grab. Here it waits for
+    // the next paint like every other change of the reset.
+    ui_->ProgressBar1->setUpdatesEnabled(false);
     ui_->ProgressBar1->setValue(0);
+    ui_->ProgressBar1->setUpdatesEnabled(true);
     ui_->ProgressBar1->setVisible(true);
     ui_->RenameEdit->setText(QString());
     ui_->DisplayURLEdit->setText(QString());

@@ -72,16 +72,24 @@ extern "C" void TermDestination(j_compress_ptr cinfo) {
 
 constexpr int kRowsPerCall = 16;
 
+// libjpeg-turbo reads blue-green-red pixels itself; its conversion to YCbCr is the same
+// arithmetic as for red-green-blue ones, so the file is the same byte for byte. A library without
+// that input format is handed each row with red and blue exchanged.
+#ifdef JCS_EXTENSIONS
+constexpr J_COLOR_SPACE kPictureColourSpace = JCS_EXT_BGR;
+constexpr bool kRowsNeedSwap = false;
+#else
+constexpr J_COLOR_SPACE kPictureColourSpace = JCS_RGB;
+constexpr bool kRowsNeedSwap = true;
+#endif
+
 // One run of the library over the picture. Returns 0, or the library's message code when its
 // error exit was taken. No object with a destructor is created between setjmp and the
 // library calls that may jump back to it.
 int Compress(const Picture& picture, int quality, std::vector<std::uint8_t>& out) {
     const std::size_t rowBytes = static_cast<std::size_t>(picture.width) * 3;
-    std::vector<JSAMPLE> rows(rowBytes * kRowsPerCall);
+    std::vector<JSAMPLE> swapped(kRowsNeedSwap ? rowBytes * kRowsPerCall : 0);
     JSAMPROW rowPointers[kRowsPerCall];
-    for (int r = 0; r < kRowsPerCall; ++r) {
-        rowPointers[r] = rows.data() + rowBytes * static_cast<std::size_t>(r);
-    }
 
     jpeg_compress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -104,17 +112,22 @@ int Compress(const Picture& picture, int quality, std::vector<std::uint8_t>& out
     cinfo.image_width = static_cast<JDIMENSION>(picture.width);
     cinfo.image_height = static_cast<JDIMENSION>(picture.height);
     cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.in_color_space = kPictureColourSpace;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    // The picture stores blue, green, red; the library takes red, green, blue.
     while (cinfo.next_scanline < cinfo.image_height) {
         const int first = static_cast<int>(cinfo.next_scanline);
         const int count = std::min(kRowsPerCall, picture.height - first);
         for (int r = 0; r < count; ++r) {
-            SwapRedAndBlue(picture.Row(first + r), rowPointers[r],
-                           static_cast<std::size_t>(picture.width));
+            if (kRowsNeedSwap) {
+                rowPointers[r] = swapped.data() + rowBytes * static_cast<std::size_t>(r);
+                SwapRedAndBlue(picture.Row(first + r), rowPointers[r],
+                               static_cast<std::size_t>(picture.width));
+            } else {
+                // The library only reads the rows it is given.
+                rowPointers[r] = const_cast<JSAMPLE*>(picture.Row(first + r));
+            }
         }
         jpeg_write_scanlines(&cinfo, rowPointers, static_cast<JDIMENSION>(count));
     }

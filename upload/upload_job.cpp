@@ -48,6 +48,31 @@ int StartingQuality(int width) {
     return quality;
 }
 
+FirstEncoding::FirstEncoding(Picture picture) {
+    encoder_.SetQuality(StartingQuality(picture.width));
+    encoder_.SetPicture(std::move(picture));
+    thread_ = std::thread([this] {
+        try {
+            encoder_.Encode();
+        } catch (...) {
+            error_ = std::current_exception();
+        }
+    });
+}
+
+FirstEncoding::~FirstEncoding() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+JpegEncoder FirstEncoding::Take() {
+    if (thread_.joinable())
+        thread_.join();
+    if (error_)
+        std::rethrow_exception(error_);
+    return std::move(encoder_);
+}
+
 TUploadThread::TUploadThread(UploadJobInput input, net::HttpClient& http, platform::Files& files,
                              UploadView& view)
     : input_(std::move(input)), http_(http), files_(files), view_(view) {}
@@ -104,21 +129,32 @@ void TUploadThread::Body() {
 
 void TUploadThread::CompressScreenshot() {
     JpegEncoder encoder;
-    const int width = input_.picture.width;
-    encoder.SetPicture(std::move(input_.picture));
-    input_.picture = Picture(); // the job releases ScreenshotBitmap once it is in the encoder
+    if (!input_.firstEncoding) {
+        encoder.SetQuality(StartingQuality(input_.picture.width));
+        encoder.SetPicture(std::move(input_.picture));
+        input_.picture = Picture(); // the job releases ScreenshotBitmap once it is in the encoder
+    }
     if (input_.saveLocal) {
+        if (input_.firstEncoding)
+            encoder = TakeFirstEncoding();
         encoder.SetQuality(kLocalSaveQuality);
         encoder.Encode();
         files_.WriteFile(input_.screenshotFile, encoder.Data());
         return;
     }
     view_.ShowStatus(T("Screenshot wird komprimiert..."));
-    int quality = StartingQuality(width);
-    encoder.SetQuality(quality);
+    // The first round may have been encoded already, while the capture finished.
+    bool encoded = false;
+    if (input_.firstEncoding) {
+        encoder = TakeFirstEncoding();
+        encoded = true;
+    }
+    int quality = encoder.Quality();
     for (;;) {
         CheckStop();
-        encoder.Encode();
+        if (!encoded)
+            encoder.Encode();
+        encoded = false;
         if (encoder.Data().size() <= input_.sizeLimit)
             break;
         if (quality <= kLowestQuality)
@@ -130,6 +166,11 @@ void TUploadThread::CompressScreenshot() {
     }
     // Only the round that is sent reaches the disk.
     files_.WriteFile(input_.screenshotFile, encoder.Data());
+}
+
+JpegEncoder TUploadThread::TakeFirstEncoding() {
+    const std::unique_ptr<FirstEncoding> first = std::move(input_.firstEncoding);
+    return first->Take();
 }
 
 void TUploadThread::SendScreenshot() {

@@ -2,10 +2,12 @@
 // TUploadThread: compresses the picture to a JPEG under the size limit and uploads it, or stores
 // it where the user chooses. One job runs per capture or dropped file, on its own thread.
 
+#include "codecs/jpeg_encoder.h"
 #include "imaging/picture.h"
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,9 +30,32 @@ inline constexpr int kLocalSaveQuality = 95;
 // width table leaves open, is taken as wide (60).
 int StartingQuality(int width);
 
+// The size loop's first round, begun before the job: a capture whose picture goes up as it was
+// grabbed starts it at once, so that the library works on one core while the window finishes the
+// capture on the other. It owns the picture until the job takes the encoder over.
+class FirstEncoding {
+public:
+    // Starts encoding `picture` at StartingQuality(picture.width) on a thread of its own.
+    explicit FirstEncoding(Picture picture);
+    ~FirstEncoding(); // waits for the encoding
+    FirstEncoding(const FirstEncoding&) = delete;
+    FirstEncoding& operator=(const FirstEncoding&) = delete;
+
+    // Waits for the encoding and hands over the encoder: its picture, quality and data. Throws
+    // what the encoding threw.
+    JpegEncoder Take();
+
+private:
+    JpegEncoder encoder_;
+    std::exception_ptr error_;
+    std::thread thread_;
+};
+
 // Everything the job needs, taken when it starts: the job owns the picture from then on.
 struct UploadJobInput {
+    // The picture, or nothing when `firstEncoding` holds it.
     Picture picture;
+    std::unique_ptr<FirstEncoding> firstEncoding; // uploads only
     std::string screenshotFile;
     bool saveLocal = false;
     std::string uploadUrl;
@@ -62,6 +87,7 @@ public:
 private:
     void Body();
     void CompressScreenshot();
+    JpegEncoder TakeFirstEncoding();
     void SendScreenshot();
     void SaveLocally();
     void CheckStop() const;

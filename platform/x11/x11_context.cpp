@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace glimmerly::platform::x11 {
 
@@ -36,14 +37,23 @@ Context::Context(xcb_connection_t* connection, xcb_window_t root)
     : connection_(connection), root_(root) {}
 
 xcb_atom_t Context::Atom(const char* name) const {
+    {
+        std::lock_guard lock(atoms_->mutex);
+        if (const auto known = atoms_->byName.find(std::string_view(name));
+            known != atoms_->byName.end()) {
+            return known->second;
+        }
+    }
     auto cookie =
         xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_, cookie, nullptr);
     if (reply == nullptr) {
-        return XCB_ATOM_NONE;
+        return XCB_ATOM_NONE; // not remembered: the next call asks again
     }
-    xcb_atom_t atom = reply->atom;
+    const xcb_atom_t atom = reply->atom;
     std::free(reply);
+    std::lock_guard lock(atoms_->mutex);
+    atoms_->byName.emplace(name, atom);
     return atom;
 }
 

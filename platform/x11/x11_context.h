@@ -5,6 +5,9 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +32,7 @@ public:
     xcb_connection_t* connection() const { return connection_; }
     xcb_window_t root() const { return root_; }
 
+    // Interned once per name and then remembered (an atom lives as long as the server).
     xcb_atom_t Atom(const char* name) const;
     // The whole value of a property (any type), or nullopt when the window has none.
     std::optional<Property> Get(xcb_window_t window, xcb_atom_t property) const;
@@ -40,6 +44,11 @@ public:
 private:
     xcb_connection_t* connection_;
     xcb_window_t root_;
+    struct Atoms {
+        std::mutex mutex;
+        std::map<std::string, xcb_atom_t, std::less<>> byName;
+    };
+    std::unique_ptr<Atoms> atoms_ = std::make_unique<Atoms>();
 };
 
 } // namespace glimmerly::platform::x11

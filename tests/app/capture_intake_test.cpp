@@ -3,6 +3,7 @@
 
 #include "app/capture_geometry.h"
 #include "app/capture_intake.h"
+#include "codecs/jpeg_encoder.h"
 #include "editor/picture_editor.h"
 #include "tests/app/command_test.h"
 
@@ -84,6 +85,38 @@ TEST_F(CaptureIntakeTest, TheEditedClipOfTheActiveWindowIsUploaded) {
     EXPECT_GT(uploaded.At(200, 150)[2], 240); // the editing survived
     EXPECT_LT(uploaded.At(200, 150)[1], 20);
     EXPECT_EQ(state.ProposedName, "editor");
+}
+
+// The file part of an upload body, as bytes.
+std::vector<std::uint8_t> SentJpeg(const std::string& body) {
+    const std::size_t start = body.find("\r\n\r\n", body.find("name=\"screenshot\"")) + 4;
+    const std::size_t end = body.find("\r\n--", start);
+    return std::vector<std::uint8_t>(body.begin() + static_cast<std::ptrdiff_t>(start),
+                                     body.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+// Without the editor the whole desktop goes up exactly as it was grabbed (its encoding begins
+// while the capture still runs), and the window sees the same steps in the same order; the
+// active window goes up as its own area.
+TEST_F(CaptureIntakeTest, WithoutTheEditorThePictureGoesUpAsGrabbedOrCropped) {
+    ASSERT_EQ(CaptureAndWait({false, false, false}), "http://h/a.jpg");
+    EXPECT_EQ(window.calls,
+              (std::vector<std::string>{"lock", "name editor", "front",
+                                        "status Screenshot wird bearbeitet...", "name page"}));
+    JpegEncoder encoder;
+    encoder.SetPicture(platform->screen->Grab(Rect{0, 0, 1920, 1080}));
+    encoder.SetQuality(60);
+    encoder.Encode();
+    EXPECT_EQ(SentJpeg(server.Requests().at(0).body), encoder.Data());
+
+    window.calls.clear();
+    ASSERT_EQ(CaptureAndWait({true, false, false}), "http://h/a.jpg");
+    EXPECT_EQ(window.calls,
+              (std::vector<std::string>{"lock", "name editor", "front",
+                                        "status Screenshot wird bearbeitet...", "name page"}));
+    const Picture cropped = UploadedPicture(server.Requests().at(1).body);
+    EXPECT_EQ(cropped.width, 800);
+    EXPECT_EQ(cropped.height, 600);
 }
 
 TEST_F(CaptureIntakeTest, EachCaptureShowsTheEditorTheMonitorsOfItsOwnPicture) {

@@ -160,6 +160,61 @@ TEST_F(MainFormTest, OkUploadShowsTheAddressAfterTheStatusTexts) {
     EXPECT_EQ(sent.height, 600);
 }
 
+// Counts the paints of the main window's widgets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == window_)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+
+private:
+    QWidget* window_;
+};
+
+// A screen that notes how often the window had painted when it was grabbed.
+class PaintNotingScreen : public platform::Screen {
+public:
+    PaintNotingScreen(std::unique_ptr<platform::Screen> inner, QWidget* window)
+        : inner_(std::move(inner)), counter(window) {}
+    std::vector<platform::Monitor> Monitors() override { return inner_->Monitors(); }
+    Picture Grab(const Rect& band) override {
+        paintsAtGrab.push_back(counter.paints);
+        return inner_->Grab(band);
+    }
+
+private:
+    std::unique_ptr<platform::Screen> inner_;
+
+public:
+    PaintCounter counter;
+    std::vector<int> paintsAtGrab;
+};
+
+// The window is grabbed as the user saw it when pressing Print (its last address, the full
+// progress bar): the reset before the capture is painted with the capture's first status text,
+// after the grab, not before it.
+TEST_F(MainFormTest, TheScreenIsGrabbedBeforeTheWindowPaintsItsReset) {
+    UploadHostAnswers("ok|3.2|http://localhost:8460/abc.jpg");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    CaptureAndWait();
+    ASSERT_EQ(ui().ProgressBar1->value(), 100);
+    ASSERT_EQ(ui().Notebook1->currentIndex(), 1);
+    QTest::qWait(50); // everything of the first upload painted
+
+    auto* screen = new PaintNotingScreen(std::move(platform->screen), form.get());
+    platform->screen.reset(screen);
+    CaptureAndWait();
+    EXPECT_EQ(screen->paintsAtGrab, std::vector<int>{0});
+    EXPECT_GT(screen->counter.paints, 0); // painted afterwards all the same
+    EXPECT_EQ(form->Statuses().back(), "Screenshot wurde erfolgreich hochgeladen.");
+}
+
 TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
     stub = std::make_unique<LoopbackServer>(
         [](const RecordedRequest&) { return std::string(); }); // stall

@@ -173,6 +173,62 @@ TEST(JpegEncoderTest, RedStaysRed) {
     EXPECT_GT(blue[2], 240);
 }
 
+// The file the library makes when it is handed red, green, blue rows (each pixel of the picture
+// with its first and third byte exchanged) and otherwise only the encoder's settings.
+std::vector<std::uint8_t> FromRedGreenBlueRows(const Picture& picture, int quality) {
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint8_t* bgr = picture.At(x, y);
+            rgb.insert(rgb.end(), {bgr[2], bgr[1], bgr[0]});
+        }
+    }
+    return test::PlainEncode(picture.width, picture.height, 3, rgb, quality);
+}
+
+Picture Noise(int width, int height, std::uint32_t seed) {
+    Picture p(width, height);
+    for (auto& byte : p.pixels) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(seed >> 23);
+    }
+    return p;
+}
+
+// The encoder hands the library the picture's own blue-green-red rows; the file must be the one
+// red-green-blue rows give, byte for byte, whatever the picture, its size or the quality.
+TEST(JpegEncoderTest, SameBytesAsFromRedGreenBlueRows) {
+    Picture padded(37, 11);
+    padded.stride = 37 * 3 + 5;
+    padded.pixels.assign(padded.stride * 11, 0);
+    const Picture noisy = Noise(37, 11, 7);
+    for (int y = 0; y < 11; ++y) {
+        std::copy(noisy.Row(y), noisy.Row(y) + 37 * 3, padded.Row(y));
+        std::fill(padded.Row(y) + 37 * 3, padded.Row(y) + padded.stride, 0xC3);
+    }
+    Picture extremes(256, 3); // every value in every channel, with black and white beside it
+    for (int x = 0; x < 256; ++x) {
+        for (int c = 0; c < 3; ++c) {
+            extremes.At(x, 0)[c] = static_cast<std::uint8_t>(x);
+            extremes.At(x, 1)[c] = static_cast<std::uint8_t>(c == 1 ? 255 - x : x);
+            extremes.At(x, 2)[c] = static_cast<std::uint8_t>(c == 2 ? x : 0);
+        }
+    }
+    const Picture pictures[] = {test::DesktopLike(1, 1),
+                                test::DesktopLike(33, 15, 2),
+                                test::DesktopLike(1920, 40, 9),
+                                Noise(250, 19, 3),
+                                Noise(3200, 17, 4),
+                                padded,
+                                extremes};
+    for (const Picture& picture : pictures) {
+        for (int quality : {1, 4, 60, 95, 100}) {
+            EXPECT_EQ(Encoded(picture, quality), FromRedGreenBlueRows(picture, quality))
+                << picture.width << "x" << picture.height << " at " << quality;
+        }
+    }
+}
+
 TEST(JpegEncoderTest, EncodingTwiceGivesTheSameBytes) {
     JpegEncoder encoder;
     encoder.SetPicture(test::DesktopLike(123, 57, 3));

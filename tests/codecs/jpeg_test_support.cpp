@@ -97,7 +97,7 @@ RgbImage PlainDecode(const std::vector<std::uint8_t>& file) {
 }
 
 std::vector<std::uint8_t> PlainEncode(int width, int height, int components,
-                                      const std::vector<std::uint8_t>& samples) {
+                                      const std::vector<std::uint8_t>& samples, int quality) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -108,8 +108,10 @@ std::vector<std::uint8_t> PlainEncode(int width, int height, int components,
     cinfo.image_width = width;
     cinfo.image_height = height;
     cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
+    if (quality > 0)
+        jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPLE*>(samples.data()) +

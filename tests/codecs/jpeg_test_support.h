@@ -29,9 +29,10 @@ struct RgbImage {
 };
 RgbImage PlainDecode(const std::vector<std::uint8_t>& file);
 
-// Encodes with the library directly (greyscale or CMYK input) for the decoder tests.
+// Encodes with the library directly: greyscale, red-green-blue or CMYK samples by their count
+// per pixel (1, 3 or 4), at `quality` with baseline forced, or at the library's default.
 std::vector<std::uint8_t> PlainEncode(int width, int height, int components,
-                                      const std::vector<std::uint8_t>& samples);
+                                      const std::vector<std::uint8_t>& samples, int quality = 0);
 
 std::string TempPath(const std::string& name);
 

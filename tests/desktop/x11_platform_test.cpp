@@ -49,6 +49,50 @@ TEST_F(Screen, GrabShowsAWindowDrawnAcrossBothMonitors) {
     EXPECT_TRUE(PatternShown(all, 1850, 100, 240, 120));
 }
 
+// The root's pixels as another client reads them: 32-bit B, G, R, X rows cut to B, G, R.
+PixelBytes RootPixels(OtherClient& other, int width, int height) {
+    PixelBytes bgr;
+    auto* reply = xcb_get_image_reply(
+        other.get(),
+        xcb_get_image(other.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, other.root(), 0, 0,
+                      static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), ~0u),
+        nullptr);
+    if (reply == nullptr)
+        return bgr;
+    const std::uint8_t* data = xcb_get_image_data(reply);
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    if (static_cast<std::size_t>(xcb_get_image_data_length(reply)) >= pixels * 4) {
+        for (std::size_t i = 0; i < pixels; ++i)
+            bgr.insert(bgr.end(), data + 4 * i, data + 4 * i + 3);
+    }
+    std::free(reply);
+    return bgr;
+}
+
+// The whole band is written pixel by pixel into memory that is not cleared first: every byte
+// must be the screen's, none left over from what the memory held before.
+TEST_F(Screen, WholeDesktopIsTheServersPixelsToTheLastByte) {
+    OtherWindow window("Muster", "1700,900,400,180", {"--pattern", "--unmanaged"});
+    ASSERT_NE(window.id(), 0u);
+    OtherClient other;
+    bool same = false;
+    ASSERT_TRUE(WaitFor([&] {
+        {
+            // Memory of the band's size full of a value the screen does not show, handed back
+            // to the allocator just before the grab asks for as much.
+            PixelBytes stale(3200u * 1080u * 3u, 0xA5);
+            std::fill(stale.begin(), stale.end(), 0xA5);
+        }
+        const Picture band = platform_->screen->Grab(Rect{0, 0, 3200, 1080});
+        if (band.width != 3200 || band.height != 1080 || band.stride != 3200u * 3u ||
+            !PatternShown(band, 1700, 900, 400, 180))
+            return false;
+        same = band.pixels == RootPixels(other, 3200, 1080);
+        return same;
+    }));
+    EXPECT_TRUE(same);
+}
+
 TEST_F(Screen, PartsOffTheScreenAreBlack) {
     OtherWindow window("Muster", "3100,980,100,100", {"--pattern", "--unmanaged"});
     ASSERT_NE(window.id(), 0u);

@@ -31,11 +31,11 @@ TEST(PictureQImageTest, BytesAreBlueGreenRed) {
     argb.setPixelColor(0, 0, QColor(255, 0, 0));
     argb.setPixelColor(1, 0, QColor(1, 2, 3));
     const Picture fromArgb = FromQImage(argb);
-    EXPECT_EQ(fromArgb.pixels, (std::vector<std::uint8_t>{0, 0, 255, 3, 2, 1}));
+    EXPECT_EQ(fromArgb.pixels, (PixelBytes{0, 0, 255, 3, 2, 1}));
 
     QImage rgb32(1, 2, QImage::Format_RGB32);
     rgb32.fill(QColor(200, 100, 50));
-    EXPECT_EQ(FromQImage(rgb32).pixels, (std::vector<std::uint8_t>{50, 100, 200, 50, 100, 200}));
+    EXPECT_EQ(FromQImage(rgb32).pixels, (PixelBytes{50, 100, 200, 50, 100, 200}));
 }
 
 TEST(PictureQImageTest, PictureWithWideStrideAndEmptyPictures) {
@@ -43,7 +43,7 @@ TEST(PictureQImageTest, PictureWithWideStrideAndEmptyPictures) {
     picture.stride = 8;
     picture.pixels = {1, 2, 3, 4, 5, 6, 99, 99, 7, 8, 9, 10, 11, 12, 99, 99};
     const Picture back = FromQImage(ToQImage(picture));
-    EXPECT_EQ(back.pixels, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(back.pixels, (PixelBytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 
     EXPECT_TRUE(ToQImage(Picture()).isNull());
     EXPECT_TRUE(FromQImage(QImage()).Empty());

@@ -109,6 +109,13 @@ protected:
             "http://" + (stub ? stub->Host() : std::string("127.0.0.1:1")) + "/upload.php";
         return in;
     }
+    // A job whose first round a capture has begun already.
+    UploadJobInput EncodedAhead(const Picture& picture) {
+        UploadJobInput in = Input();
+        in.picture = Picture();
+        in.firstEncoding = std::make_unique<FirstEncoding>(picture);
+        return in;
+    }
     void Serve(std::string reply) {
         stub = std::make_unique<LoopbackServer>(
             [reply](const RecordedRequest&) { return LoopbackServer::Ok(reply); });
@@ -175,7 +182,8 @@ TEST_F(UploadJobTest, LimitIsInclusive) {
     ASSERT_LT(at56.size(), at60.size());
 
     // Exactly the limit: sent after one round.
-    UploadJobInput exact = in;
+    UploadJobInput exact = Input(1920, 8);
+    exact.picture = in.picture;
     exact.sizeLimit = at60.size();
     RunJob(std::move(exact));
     EXPECT_EQ(view.statuses(),
@@ -193,6 +201,59 @@ TEST_F(UploadJobTest, LimitIsInclusive) {
     EXPECT_EQ(s[1], "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 56%)"_cp1252);
     EXPECT_EQ(s[2], "Screenshot wird zum Server übertragen..."_cp1252);
     EXPECT_EQ(SentFile(stub->Requests().at(1).body), AsText(at56));
+}
+
+// A capture may start the first round before the job: the job then shows the same texts and
+// sends the same bytes, and its size loop goes on from that round's quality.
+TEST_F(UploadJobTest, FirstEncodingStartedAheadIsTheFirstRound) {
+    Serve("ok|3.2|http://h/a.jpg");
+    const Picture picture = Noisy(1600, 8); // starts at 70
+    const std::vector<std::uint8_t> at70 = Encoded(picture, 70);
+    const std::vector<std::uint8_t> at66 = Encoded(picture, 66);
+    ASSERT_LT(at66.size(), at70.size());
+
+    UploadJobInput fits = EncodedAhead(picture);
+    fits.sizeLimit = at70.size();
+    RunJob(std::move(fits));
+    EXPECT_EQ(view.statuses(),
+              (std::vector<std::string>{"Screenshot wird komprimiert..."_cp1252,
+                                        "Screenshot wird zum Server übertragen..."_cp1252,
+                                        "Screenshot wurde erfolgreich hochgeladen."_cp1252}));
+    EXPECT_EQ(SentFile(stub->Requests().at(0).body), AsText(at70));
+
+    view.events.clear();
+    UploadJobInput tooBig = EncodedAhead(picture);
+    tooBig.sizeLimit = at70.size() - 1;
+    RunJob(std::move(tooBig));
+    const auto s = view.statuses();
+    ASSERT_GE(s.size(), 3u);
+    EXPECT_EQ(s[0], "Screenshot wird komprimiert..."_cp1252);
+    EXPECT_EQ(s[1], "Screenshot wird komprimiert... (Qualität herabgesetzt auf: 66%)"_cp1252);
+    EXPECT_EQ(s[2], "Screenshot wird zum Server übertragen..."_cp1252);
+    EXPECT_EQ(SentFile(stub->Requests().at(1).body), AsText(at66));
+
+    // Saving locally (a capture does not start one then) still gets the picture at 95.
+    view.events.clear();
+    const std::string target = files.folder() + "ahead.jpg";
+    view.saveAs = target;
+    UploadJobInput local = EncodedAhead(picture);
+    local.saveLocal = true;
+    RunJob(std::move(local));
+    EXPECT_EQ(ReadFile(target), AsText(Encoded(picture, 95)));
+}
+
+TEST_F(UploadJobTest, FailedFirstEncodingFailsTheCompression) {
+    Serve("ok|3.2|http://h/a.jpg");
+    Picture broken(64, 48);
+    broken.pixels.resize(10); // the encoder refuses a buffer without its rows
+    UploadJobInput in = Input();
+    in.picture = Picture();
+    in.firstEncoding = std::make_unique<FirstEncoding>(std::move(broken));
+    RunJob(std::move(in));
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_EQ(view.events.back().rfind("fail Komprimieren fehlgeschlagen: ", 0), 0u)
+        << view.events.back();
+    EXPECT_TRUE(stub->Requests().empty());
 }
 
 TEST_F(UploadJobTest, OkReplyPublishesAddressAndCleansUp) {
