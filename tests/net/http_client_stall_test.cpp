@@ -49,9 +49,10 @@ public:
 extern "C" ssize_t send(int fd, const void* data, size_t n, int flags) {
     using namespace glimmerly::net::client_test;
     const long sent = ::syscall(SYS_sendto, fd, data, n, flags, nullptr, 0);
-    if (sendLogging && std::this_thread::get_id() == sendLogThread && sent > 0) {
+    if (sendLogging && sent > 0) {
         std::lock_guard lock(sendLogMutex);
-        sendLog.push_back({static_cast<std::size_t>(sent), (flags & MSG_MORE) != 0});
+        if (std::this_thread::get_id() == sendLogThread)
+            sendLog.push_back({static_cast<std::size_t>(sent), (flags & MSG_MORE) != 0});
     }
     return sent;
 }
