@@ -15,7 +15,9 @@ namespace {
 // Never blocks on a pipe or device, never makes a terminal ours.
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-FileRead Refused(std::string why) { return {std::nullopt, std::move(why)}; }
+FileRead Refused(std::string why) {
+    return {std::nullopt, std::move(why)};
+}
 
 // The whole of the opened regular file; nullopt with `error` set (0: more than `maxBytes`, as
 // found before reading or while the file grew).
@@ -80,8 +82,8 @@ UniqueFd OpenFolderWithoutLinks(const std::vector<std::string>& parts, std::stri
         return folder;
     }
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        UniqueFd next(
-            ::openat(folder.get(), parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(::openat(folder.get(), parts[i].c_str(),
+                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         const int error = errno;
         struct stat info {};
         if (next && ::fstat(next.get(), &info) == 0 && S_ISDIR(info.st_mode)) {

@@ -3,8 +3,8 @@
 // open() or read() all the same, a writer comes after `patience`, opens the pipe and closes it at
 // once, so that the test ends (and fails on WriterWasNeeded) instead of hanging.
 
-#include <sys/stat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
