@@ -110,6 +110,8 @@ Picture PortalScreenshot::Take(int timeoutMs) {
     waitingFor_.clear();
     Unsubscribe(path);
     if (!answered_) {
+        // Asked to close; should the answer come all the same, nobody listens: its file, if it
+        // names one, stays where it is.
         bus.call(QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close")),
                  QDBus::NoBlock);
         Fail("keine Antwort");
