@@ -95,8 +95,9 @@ TEST_F(PortalScreenshotTest, TheAnsweredFileBecomesThePictureAndGoes) {
 TEST_F(PortalScreenshotTest, ARefusalLeavesTheNamedFileAlone) {
     Answer(2, 20, precious_, "");
     PortalScreenshot portal;
-    EXPECT_EQ(Failure(portal, 20000),
-              "Bildschirmfoto über den Desktop-Dienst fehlgeschlagen: der Desktop hat es abgelehnt");
+    EXPECT_EQ(
+        Failure(portal, 20000),
+        "Bildschirmfoto über den Desktop-Dienst fehlgeschlagen: der Desktop hat es abgelehnt");
     EXPECT_EQ(Content(precious_), "mein Bild");
 }
 
