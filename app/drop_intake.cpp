@@ -6,21 +6,17 @@
 #include "app/window_views.h"
 #include "codecs/bmp_decoder.h"
 #include "codecs/jpeg_decoder.h"
+#include "platform/posix/safe_open.h"
 #include "text/cp1252.h"
 #include "text/screenshot_name.h"
 #include "text/text_routines.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace glimmerly {
 namespace {
 
-[[noreturn]] void Unreadable(const std::string& path, const char* why) {
+[[noreturn]] void Unreadable(const std::string& path, const std::string& why) {
     throw std::runtime_error(
         cp1252::FromUtf8("Die Datei \"" + path + "\" kann nicht gelesen werden: " + why));
 }
@@ -49,21 +45,13 @@ std::string DropNameSource(std::string_view path) {
 }
 
 Picture ReadPictureFile(const std::string& path, bool jpeg) {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"),
-                                                               std::fclose);
-    struct stat info {};
-    if (!file || fstat(fileno(file.get()), &info) != 0)
-        Unreadable(path, std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        Unreadable(path, "keine Datei");
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxPictureFileBytes)
-        Unreadable(path, "zu groß");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-    const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get()))
-        Unreadable(path, std::strerror(errno));
-    bytes.resize(read); // a file that shrank meanwhile is read as it is now
-    return jpeg ? DecodeJpeg(bytes.data(), bytes.size()) : DecodeBmp(bytes.data(), bytes.size());
+    // Opened without waiting, so a named pipe or a device dropped under a picture's name is
+    // refused at once instead of holding the window until somebody writes to it.
+    const platform::FileRead file = platform::ReadRegularFile(path, kMaxPictureFileBytes);
+    if (!file.bytes)
+        Unreadable(path, file.refusal);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.bytes->data());
+    return jpeg ? DecodeJpeg(bytes, file.bytes->size()) : DecodeBmp(bytes, file.bytes->size());
 }
 
 DropIntake::DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, DropView& view)

@@ -1,50 +1,24 @@
 #include "platform/wayland/portal_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
-
 namespace glimmerly::platform::wayland {
 
 namespace {
 
-std::optional<std::string> ReadFile(const std::string& path, std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
-        static_cast<std::uint64_t>(info.st_size) <= maxBytes) {
-        std::string data;
-        data.reserve(static_cast<std::size_t>(info.st_size));
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 || data.size() + static_cast<std::size_t>(n) > maxBytes)
-                break;
-            if (n == 0) {
-                bytes = std::move(data);
-                break;
-            }
-            data.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    return bytes;
-}
+// File times come from the kernel's coarse clock, a tick behind the one the request time is read
+// from, and some file systems keep only whole (or even two) seconds.
+constexpr time_t kClockGrace = 2;
 
 } // namespace
 
-std::optional<std::string> ReadAndDelete(const std::string& path, std::size_t maxBytes) {
-    std::optional<std::string> bytes = ReadFile(path, maxBytes);
-    ::unlink(path.c_str());
-    return bytes;
+FileRead TakeAnswerFile(unsigned response, const std::string& path, const timespec& requested,
+                        std::size_t maxBytes) {
+    if (response != 0)
+        return {std::nullopt, "der Desktop hat es abgelehnt"};
+    if (path.empty())
+        return {std::nullopt, "die Antwort nennt keine Bilddatei"};
+    timespec notBefore = requested;
+    notBefore.tv_sec -= kClockGrace;
+    return TakeFreshOwnFile(path, notBefore, maxBytes);
 }
 
 } // namespace glimmerly::platform::wayland

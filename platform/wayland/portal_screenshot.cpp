@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <time.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -23,17 +24,15 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
-[[noreturn]] void Fail(const char* why) {
-    throw std::runtime_error(cp1252::FromUtf8(
-        std::string("Bildschirmfoto über den Desktop-Dienst fehlgeschlagen: ") + why));
+[[noreturn]] void Fail(const std::string& why) {
+    throw std::runtime_error(
+        cp1252::FromUtf8("Bildschirmfoto über den Desktop-Dienst fehlgeschlagen: " + why));
 }
 
-// The file behind the portal's answer, read and deleted at once.
-std::optional<std::string> TakeFile(const QString& uri) {
+// The local path the answer's address names, in the file system's encoding; empty for none.
+std::string LocalPath(const QString& uri) {
     const QUrl url(uri);
-    if (!url.isLocalFile())
-        return std::nullopt;
-    return ReadAndDelete(QFile::encodeName(url.toLocalFile()).toStdString());
+    return url.isLocalFile() ? QFile::encodeName(url.toLocalFile()).toStdString() : std::string();
 }
 
 } // namespace
@@ -51,20 +50,13 @@ void PortalScreenshot::Unsubscribe(const QString& path) {
 
 void PortalScreenshot::OnResponse(uint response, const QVariantMap& results,
                                   const QDBusMessage& message) {
-    const QString uri = results.value(QStringLiteral("uri")).toString();
-    if (message.path() == waitingFor_ && !answered_) {
-        answered_ = true;
-        response_ = response;
-        uri_ = uri;
-        if (loop_ != nullptr)
-            loop_->quit();
+    if (message.path() != waitingFor_ || answered_)
         return;
-    }
-    if (abandoned_.erase(message.path()) > 0) {
-        Unsubscribe(message.path());
-        if (!uri.isEmpty())
-            TakeFile(uri);
-    }
+    answered_ = true;
+    response_ = response;
+    uri_ = results.value(QStringLiteral("uri")).toString();
+    if (loop_ != nullptr)
+        loop_->quit();
 }
 
 Picture PortalScreenshot::Take(int timeoutMs) {
@@ -84,6 +76,8 @@ Picture PortalScreenshot::Take(int timeoutMs) {
     answered_ = false;
     uri_.clear();
     Subscribe(path);
+    timespec requested{};
+    ::clock_gettime(CLOCK_REALTIME, &requested);
 
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, QStringLiteral("/org/freedesktop/portal/desktop"),
@@ -114,21 +108,19 @@ Picture PortalScreenshot::Take(int timeoutMs) {
         loop_ = nullptr;
     }
     waitingFor_.clear();
+    Unsubscribe(path);
     if (!answered_) {
-        // Asked to close; should the answer come all the same, its file is deleted then.
+        // Asked to close; should the answer come all the same, nobody listens: its file, if it
+        // names one, stays where it is.
         bus.call(QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close")),
                  QDBus::NoBlock);
-        abandoned_.insert(path);
         Fail("keine Antwort");
     }
-    Unsubscribe(path);
-    const std::optional<std::string> bytes = uri_.isEmpty() ? std::nullopt : TakeFile(uri_);
-    if (response_ != 0)
-        Fail("der Desktop hat es abgelehnt");
-    if (!bytes)
-        Fail("die Bilddatei ist nicht lesbar");
-    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(bytes->data()),
-                                          static_cast<int>(bytes->size()));
+    const FileRead file = TakeAnswerFile(response_, LocalPath(uri_), requested);
+    if (!file.bytes)
+        Fail(file.refusal);
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(file.bytes->data()),
+                                          static_cast<int>(file.bytes->size()));
     if (image.isNull())
         Fail("die Bilddatei ist kein Bild");
     return FromQImage(image);

@@ -9,8 +9,6 @@
 #include <QString>
 #include <QVariantMap>
 
-#include <set>
-
 namespace glimmerly::platform::wayland {
 
 class PortalScreenshot : public QObject {
@@ -19,7 +17,9 @@ class PortalScreenshot : public QObject {
 public:
     // The whole layout as the portal delivers it (possibly in device pixels). Waits for the
     // answer in a local event loop, at most `timeoutMs`. Throws std::runtime_error (German,
-    // Windows-1252) when there is no portal, it refuses or it does not answer.
+    // Windows-1252) when there is no portal, it refuses or it does not answer, or when the file
+    // its answer names is not plainly the one just written for us (that file is left alone). A
+    // request given up on is forgotten: its late answer touches no file.
     Picture Take(int timeoutMs = 30000);
 
 private slots:
@@ -34,8 +34,6 @@ private:
     bool answered_ = false;
     uint response_ = 0;
     QString uri_;
-    // Requests given up on: a late answer still has its file deleted.
-    std::set<QString> abandoned_;
 };
 
 } // namespace glimmerly::platform::wayland

@@ -5,6 +5,7 @@
 #include "editor/image_editor_form.h"
 #include "main_form_fixture.h"
 #include "tests/app/command_test.h"
+#include "tests/support/guarded_fifo.h"
 
 #include "ui_main_form.h"
 
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+
+#include <filesystem>
 
 namespace glimmerly {
 namespace {
@@ -127,6 +130,27 @@ TEST_F(DropTest, AFileThatCannotBeReadShowsOneErrorAndReArms) {
     EXPECT_EQ(messages[0].rfind("error: ", 0), 0u);
     EXPECT_TRUE(state.CaptureReady);
     EXPECT_TRUE(OptionsEnabled());
+    EXPECT_TRUE(stub->Requests().empty());
+}
+
+TEST_F(DropTest, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    StartService();
+    // A pipe named like a picture, and a link to one: the window must not wait in open() or
+    // read() for somebody to write.
+    const std::string folderPath = QFile::encodeName(folder.path()).toStdString();
+    testing::GuardedFifo pipe(folderPath + "/x.jpg");
+    testing::GuardedFifo linked(folderPath + "/ziel.bmp");
+    std::filesystem::create_symlink(linked.Path(), folderPath + "/verweis.bmp");
+    for (const char* name : {"x.jpg", "verweis.bmp"}) {
+        messages.clear();
+        Drop({folder.filePath(name)});
+        ASSERT_EQ(messages.size(), 1u) << name;
+        EXPECT_NE(messages[0].find("keine gewöhnliche Datei"), std::string::npos) << messages[0];
+        EXPECT_TRUE(state.CaptureReady);
+        EXPECT_TRUE(OptionsEnabled());
+    }
+    EXPECT_FALSE(pipe.WriterWasNeeded());
+    EXPECT_FALSE(linked.WriterWasNeeded());
     EXPECT_TRUE(stub->Requests().empty());
 }
 
