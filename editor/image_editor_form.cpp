@@ -72,6 +72,10 @@ void ImageEditorForm::FormCreate() {
     ui_->Label2->adjustSize();
     FillWith(this, kWindowColour);
     FillWith(ui_->ScrollBox1->viewport(), kWindowColour);
+    // The main window's style sheet reaches this window too, and with a sheet in force the
+    // scroll area paints its empty part from the sheet, not from the palette.
+    ui_->ScrollBox1->setStyleSheet(
+        QStringLiteral("#ScrollBox1 { background-color: %1; }").arg(kWindowColour.name()));
     FillWith(ui_->DesktopPanel, QColor(176, 0, 0));
     // The strip's mouse goes to its panel; a disabled label would draw the strip greyed.
     ui_->DesktopImage->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -167,6 +167,8 @@ TEST_F(EditorInputTest, TextBoxAndLinePreviewShowBesideASmallPicture) {
     KeyboardPresses(Qt::Key_Return);
     EXPECT_EQ(form->Image(), before); // beside the picture: nothing to write into
     EXPECT_EQ(RedShown(box), 0);
+    // The empty part of the scroll area has the window's grey.
+    EXPECT_EQ(form->grab().toImage().pixelColor(box.center()), kGrey);
 
     // A line dragged out of the picture is previewed all the way to the pointer.
     PressPanel("CmdLine");
@@ -178,6 +180,21 @@ TEST_F(EditorInputTest, TextBoxAndLinePreviewShowBesideASmallPicture) {
     QTest::mouseRelease(Image1(), Qt::LeftButton, {}, QPoint(350, 75));
     EXPECT_EQ(RedShown(QRect(InView({300, 70}), QSize(1, 11))), 0);
     EXPECT_EQ(Pixel(199, 75), kRed);
+}
+
+TEST_F(EditorInputTest, EmptyScrollAreaIsGreyAlsoUnderAnOwnerWithAStyleSheet) {
+    // The program's main window, the editor's owner, styles some of its controls with a sheet.
+    QWidget owner;
+    owner.setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+    form = std::make_unique<ImageEditorForm>(&owner);
+    form->Prepare(Pattern(200, 150), true, {MonitorAt(0, 1920, 1080)});
+    form->show();
+    QApplication::processEvents();
+    const QImage shown = form->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(InView({400, 100})), kGrey);
+    EXPECT_EQ(shown.pixelColor(InView({100, 300})), kGrey);
+    EXPECT_EQ(shown.pixelColor(InView({100, 100})), PatternAt(100, 100));
+    form.reset();
 }
 
 TEST_F(EditorInputTest, AnOpenTextBoxScrollsWithThePicture) {

@@ -45,9 +45,9 @@ TEST_F(EditorPlacementTest, OpensAtItsPlaceOnTheVisibleDesktopAndLaterWhereItWas
     }
     // Wherever it is, its corner (and with it the title bar) is on a visible area.
     const QRect frame = form->frameGeometry();
-    EXPECT_TRUE(std::any_of(areas.begin(), areas.end(),
-                            [&](const QRect& area) { return area.contains(frame.topLeft()); }))
-        << ::testing::PrintToString(frame);
+    EXPECT_TRUE(std::any_of(areas.begin(), areas.end(), [&](const QRect& area) {
+        return area.contains(frame.topLeft());
+    })) << ::testing::PrintToString(frame);
 
     // Moved by the user, closed, opened for the next capture: where it was left.
     const QPoint left = frame.topLeft() + QPoint(40, 30);
