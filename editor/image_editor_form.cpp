@@ -423,10 +423,12 @@ bool ImageEditorForm::AppMessage(QObject* receiver, QEvent* event) {
     if (event->type() != QEvent::Wheel || !isVisible() || !widget || widget->window() != this)
         return false;
     QScrollArea* scroll = ui_->ScrollBox1;
-    if (focusWidget() != scroll) {
-        // The keyboard is in the text box or the monitor list: the picture stays, and the
-        // scroll area must not scroll it by itself either. Other controls keep their wheel.
-        return widget == scroll || scroll->isAncestorOf(widget);
+    QWidget* focus = focusWidget();
+    if (focus != scroll) {
+        // The wheel goes with the keyboard: while the text box or the monitor list has it,
+        // the picture stays (the scroll area must not scroll it by itself), and the list takes
+        // the wheel only when it has the keyboard.
+        return !focus || (widget != focus && !focus->isAncestorOf(widget));
     }
     // One vertical step moves 40 pixels, however far the wheel turned; a tilt sideways and a
     // report of no turn at all (the end of a touchpad scroll) move nothing.

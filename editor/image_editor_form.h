@@ -65,10 +65,11 @@ public:
     // Asks for a colour, starting at `initial`; nullopt when cancelled. Replaceable for tests.
     void SetColourChooser(std::function<std::optional<QColor>(QColor initial)> chooser);
 
-    // The application-wide hook, for the wheel of the editor's own widgets: while the scroll
-    // area is the active control each vertical step scrolls the picture 40 pixels; while the
-    // keyboard is elsewhere (the text box, the monitor list) the picture does not scroll at
-    // all. Wheel events it acts on count as handled, so the scroll area never scrolls by itself.
+    // The application-wide hook, for the wheel over the editor's own widgets, which goes with
+    // the keyboard: while the scroll area is the active control each vertical step scrolls the
+    // picture 40 pixels; while the text box or the monitor list has the keyboard the picture
+    // does not scroll at all (the list alone keeps its own wheel). Wheel events it acts on
+    // count as handled, so the scroll area never scrolls by itself.
     bool AppMessage(QObject* receiver, QEvent* event);
 
     // Opens at the window's own place on the desktop (see PlaceWindow).

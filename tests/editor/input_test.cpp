@@ -137,10 +137,16 @@ TEST_F(EditorInputTest, WheelMovesThePictureFortyPixelsAVerticalStepOnlyFromTheS
     WheelAt(Edit1()->mapTo(form.get(), QPoint(5, 5)), {0, 120});
     EXPECT_EQ(Vertical(), 120);
     EXPECT_EQ(Horizontal(), 0);
+    // Nor does the monitor list take a turn of the wheel that is not its own.
+    auto* list = Child<QComboBox>("MonitorSelectBox");
+    const Rect clip = form->ClipRect();
+    WheelAt(list->mapTo(form.get(), QPoint(10, 10)), {0, -120});
+    EXPECT_EQ(list->currentIndex(), 0);
+    EXPECT_EQ(form->ClipRect(), clip);
+    EXPECT_EQ(form->focusWidget(), Edit1());
     KeyboardPresses(Qt::Key_Return);
 
     // With the keyboard in the monitor list the picture stays as well.
-    auto* list = Child<QComboBox>("MonitorSelectBox");
     list->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(form->focusWidget(), list);
     WheelAt(over, {0, -120});
