@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Text in the editor of the real program on the test desktop, typed with the real keyboard.
 With both "Nur aktives Fenster speichern" and "Anschliessend bearbeiten" ticked, Print opens the
-editor with a small picture (a 400 x 300 window). A text box is opened on the picture; a pen
-stroke is drawn while it is open and typing goes on afterwards; Enter writes the text. A second
-box is opened in the empty area beside the picture and must show what is typed into it. The
-upload must hold the stroke and the text typed before and after it.
+editor, its frame at 210,138, with a small picture (a 400 x 300 window). A text box is opened on
+the picture; a pen stroke is drawn while it is open and typing goes on afterwards; Enter writes
+the text. A second box is opened in the empty area beside the picture and must show what is
+typed into it. The upload must hold the stroke and the text typed before and after it.
 
 With GLIMMERLY_EDITOR_SHOT set, the editor with the box beside the picture is saved there as a
 PNG (for looking at the window).
@@ -15,6 +15,7 @@ import ctypes
 import os
 import struct
 import sys
+import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -32,11 +33,17 @@ def reds(pixels):
 
 
 def frame_of(window):
-    """The window's frame on the screen (left, top, width, height), title bar included."""
-    info = dict(line.strip().split(":", 1) for line in
-                run("xwininfo", "-frame", "-id", window).splitlines() if ":" in line)
-    return tuple(int(info[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
-                                         "Width", "Height"))
+    """The window's frame on the screen (left, top, width, height): the window manager's
+    window around it, title bar included, or the window itself without one."""
+    def geometry(window_id):
+        info = dict(line.strip().split(":", 1) for line in
+                    run("xwininfo", "-id", window_id).splitlines() if ":" in line)
+        return tuple(int(info[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
+                                             "Width", "Height"))
+    tree = run("xwininfo", "-tree", "-id", window)
+    parent = tree.split("Parent window id:", 1)[1].split()[0]
+    root = tree.split("Root window id:", 1)[1].split()[0]
+    return geometry(window if parent == root else parent)
 
 
 def save_png(path, rows):
@@ -65,6 +72,15 @@ def main():
         run("xdotool", "windowactivate", "--sync", desk.target)
         desk.press("Print")
         editor = wait_for_window("^Screenshot bearbeiten$")
+        # Its frame at 210,138 on the first monitor, not centred over the main window.
+        deadline = time.time() + 5
+        while True:
+            corner = frame_of(editor)[:2]
+            if corner == (210, 138):
+                break
+            if time.time() > deadline:
+                fail("the editor's frame is at %d,%d, not at 210,138" % corner)
+            time.sleep(0.1)
         # The picture is the small window; grey from its right edge to the editor's.
         row = screen.wait("the picture", editor, (0, TOOL_BAR + 100, 880, 1),
                           lambda pixels: pixels[0][0] != GREY and pixels[0][-1] == GREY)[0]
