@@ -23,9 +23,11 @@ void PenTool::Move(QPoint to, bool mouseIsDown, const QColor& colour) {
 }
 
 void LineTool::Press(QPoint at, const QColor& colour) {
+    start_ = at;
+    end_ = at;
     preview_.SetLineWidth(kLineWidth);
     preview_.SetColor(colour);
-    preview_.SetBox(at.x(), at.y(), 0, 0);
+    FollowPicture();
     preview_.show();
     preview_.raise();
 }
@@ -33,22 +35,26 @@ void LineTool::Press(QPoint at, const QColor& colour) {
 void LineTool::Move(QPoint to) {
     if (preview_.isHidden())
         return;
-    const QPoint start = preview_.Start();
-    preview_.SetBox(start.x(), start.y(), to.x() - start.x(), to.y() - start.y());
+    end_ = to;
+    FollowPicture();
 }
 
 void LineTool::Release(QPoint at, const QColor& colour) {
     if (preview_.isHidden())
         return;
-    view_.Touch(picture_.DrawSegment(preview_.Start(), at, colour, kLineWidth));
+    view_.Touch(picture_.DrawSegment(start_, at, colour, kLineWidth));
     preview_.hide();
+}
+
+void LineTool::FollowPicture() {
+    const QPoint start = start_ + view_.pos();
+    preview_.SetBox(start.x(), start.y(), end_.x() - start_.x(), end_.y() - start_.y());
 }
 
 void TextTool::Press(QPoint at) {
     anchor_ = at;
     edit_.clear();
-    const int height = edit_.height();
-    edit_.move(at.x(), at.y() - height / 2);
+    FollowPicture();
     Changed();
     QColor background = Qt::white;
     if (picture_.image.rect().contains(at))
@@ -59,6 +65,10 @@ void TextTool::Press(QPoint at) {
     edit_.show();
     edit_.raise();
     edit_.setFocus(Qt::MouseFocusReason);
+}
+
+void TextTool::FollowPicture() {
+    edit_.move(anchor_ + view_.pos() - QPoint(0, edit_.height() / 2));
 }
 
 void TextTool::Changed() {
@@ -74,13 +84,18 @@ void TextTool::Write() {
     painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setFont(edit_.font());
     painter.setPen(edit_.palette().color(QPalette::Text));
+    // No clip: a "j" that hooks left of the anchor or an italic "f" that leans past the end
+    // keeps all of its pixels.
     const QFontMetrics metrics(edit_.font());
-    const QRect cell(anchor_.x(), anchor_.y() - 11, metrics.horizontalAdvance(text) + 2,
-                     metrics.height());
-    painter.drawText(cell, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-    picture_.touched |= cell;
+    const QPoint baseline(anchor_.x(), anchor_.y() - 11 + metrics.ascent());
+    painter.drawText(baseline, text);
+    // The glyphs' ink with a little room for the rasteriser, and the whole cell.
+    const QRect drawn =
+        metrics.boundingRect(text).translated(baseline).adjusted(-2, -2, 2, 2) |
+        QRect(anchor_.x(), anchor_.y() - 11, metrics.horizontalAdvance(text), metrics.height());
+    picture_.touched |= drawn;
     picture_.pristine = false;
-    view_.update(cell);
+    view_.update(drawn);
 }
 
 void TextTool::SetColour(const QColor& colour) {

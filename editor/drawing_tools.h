@@ -1,7 +1,10 @@
 #pragma once
 // The drawing tools: the pen draws freehand, the line tool drags a preview (TLine) and writes
-// the segment on release, the text tool opens Edit1 on the picture and writes its text on Enter.
-// Each writes straight into the edited picture and repaints only what it touched.
+// the segment on release, the text tool opens Edit1 over the picture and writes its text on
+// Enter. Each writes straight into the edited picture and repaints only what it touched. The
+// preview and the text box are children of the scroll area, not of the picture (so that they
+// show beside a small picture too): they are placed at picture pixels plus the picture's offset
+// in the scroll area.
 
 #include "editor/editor_picture.h"
 
@@ -35,11 +38,16 @@ public:
     void Move(QPoint to);
     // Writes the segment from the start to `at`, in whichever direction the pointer went.
     void Release(QPoint at, const QColor& colour);
+    // The preview lies in the scroll area above the picture: it moves along when the picture
+    // is scrolled.
+    void FollowPicture();
 
 private:
     EditorPicture& picture_;
     PictureView& view_;
     TLine& preview_;
+    QPoint start_; // picture pixels
+    QPoint end_;
 };
 
 class TextTool {
@@ -51,8 +59,12 @@ public:
     void Press(QPoint at);
     // The box is as wide as its text plus 20 pixels.
     void Changed();
-    // Enter: hides the box and writes its text at (anchor.x, anchor.y − 11), no background.
+    // Enter: hides the box and writes its text with the top-left corner of its cell at
+    // (anchor.x, anchor.y − 11), no background, every pixel of its glyphs.
     void Write();
+    // The box lies in the scroll area above the picture: it moves along when the picture is
+    // scrolled.
+    void FollowPicture();
     void SetColour(const QColor& colour);
     bool IsOpen() const;
     QPoint TextAnchor() const { return anchor_; }

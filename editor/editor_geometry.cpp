@@ -85,4 +85,30 @@ Rect HandOffRect(Rect clip, int width, int height) {
     return Intersect(Ordered(clip), Rect{0, 0, width, height});
 }
 
+Rect PlaceOnDesktop(Rect wanted, const std::vector<Rect>& areas) {
+    const long long x = wanted.Left;
+    const long long y = wanted.Top;
+    const auto distance = [&](const Rect& a) { // squared, from the corner to the nearest pixel
+        const long long dx = x < a.Left ? a.Left - x : x >= a.Right ? x - (a.Right - 1) : 0;
+        const long long dy = y < a.Top ? a.Top - y : y >= a.Bottom ? y - (a.Bottom - 1) : 0;
+        return dx * dx + dy * dy;
+    };
+    const Rect* nearest = nullptr;
+    for (const Rect& a : areas) {
+        if (IsEmptyRect(a))
+            continue;
+        if (distance(a) == 0)
+            return wanted; // the corner is on the desktop
+        if (!nearest || distance(a) < distance(*nearest))
+            nearest = &a;
+    }
+    if (!nearest)
+        return wanted;
+    // As near to the wanted place as the area allows, never with the corner off it.
+    const int left =
+        std::max(nearest->Left, std::min(wanted.Left, nearest->Right - wanted.Width()));
+    const int top = std::max(nearest->Top, std::min(wanted.Top, nearest->Bottom - wanted.Height()));
+    return Rect{left, top, left + wanted.Width(), top + wanted.Height()};
+}
+
 } // namespace glimmerly

@@ -50,4 +50,9 @@ std::string ClipSizeText(Rect clip);
 // ordered and cut to the picture; a zero rectangle when nothing of it is left.
 Rect HandOffRect(Rect clip, int width, int height);
 
+// Where a window's frame goes: `wanted` as it is while its top-left corner lies on one of the
+// visible desktop areas (or none are known); otherwise moved onto the area nearest to that
+// corner, as far in as its size allows, its top-left corner always on the area.
+Rect PlaceOnDesktop(Rect wanted, const std::vector<Rect>& areas);
+
 } // namespace glimmerly

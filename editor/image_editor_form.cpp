@@ -1,14 +1,18 @@
 #include "editor/image_editor_form.h"
 
 #include "editor/design_font.h"
+#include "editor/editor_geometry.h"
 #include "editor/monitor_overview.h"
 #include "imaging/qt/picture_qimage.h"
 #include "ui_image_editor_form.h"
 
 #include <QColorDialog>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QWheelEvent>
@@ -68,11 +72,22 @@ void ImageEditorForm::FormCreate() {
     ui_->Label2->adjustSize();
     FillWith(this, kWindowColour);
     FillWith(ui_->ScrollBox1->viewport(), kWindowColour);
+    // The main window's style sheet reaches this window too, and with a sheet in force the
+    // scroll area paints its empty part from the sheet, not from the palette.
+    ui_->ScrollBox1->setStyleSheet(
+        QStringLiteral("#ScrollBox1 { background-color: %1; }").arg(kWindowColour.name()));
     FillWith(ui_->DesktopPanel, QColor(176, 0, 0));
     // The strip's mouse goes to its panel; a disabled label would draw the strip greyed.
     ui_->DesktopImage->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui_->ScrollBox1->horizontalScrollBar()->setTracking(true);
     ui_->ScrollBox1->verticalScrollBar()->setTracking(true);
+    // Only Image1Click hands the keyboard to the scroll area: a click must not take it from an
+    // open text box (the strokes drawn meanwhile would swallow the typing and the Enter).
+    ui_->ScrollBox1->setFocusPolicy(Qt::TabFocus);
+    // The text box and the line preview lie in the scroll area above the picture. As children
+    // of the picture they would be cut off at its edges, invisible beside a small picture.
+    for (QWidget* w : {static_cast<QWidget*>(ui_->Edit1), static_cast<QWidget*>(ui_->Line1)})
+        w->setParent(ui_->ScrollBox1->viewport());
 
     QFont editFont = DesignFont(19);
     editFont.setStyleStrategy(QFont::NoAntialias);
@@ -148,6 +163,28 @@ EditorResult ImageEditorForm::Edit(Picture picture, bool wholePicture,
 
 EditorResult ImageEditorForm::Result() const {
     return {FromQImage(picture_.image), picture_.ClipRect};
+}
+
+void ImageEditorForm::setVisible(bool visible) {
+    // Before the dialog would centre itself over its parent.
+    if (visible && !isVisible())
+        PlaceWindow();
+    QDialog::setVisible(visible);
+}
+
+void ImageEditorForm::PlaceWindow() {
+    const QRect frame = frameGeometry();
+    const QPoint corner = placed_ ? frame.topLeft() : QPoint(210, 138);
+    std::vector<Rect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        areas.push_back(Rect{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+    }
+    const Rect placed = PlaceOnDesktop(
+        Rect{corner.x(), corner.y(), corner.x() + frame.width(), corner.y() + frame.height()},
+        areas);
+    move(placed.Left, placed.Top);
+    placed_ = true;
 }
 
 void ImageEditorForm::showEvent(QShowEvent* event) {
@@ -318,6 +355,11 @@ bool ImageEditorForm::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
+    if (widget == ui_->Image1 && event->type() == QEvent::Move) {
+        text_->FollowPicture(); // scrolled
+        line_->FollowPicture();
+        return false;
+    }
     if (widget == ui_->Image1 || widget == ui_->ScrollBox1->viewport()) {
         if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseMove &&
             event->type() != QEvent::MouseButtonRelease &&
@@ -374,15 +416,28 @@ bool ImageEditorForm::PanelEvent(QWidget* panel, QEvent* event) {
     return true;
 }
 
-bool ImageEditorForm::AppMessage(QObject* /*receiver*/, QEvent* event) {
-    // Only while the editor is up: a hidden editor keeps its focus widget, and the main window's
-    // wheel must not be swallowed then.
-    if (event->type() != QEvent::Wheel || !isVisible() || focusWidget() != ui_->ScrollBox1)
+bool ImageEditorForm::AppMessage(QObject* receiver, QEvent* event) {
+    // Only the editor's own wheel, and only while it is up: a hidden editor keeps its focus
+    // widget, and the main window's wheel or that of the colour chooser are not the picture's.
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (event->type() != QEvent::Wheel || !isVisible() || !widget || widget->window() != this)
         return false;
+    QScrollArea* scroll = ui_->ScrollBox1;
+    QWidget* focus = focusWidget();
+    if (focus != scroll) {
+        // The wheel goes with the keyboard: while the text box or the monitor list has it,
+        // the picture stays (the scroll area must not scroll it by itself), and the list takes
+        // the wheel only when it has the keyboard.
+        return !focus || (widget != focus && !focus->isAncestorOf(widget));
+    }
+    // One vertical step moves 40 pixels, however far the wheel turned; a tilt sideways and a
+    // report of no turn at all (the end of a touchpad scroll) move nothing.
     const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
-    QScrollBar* bar = ui_->ScrollBox1->verticalScrollBar();
-    bar->setValue(bar->value() + (delta > 0 ? -40 : 40));
-    return true; // scrolled here: the scroll area must not scroll a second time
+    if (delta != 0) {
+        QScrollBar* bar = scroll->verticalScrollBar();
+        bar->setValue(bar->value() + (delta > 0 ? -40 : 40));
+    }
+    return true; // handled here: the scroll area must not scroll a second time
 }
 
 } // namespace glimmerly

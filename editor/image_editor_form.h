@@ -65,10 +65,15 @@ public:
     // Asks for a colour, starting at `initial`; nullopt when cancelled. Replaceable for tests.
     void SetColourChooser(std::function<std::optional<QColor>(QColor initial)> chooser);
 
-    // The application-wide hook: the mouse wheel scrolls the picture 40 pixels a notch while
-    // the scroll area is the active control; such a wheel event counts as handled, so that the
-    // scroll area does not scroll a second time by itself.
+    // The application-wide hook, for the wheel over the editor's own widgets, which goes with
+    // the keyboard: while the scroll area is the active control each vertical step scrolls the
+    // picture 40 pixels; while the text box or the monitor list has the keyboard the picture
+    // does not scroll at all (the list alone keeps its own wheel). Wheel events it acts on
+    // count as handled, so the scroll area never scrolls by itself.
     bool AppMessage(QObject* receiver, QEvent* event);
+
+    // Opens at the window's own place on the desktop (see PlaceWindow).
+    void setVisible(bool visible) override;
 
     // Handlers, by the names of the window's events.
     void SelectMode(QWidget* panel);
@@ -89,6 +94,9 @@ protected:
 private:
     void FormCreate();
     void FormShow();
+    // The frame's corner at 210,138 at the first opening, later where the user left it; moved
+    // onto the visible desktop when that corner is off it.
+    void PlaceWindow();
     void LoadCursors();
     void SetBevel(QWidget* panel, bool lowered);
     void ShowColour();
@@ -110,6 +118,7 @@ private:
     std::function<std::optional<QColor>(QColor)> chooser_;
     bool mouseIsDown_ = false;
     bool wholePicture_ = true;
+    bool placed_ = false;
 };
 
 } // namespace glimmerly

@@ -1,12 +1,10 @@
-// Pen, line, text, colour, undo all, the wheel and Escape, asserted on the picture's pixels.
+// Pen, line, text, colour, undo all and Escape, asserted on the picture's pixels.
 
 #include "editor_fixture.h"
 
 #include "editor/line_preview.h"
 
 #include <QPainter>
-#include <QScrollBar>
-#include <QWheelEvent>
 
 namespace glimmerly::test {
 namespace {
@@ -148,6 +146,61 @@ TEST_F(DrawingTest, WrittenTextHasItsCellTopLeftElevenPixelsAboveTheClick) {
     EXPECT_TRUE(lower == written) << "moved to " << ::testing::PrintToString(Bounds(lower));
 }
 
+TEST_F(DrawingTest, WrittenTextKeepsTheGlyphsThatReachOutOfItsCell) {
+    // The red pixels of `text` drawn without any clip, the top-left corner of its cell at
+    // (50, 89): where a click at (50, 100) writes it.
+    const auto unclipped = [this](const QFont& font, const QString& text) {
+        QImage image(form->Image().size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        painter.setFont(font);
+        painter.setPen(kRed);
+        painter.drawText(QPoint(50, 89 + QFontMetrics(font).ascent()), text);
+        painter.end();
+        return RedPoints(image);
+    };
+    const auto write = [this](const QString& text) {
+        PressPanel("CmdText");
+        Click({50, 100});
+        Type(text);
+        Key(Qt::Key_Return);
+    };
+    // A leading "j" hooks left of the anchor and a trailing italic "f" leans past the end of
+    // the text's advance; both keep every pixel.
+    for (const bool italic : {false, true}) {
+        SCOPED_TRACE(italic ? "italic" : "regular");
+        Open(400, 300, true);
+        auto* edit = Child<QLineEdit>("Edit1");
+        QFont font = edit->font();
+        font.setItalic(italic);
+        edit->setFont(font);
+        const QString text = italic ? QStringLiteral("jaf") : QStringLiteral("jo");
+        write(text);
+        const std::vector<QPoint> drawn = unclipped(font, text);
+        const QRect glyphs = Bounds(drawn);
+        ASSERT_LT(glyphs.left(), 50) << "this font's j does not reach left of its cell";
+        if (italic) {
+            ASSERT_GT(glyphs.right(), 50 + QFontMetrics(font).horizontalAdvance(text) + 1)
+                << "this font's italic f does not lean out of its cell";
+        }
+        EXPECT_EQ(Bounds(RedPoints(form->Image())), glyphs);
+        EXPECT_TRUE(RedPoints(form->Image()) == drawn);
+    }
+
+    // Where the hook of the j falls on a grey band it is covered like any other edit there.
+    Open(400, 300, true);
+    ClickAnywhere({50, 0});
+    ClickAnywhere({400, 300});
+    write(QStringLiteral("jo"));
+    int covered = 0;
+    for (const QPoint& p : unclipped(Child<QLineEdit>("Edit1")->font(), QStringLiteral("jo"))) {
+        EXPECT_EQ(Pixel(p.x(), p.y()), p.x() < 50 ? kGrey : kRed) << p.x() << "," << p.y();
+        covered += p.x() < 50;
+    }
+    EXPECT_GT(covered, 0);
+}
+
 TEST_F(DrawingTest, TextButtonWritesAnOpenTextFirstAndOtherToolsKeepItOpen) {
     Open(400, 300, true);
     PressPanel("CmdText");
@@ -247,41 +300,6 @@ TEST_F(DrawingTest, EscapeWithTheFocusInTheScrollAreaClosesAndKeepsTheEdits) {
     EXPECT_EQ(result.clip, (Rect{0, 0, 400, 300}));
     const std::uint8_t* stroke = result.picture.At(70, 50);
     EXPECT_EQ((std::vector<int>{stroke[2], stroke[1], stroke[0]}), (std::vector<int>{255, 0, 0}));
-}
-
-TEST_F(DrawingTest, WheelStepsFortyPixelsOnlyWhileTheScrollAreaIsActive) {
-    Open(600, 3000, false, {MonitorAt(0, 600, 3000)});
-    auto* scroll = Child<QScrollArea>("ScrollBox1");
-    QScrollBar* bar = scroll->verticalScrollBar();
-    ASSERT_GT(bar->maximum(), 200);
-    auto wheel = [&](int delta) {
-        QWheelEvent event(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, delta),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        return form->AppMessage(scroll->viewport(), &event);
-    };
-    scroll->setFocus();
-    ASSERT_EQ(form->focusWidget(), scroll);
-    EXPECT_TRUE(wheel(-360)); // a fast spin is one step too
-    EXPECT_EQ(bar->value(), 40);
-    wheel(-120);
-    wheel(120);
-    wheel(-1);
-    EXPECT_EQ(bar->value(), 80);
-
-    Child<QWidget>("MonitorSelectBox")->setFocus();
-    EXPECT_FALSE(wheel(-120));
-    // A click on the picture gives the focus back to the scroll area.
-    PressPanel("CmdClip"); // no tool
-    Click({50, 100});
-    EXPECT_EQ(form->focusWidget(), scroll);
-    EXPECT_TRUE(wheel(120));
-    EXPECT_EQ(bar->value(), 40);
-    wheel(-120);
-    PressPanel("CmdText");
-    Click({50, 100});
-    EXPECT_EQ(form->focusWidget(), Child<QWidget>("Edit1"));
-    EXPECT_FALSE(wheel(-120));
-    EXPECT_EQ(bar->value(), 80);
 }
 
 } // namespace

@@ -91,6 +91,15 @@ protected:
     }
     void Type(const QString& text) { QTest::keyClicks(Child<QLineEdit>("Edit1"), text); }
     void Key(Qt::Key key) { QTest::keyClick(Child<QLineEdit>("Edit1"), key); }
+    // Keys as the keyboard sends them: to the window, which hands them to its focus widget.
+    void KeyboardTypes(const QString& text) {
+        for (QChar c : text)
+            QTest::keyClick(form->windowHandle(), c.toLatin1());
+    }
+    void KeyboardPresses(Qt::Key key) { QTest::keyClick(form->windowHandle(), key); }
+    QScrollArea* Scroll() { return Child<QScrollArea>("ScrollBox1"); }
+    // A point of the scroll area's visible part in window coordinates.
+    QPoint InView(QPoint p) { return Scroll()->viewport()->mapTo(form.get(), p); }
 
     std::unique_ptr<ImageEditorForm> form;
 };

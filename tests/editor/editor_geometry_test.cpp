@@ -1,11 +1,16 @@
 // The editor's plain geometry: monitor order for every layout, clip bands, the strip's dots, the
-// size text and the rectangle handed back to the capture.
+// size text, the rectangle handed back to the capture and the window's place on the desktop.
 
 #include "editor/editor_geometry.h"
 
 #include <gtest/gtest.h>
 
 namespace glimmerly {
+
+inline void PrintTo(const Rect& r, std::ostream* os) {
+    *os << "{" << r.Left << ", " << r.Top << ", " << r.Right << ", " << r.Bottom << "}";
+}
+
 namespace {
 
 using platform::Monitor;
@@ -102,6 +107,37 @@ TEST(DotPatternTest, CheckerboardOutsideTheMarkedColumnsOnly) {
     // All monitors: nothing dotted.
     for (int x = 0; x < 100; ++x)
         EXPECT_FALSE(DotAt(x, 1 + x % 2, 0, 100)) << x;
+}
+
+TEST(WindowPlaceTest, StaysWhereItIsAskedWhileThatCornerIsOnTheDesktop) {
+    const Rect wanted{210, 138, 210 + 889, 138 + 652};
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{0, 0, 1920, 1080}}), wanted);
+    // On a small screen the corner is still on it, though the window reaches past its edges.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{0, 0, 640, 480}}), wanted);
+    // On the second of two monitors.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{1920, 0, 3200, 1024}, Rect{0, 0, 1920, 1080}}), wanted);
+    // Nothing known about the desktop: nothing to correct.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {}), wanted);
+}
+
+TEST(WindowPlaceTest, CornerOffTheDesktopMovesOntoTheNearestArea) {
+    const Rect wanted{210, 138, 210 + 889, 138 + 652};
+    const auto moved = [&](int left, int top) { return Rect{left, top, left + 889, top + 652}; };
+    // A panel along the left edge takes the first 300 columns.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{300, 0, 1920, 1080}}), moved(300, 138));
+    // A panel along the top takes 200 rows.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{0, 200, 1920, 1080}}), moved(210, 200));
+    // The only monitor starts right of the origin.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{1000, 0, 2280, 1024}}), moved(1000, 138));
+    // The only monitor lies left of the origin: the window comes in as far as it is wide.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{-1920, 0, 0, 1080}}), moved(-889, 138));
+    // ... or above it, with the window's top on the monitor.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{0, -1080, 1920, 0}}), moved(210, -652));
+    // The nearer of two monitors: 362 rows below against 790 columns to the right.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{1000, 0, 2000, 1000}, Rect{0, 500, 1600, 1100}}),
+              moved(210, 500));
+    // A monitor smaller than the window: its top-left corner, so that the title bar is there.
+    EXPECT_EQ(PlaceOnDesktop(wanted, {Rect{2000, 2000, 2400, 2300}}), moved(2000, 2000));
 }
 
 } // namespace
