@@ -81,9 +81,8 @@ void ImageEditorForm::FormCreate() {
     ui_->DesktopImage->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui_->ScrollBox1->horizontalScrollBar()->setTracking(true);
     ui_->ScrollBox1->verticalScrollBar()->setTracking(true);
-    // Only Image1Click hands the keyboard to the scroll area: a click must not take it from an
-    // open text box (the strokes drawn meanwhile would swallow the typing and the Enter).
-    ui_->ScrollBox1->setFocusPolicy(Qt::TabFocus);
+    // The form gives the scroll area Tab focus only: Image1Click alone hands it the keyboard, so a
+    // click never takes it from an open text box (strokes would swallow the typing and the Enter).
     // The text box and the line preview lie in the scroll area above the picture. As children
     // of the picture they would be cut off at its edges, invisible beside a small picture.
     for (QWidget* w : {static_cast<QWidget*>(ui_->Edit1), static_cast<QWidget*>(ui_->Line1)})
