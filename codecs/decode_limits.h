@@ -16,12 +16,12 @@ inline constexpr int kMaxPictureSide = 65500;
 inline constexpr std::uint64_t kMaxPicturePixels = std::uint64_t{1} << 26;
 
 enum class PictureRefusal {
-    SideTooLong,       // width or height above kMaxPictureSide
-    TooManyPixels,     // more than kMaxPicturePixels
-    OverBudget,        // picture and working memory above kDecodeBudgetBytes
+    SideTooLong,        // width or height above kMaxPictureSide
+    TooManyPixels,      // more than kMaxPicturePixels
+    OverBudget,         // picture and working memory above kDecodeBudgetBytes
     ShorterThanClaimed, // the header claims more 8x8 blocks than the data can hold
-    ScansOutOfOrder,   // a progressive file that does not start with the DC coefficients
-    ArithmeticCoding,  // arithmetic-coded JPEG: its size says nothing about the picture's
+    ScansOutOfOrder,    // a progressive file that does not start with the DC coefficients
+    ArithmeticCoding,   // arithmetic-coded JPEG: its size says nothing about the picture's
 };
 
 class PictureRefused : public std::runtime_error {

@@ -89,8 +89,8 @@ void Measure(const std::string& path) {
     const long before = PeakKiB();
     std::string outcome;
     try {
-        const Picture p = bmp ? DecodeBmp(data.data(), data.size())
-                              : DecodeJpeg(data.data(), data.size());
+        const Picture p =
+            bmp ? DecodeBmp(data.data(), data.size()) : DecodeJpeg(data.data(), data.size());
         char text[96];
         std::snprintf(text, sizeof text, "%dx%d %016llx", p.width, p.height,
                       static_cast<unsigned long long>(Fnv1a(p)));

@@ -85,8 +85,8 @@ TEST(DecodeLimitsTest, ArithmeticCodedFilesAreRefusedWhateverTheyHold) {
 
 TEST(DecodeLimitsTest, HeadersClaimingMoreBlocksThanTheDataCanHoldAreRefused) {
     // Baseline, progressive 4:2:0 and 4:4:4: a small file with a header that claims 2^26 pixels.
-    for (const JpegRecipe& recipe :
-         {JpegRecipe{64, 64}, JpegRecipe{64, 64, false, true}, JpegRecipe{64, 64, false, true, true}})
+    for (const JpegRecipe& recipe : {JpegRecipe{64, 64}, JpegRecipe{64, 64, false, true},
+                                     JpegRecipe{64, 64, false, true, true}})
         EXPECT_EQ(Fate(Claiming(recipe, 8192, 8192)), "shorter than claimed") << recipe.progressive;
 
     // Every 8x8 block of the first scan takes at least one bit. A flat 4:2:0 picture 1024 wide
@@ -104,7 +104,7 @@ TEST(DecodeLimitsTest, HeadersClaimingMoreBlocksThanTheDataCanHoldAreRefused) {
     Bytes acFirst = Claiming({64, 64, false, true}, 8192, 8192);
     for (std::size_t k = 0; k + 4 < acFirst.size(); ++k) {
         if (acFirst[k] == 0xFF && acFirst[k + 1] == 0xDA) { // Ss after Ns and the components
-            acFirst[k + 4 + 1 + 2 * acFirst[k + 4] ] = 1;
+            acFirst[k + 4 + 1 + 2 * acFirst[k + 4]] = 1;
             break;
         }
     }

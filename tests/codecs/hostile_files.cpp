@@ -71,8 +71,8 @@ void SetFrameSize(Bytes& file, int width, int height) {
         if (file[k] != 0xFF)
             break;
         const int marker = file[k + 1];
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
-                           marker != 0xC8 && marker != 0xCC;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) { // length, precision, height, width
             file[k + 5] = static_cast<std::uint8_t>(height >> 8);
             file[k + 6] = static_cast<std::uint8_t>(height);
