@@ -98,7 +98,8 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
         limit = err.limit;
         if (limit != nullptr)
             return Outcome::Limit;
-        // The library has no backing store: it says so when its memory would exceed the cap.
+        // Without a backing store the library ends the run when its buffers would pass
+        // max_memory_to_use; a side above 65500 pixels ends the reading of the header.
         if (code == JERR_NO_BACKING_STORE || code == JERR_IMAGE_TOO_BIG) {
             refusal = code == JERR_NO_BACKING_STORE ? PictureRefusal::OverBudget
                                                     : PictureRefusal::SideTooLong;
@@ -109,7 +110,7 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&cinfo, TRUE); // a side above 65500 pixels ends here
+    jpeg_read_header(&cinfo, TRUE);
     if (const std::optional<PictureRefusal> why = JudgeHeader(cinfo)) {
         jpeg_destroy_decompress(&cinfo);
         refusal = *why;
