@@ -3,13 +3,14 @@
 //   decode_memory make DIR     writes the worst cases (and genuine large pictures) into DIR
 //   decode_memory measure FILE decodes FILE (.jpg or .bmp) and prints one line:
 //                              file bytes, peak resident memory before and after the decode
-//                              (MiB), and the outcome: the size and a hash of the pixels, or
-//                              the error.
+//                              (MiB), the decode's wall time (s), and the outcome: the size and
+//                              a hash of the pixels, or the error.
 //
 // bench/codecs/run-decode-memory.sh runs both and prints the table.
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -59,6 +60,10 @@ void Make(const std::string& dir) {
     WriteFile(at("flat-prog444-5400.jpg"), test::FlatJpeg({5400, 5400, false, true, true, true}));
     WriteFile(at("flat-prog420-8000x6000.jpg"),
               test::FlatJpeg({8000, 6000, false, true, false, true}));
+    // Within the budget and the scan limit, but with 946 scans: each a pass over the picture.
+    JpegRecipe manyScans{2000, 2000, false, true, true, true};
+    manyScans.approximation = 4;
+    WriteFile(at("scans946-prog444-2000.jpg"), test::FlatJpeg(manyScans));
     // A genuine large photograph, which must decode as before.
     WriteFile(at("photo-base-8000x6000.jpg"), test::PhotoLikeJpeg({8000, 6000, false}));
     // BMP: one bit per pixel up to the pixel cap, and a side longer than JPEG can take.
@@ -87,6 +92,7 @@ void Measure(const std::string& path) {
     const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
     const long before = PeakKiB();
+    const auto start = std::chrono::steady_clock::now();
     std::string outcome;
     try {
         const Picture p =
@@ -98,8 +104,10 @@ void Measure(const std::string& path) {
     } catch (const std::exception& e) {
         outcome = std::string("error: ") + e.what();
     }
-    std::printf("%-28s %10zu %8.1f %8.1f  %s\n", path.substr(path.rfind('/') + 1).c_str(),
-                data.size(), before / 1024.0, PeakKiB() / 1024.0, outcome.c_str());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-28s %10zu %8.1f %8.1f %7.2f  %s\n", path.substr(path.rfind('/') + 1).c_str(),
+                data.size(), before / 1024.0, PeakKiB() / 1024.0, seconds, outcome.c_str());
 }
 
 } // namespace

@@ -8,7 +8,7 @@ program=$build/bench/codecs/decode_memory
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 "$program" make "$files" >/dev/null
-printf '%-28s %10s %8s %8s  %s\n' file bytes "MiB pre" "MiB peak" outcome
+printf '%-28s %10s %8s %8s %7s  %s\n' file bytes "MiB pre" "MiB peak" seconds outcome
 for f in "$files"/*; do
     "$program" measure "$f"
 done

@@ -32,6 +32,19 @@ Bytes EncodeJpeg(const JpegRecipe& recipe, const RowPainter& paint) {
     }
     if (recipe.progressive)
         jpeg_simple_progression(&cinfo);
+    std::vector<jpeg_scan_info> scans;
+    if (recipe.approximation > 0) {
+        scans.push_back({cinfo.num_components, {0, 1, 2, 3}, 0, 0, 0, 0});
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            for (int k = 1; k < 64; ++k) {
+                scans.push_back({1, {c}, k, k, 0, recipe.approximation});
+                for (int bit = recipe.approximation; bit > 0; --bit)
+                    scans.push_back({1, {c}, k, k, bit, bit - 1});
+            }
+        }
+        cinfo.scan_info = scans.data();
+        cinfo.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(recipe.width) * 3);
     while (cinfo.next_scanline < cinfo.image_height) {

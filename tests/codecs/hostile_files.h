@@ -18,6 +18,10 @@ struct JpegRecipe {
     bool fullChroma = false; // 4:4:4 instead of the library's 4:2:0
     bool optimize = false;   // Huffman tables made for the picture: the fewest bits per block
     int quality = 75;
+    // When above 0, a progressive file with as many scans as the format allows short of this:
+    // every AC coefficient of every component in scans of its own, sent in `approximation` + 1
+    // bit steps (at most 1 + components x 63 x (approximation + 1) scans).
+    int approximation = 0;
 };
 
 // Red, green, blue samples of row y, `width` pixels.
