@@ -5,6 +5,7 @@
 #include "app/shared_state.h"
 #include "app/window_views.h"
 #include "codecs/bmp_decoder.h"
+#include "codecs/decode_limits.h"
 #include "codecs/jpeg_decoder.h"
 #include "platform/posix/safe_open.h"
 #include "text/cp1252.h"
@@ -19,6 +20,29 @@ namespace {
 [[noreturn]] void Unreadable(const std::string& path, const std::string& why) {
     throw std::runtime_error(
         cp1252::FromUtf8("Die Datei \"" + path + "\" kann nicht gelesen werden: " + why));
+}
+
+// What the user is told when a reader refuses a picture for what it would cost.
+std::string RefusalText(PictureRefusal reason, bool jpeg) {
+    const std::string picture = jpeg ? "Das JPEG-Bild" : "Das BMP-Bild";
+    switch (reason) {
+    case PictureRefusal::SideTooLong:
+        return picture + " ist zu groß: Breite und Höhe dürfen höchstens " +
+               std::to_string(kMaxPictureSide) + " Pixel betragen.";
+    case PictureRefusal::TooManyPixels:
+        return picture + " ist zu groß: es hat mehr als " +
+               std::to_string(kMaxPicturePixels / 1000000) + " Millionen Pixel.";
+    case PictureRefusal::OverBudget:
+        return picture + " braucht zum Entpacken mehr als " +
+               std::to_string(kDecodeBudgetBytes >> 20) + " MB Speicher.";
+    case PictureRefusal::ShorterThanClaimed:
+        return "Die JPEG-Datei ist beschädigt: sie ist zu kurz für die Bildgröße, die sie angibt.";
+    case PictureRefusal::ScansOutOfOrder:
+        return "Die JPEG-Datei ist beschädigt: ihre Scans stehen in falscher Reihenfolge.";
+    case PictureRefusal::ArithmeticCoding:
+        return "Arithmetisch kodierte JPEG-Dateien werden nicht unterstützt.";
+    }
+    return picture + " kann nicht gelesen werden.";
 }
 
 // Unticks "Nur aktives Fenster speichern" however the editor ends.
@@ -51,7 +75,11 @@ Picture ReadPictureFile(const std::string& path, bool jpeg) {
     if (!file.bytes)
         Unreadable(path, file.refusal);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.bytes->data());
-    return jpeg ? DecodeJpeg(bytes, file.bytes->size()) : DecodeBmp(bytes, file.bytes->size());
+    try {
+        return jpeg ? DecodeJpeg(bytes, file.bytes->size()) : DecodeBmp(bytes, file.bytes->size());
+    } catch (const PictureRefused& e) {
+        throw std::runtime_error(cp1252::FromUtf8(RefusalText(e.reason(), jpeg)));
+    }
 }
 
 DropIntake::DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, DropView& view)

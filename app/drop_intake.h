@@ -25,7 +25,8 @@ std::string DropExtension(std::string_view path);
 std::string DropNameSource(std::string_view path);
 
 // Reads a whole JPEG or BMP file; throws std::runtime_error (Windows-1252) when it cannot be read
-// or decoded, or is larger than kMaxPictureFileBytes.
+// or decoded, is larger than kMaxPictureFileBytes, or would cost more to decode than the readers'
+// limits allow (each refusal in German words of its own).
 Picture ReadPictureFile(const std::string& path, bool jpeg);
 
 class DropIntake {

@@ -119,8 +119,14 @@ Header ReadHeader(const std::uint8_t* data, std::size_t size) {
     if (h.width <= 0 || h.height == 0 || h.height < -(std::int64_t{1} << 31) + 1)
         Fail("Die BMP-Datei hat ungültige Abmessungen.");
     const std::uint64_t rows = static_cast<std::uint64_t>(h.height < 0 ? -h.height : h.height);
-    if (static_cast<std::uint64_t>(h.width) * rows > kMaxBmpPixels)
-        Fail("Das BMP-Bild ist zu groß.");
+    if (h.width > kMaxPictureSide || rows > kMaxPictureSide)
+        throw PictureRefused(PictureRefusal::SideTooLong);
+    const std::uint64_t pixels = static_cast<std::uint64_t>(h.width) * rows;
+    if (pixels > kMaxBmpPixels)
+        throw PictureRefused(PictureRefusal::TooManyPixels);
+    // The picture is all the reader allocates.
+    if (pixels * 3 > kDecodeBudgetBytes)
+        throw PictureRefused(PictureRefusal::OverBudget);
     return h;
 }
 

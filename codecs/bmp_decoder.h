@@ -6,17 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codecs/jpeg_decoder.h"
+#include "codecs/decode_limits.h"
 #include "imaging/picture.h"
 
 namespace glimmerly {
 
-// The same cap as for JPEG files: larger pictures are refused before anything is allocated.
-inline constexpr std::uint64_t kMaxBmpPixels = kMaxJpegPixels;
+inline constexpr std::uint64_t kMaxBmpPixels = kMaxPicturePixels;
 
-// Decodes a whole BMP file held in memory. Throws std::runtime_error (German, Windows-1252) for
-// anything it cannot read: a damaged or truncated file, compressed data, odd bit depths, or a
-// picture larger than kMaxBmpPixels.
+// Decodes a whole BMP file held in memory. Throws PictureRefused for a picture beyond the limits
+// in decode_limits.h (before it is allocated), and std::runtime_error (German, Windows-1252) for
+// anything it cannot read: a damaged or truncated file, compressed data, odd bit depths.
 Picture DecodeBmp(const std::uint8_t* data, std::size_t size);
 
 } // namespace glimmerly

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -24,8 +25,6 @@ namespace {
 
 // A damaged progressive file can hold any number of scans, each pass over the whole picture.
 constexpr int kMaxScans = 1000;
-// The library's own working memory (coefficient buffers of progressive files) is capped as well.
-constexpr long kMaxLibraryMemory = 1024L * 1024 * 1024;
 
 extern "C" void CountScans(j_common_ptr cinfo) {
     if (cinfo->is_decompressor &&
@@ -50,13 +49,39 @@ void CmykRowToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, int width, bool invert
     }
 }
 
-enum class Outcome { Done, LibraryError, Limit, TooBig, NoMemory };
+enum class Outcome { Done, LibraryError, Limit, Refused, NoMemory };
+
+// Why the header alone rules the file out, before anything is allocated for its picture.
+std::optional<PictureRefusal> JudgeHeader(const jpeg_decompress_struct& cinfo) {
+    // An arithmetic coder can squeeze a flat picture of any size into a few hundred bytes, so the
+    // file's size bounds nothing. Hardly any program writes such files, and browsers cannot show
+    // them: they are refused rather than given a cap of their own.
+    if (cinfo.arith_code)
+        return PictureRefusal::ArithmeticCoding;
+    if (static_cast<std::uint64_t>(cinfo.image_width) * cinfo.image_height > kMaxPicturePixels)
+        return PictureRefusal::TooManyPixels;
+    // Every 8x8 block of the first scan costs at least one bit of Huffman code: the DC difference
+    // (the first scan of a progressive file has to be a DC scan), or in a sequential scan the DC
+    // difference and the end of the block. The data left after the scan's header is all there is.
+    if (cinfo.progressive_mode && cinfo.Ss != 0)
+        return PictureRefusal::ScansOutOfOrder;
+    std::uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+        const jpeg_component_info* component = cinfo.cur_comp_info[i];
+        blocks += std::uint64_t{component->width_in_blocks} * component->height_in_blocks;
+    }
+    if (blocks > std::uint64_t{cinfo.src->bytes_in_buffer} * 8)
+        return PictureRefusal::ShorterThanClaimed;
+    return std::nullopt;
+}
 
 // One run of the library. Objects with destructors live in the caller, so that a jump back to
-// setjmp leaves none of them half-updated; the picture is sized between reading the header and
-// decoding, and an allocation failure is reported as NoMemory after the library is released.
+// setjmp leaves none of them half-updated. The picture is allocated only after the library has
+// taken its own memory (and, for a progressive file, read all scans), so that a file the library
+// refuses never costs the picture.
 Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
-                   std::vector<JSAMPLE>& cmykRow, int& code, const char*& limit) {
+                   std::vector<JSAMPLE>& cmykRow, int& code, const char*& limit,
+                   PictureRefusal& refusal) {
     jpeg_decompress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
     JpegErrorManager err;
@@ -71,28 +96,48 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
         jpeg_destroy_decompress(&cinfo);
         code = err.pub.msg_code;
         limit = err.limit;
-        return limit != nullptr ? Outcome::Limit : Outcome::LibraryError;
+        if (limit != nullptr)
+            return Outcome::Limit;
+        // Without a backing store the library ends the run when its buffers would pass
+        // max_memory_to_use; a side above 65500 pixels ends the reading of the header.
+        if (code == JERR_NO_BACKING_STORE || code == JERR_IMAGE_TOO_BIG) {
+            refusal = code == JERR_NO_BACKING_STORE ? PictureRefusal::OverBudget
+                                                    : PictureRefusal::SideTooLong;
+            return Outcome::Refused;
+        }
+        return Outcome::LibraryError;
     }
     jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
     cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&cinfo, TRUE);
-    if (static_cast<std::uint64_t>(cinfo.image_width) * cinfo.image_height > kMaxJpegPixels) {
+    if (const std::optional<PictureRefusal> why = JudgeHeader(cinfo)) {
         jpeg_destroy_decompress(&cinfo);
-        return Outcome::TooBig;
+        refusal = *why;
+        return Outcome::Refused;
     }
     width = cinfo.image_width;
     cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     inverted = cinfo.saw_Adobe_marker;
+    // What the picture leaves of the budget is the library's.
+    const std::uint64_t pictureBytes =
+        std::uint64_t{width} * cinfo.image_height * 3 + (cmyk ? std::uint64_t{width} * 4 : 0);
+    if (pictureBytes >= kDecodeBudgetBytes) {
+        jpeg_destroy_decompress(&cinfo);
+        refusal = PictureRefusal::OverBudget;
+        return Outcome::Refused;
+    }
+    cinfo.mem->max_memory_to_use = static_cast<long>(kDecodeBudgetBytes - pictureBytes);
 #ifdef JCS_EXTENSIONS
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
 #else
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
 #endif
+    jpeg_start_decompress(&cinfo);
     bool allocated = true;
     try {
-        picture = Picture(static_cast<int>(width), static_cast<int>(cinfo.image_height));
+        // Every row is written below before anyone reads it.
+        picture = Picture::Unfilled(static_cast<int>(width), static_cast<int>(cinfo.image_height));
         if (cmyk) {
             cmykRow.resize(static_cast<std::size_t>(width) * 4);
         }
@@ -103,7 +148,6 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
         jpeg_destroy_decompress(&cinfo);
         return Outcome::NoMemory;
     }
-    jpeg_start_decompress(&cinfo);
     while (cinfo.output_scanline < cinfo.output_height) {
         std::uint8_t* row = picture.Row(static_cast<int>(cinfo.output_scanline));
         JSAMPROW target = cmyk ? cmykRow.data() : row;
@@ -131,15 +175,16 @@ Picture DecodeJpeg(const std::uint8_t* data, std::size_t size) {
     std::vector<JSAMPLE> cmykRow;
     int code = 0;
     const char* limit = nullptr;
-    switch (Decompress(data, size, picture, cmykRow, code, limit)) {
+    PictureRefusal refusal{};
+    switch (Decompress(data, size, picture, cmykRow, code, limit, refusal)) {
     case Outcome::Done:
         return picture;
     case Outcome::LibraryError:
         throw JpegError(code);
     case Outcome::Limit:
         throw std::runtime_error(cp1252::FromUtf8(limit));
-    case Outcome::TooBig:
-        throw std::runtime_error(cp1252::FromUtf8("Das JPEG-Bild ist zu groß."));
+    case Outcome::Refused:
+        throw PictureRefused(refusal);
     case Outcome::NoMemory:
         throw std::bad_alloc();
     }

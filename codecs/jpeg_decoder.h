@@ -5,17 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "codecs/decode_limits.h"
 #include "codecs/jpeg_encoder.h"
 #include "imaging/picture.h"
 
 namespace glimmerly {
 
-// Pictures with more pixels than this are refused before anything is allocated for them.
-inline constexpr std::uint64_t kMaxJpegPixels = std::uint64_t{1} << 26;
+inline constexpr std::uint64_t kMaxJpegPixels = kMaxPicturePixels;
 
 // Decodes a whole JPEG file held in memory (greyscale, YCbCr, RGB, CMYK/YCCK; baseline or
-// progressive). Throws JpegError for data the library rejects, including truncated or damaged
-// image data, and std::runtime_error for empty input and oversized pictures.
+// progressive, Huffman-coded). Throws JpegError for data the library rejects, including truncated
+// or damaged image data, PictureRefused for files that would cost more than the limits in
+// decode_limits.h allow (before the picture is allocated), and std::runtime_error for empty input.
 Picture DecodeJpeg(const std::uint8_t* data, std::size_t size);
 
 // Reads the file and decodes it; throws std::runtime_error when the file cannot be read.

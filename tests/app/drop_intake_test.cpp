@@ -181,6 +181,39 @@ TEST_F(DropIntakeTest, ADropWhileBusyIsRefusedOnTheStatusLine) {
     EXPECT_FALSE(state.CaptureReady);
 }
 
+// Pictures the readers refuse for what they would cost are said in German, and no job starts.
+TEST_F(DropIntakeTest, RefusedPicturesAreSaidInGerman) {
+    // Wider than the encoder takes: before, it was read and the job failed without a word.
+    const std::string wide = Write("breit.bmp", 70000, 1, "BMP");
+    // A JPEG file whose frame header says arithmetic coding (SOF9 instead of SOF0).
+    const std::string arithmetic = Write("arithmetisch.jpg", 32, 32, "JPG");
+    QFile file(QString::fromStdString(arithmetic));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype frame = bytes.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    bytes[frame + 1] = '\xC9';
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+
+    const std::pair<std::string, std::string> cases[] = {
+        {wide, "Das BMP-Bild ist zu groß: Breite und Höhe dürfen höchstens 65500 Pixel betragen."},
+        {arithmetic, "Arithmetisch kodierte JPEG-Dateien werden nicht unterstützt."}};
+    for (const auto& [path, text] : cases) {
+        try {
+            drop.WMDropFiles({path});
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(cp1252::ToUtf8(e.what()), text);
+        }
+        EXPECT_EQ(window.Take().back(), "unlock") << path;
+        EXPECT_TRUE(state.CaptureReady);
+    }
+    EXPECT_EQ(state.UploadThread, nullptr);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
 TEST_F(DropIntakeTest, ADroppedFileCarriesTheNameOfTheLastRenamedDrop) {
     state.RememberedProposal = "";
     state.RememberedName = "mein_plan";

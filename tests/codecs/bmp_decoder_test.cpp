@@ -199,8 +199,8 @@ TEST(BmpDecoderTest, RefusesDamagedAndHostileFiles) {
         Put32(b, 22, 60000);
     });
     damaged("just over the cap", [](Bytes& b) {
-        Put32(b, 18, static_cast<std::uint32_t>(kMaxBmpPixels / 2 + 1));
-        Put32(b, 22, 2);
+        Put32(b, 18, 8192);
+        Put32(b, 22, static_cast<std::uint32_t>(kMaxBmpPixels / 8192 + 1));
     });
     damaged("large but no pixels", [](Bytes& b) {
         Put32(b, 18, 4096);

@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const glimmerly::Picture picture = glimmerly::DecodeJpeg(data, size);
         const std::uint64_t pixels = static_cast<std::uint64_t>(picture.width) * picture.height;
         if (picture.Empty() || pixels > glimmerly::kMaxJpegPixels ||
+            picture.width > glimmerly::kMaxPictureSide ||
+            picture.height > glimmerly::kMaxPictureSide ||
             picture.pixels.size() < picture.stride * static_cast<std::size_t>(picture.height))
             std::abort();
     } catch (const std::runtime_error&) { // JpegError is one
