@@ -2,6 +2,7 @@
 
 #include "text/cp1252.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -23,14 +24,20 @@ namespace glimmerly {
 
 namespace {
 
-// A damaged progressive file can hold any number of scans, each pass over the whole picture.
+// A progressive file can hold any number of scans, each a pass over the whole picture: a few
+// kilobytes of them keep the reader busy for seconds. Genuine files have about ten. Beside a
+// fixed cap, the scans times the pixels are bounded (about 0.7 s of decoding here), so that a
+// large picture may have fewer of them than a small one.
 constexpr int kMaxScans = 1000;
+constexpr std::uint64_t kMaxScanPixels = kMaxPicturePixels * 16;
 
 extern "C" void CountScans(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    if (!cinfo->is_decompressor)
+        return;
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    const std::uint64_t scans = static_cast<std::uint64_t>(std::max(d->input_scan_number, 0));
+    if (scans > kMaxScans || scans * d->image_width * d->image_height > kMaxScanPixels)
         JpegLimitExit(cinfo, "Die JPEG-Datei ist beschädigt (zu viele Scans).");
-    }
 }
 
 // CMYK as written by most programs (Adobe): stored inverted, so that 255 means no ink.

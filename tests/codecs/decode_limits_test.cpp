@@ -122,6 +122,25 @@ TEST(DecodeLimitsTest, ProgressiveFilesStayWithinTheBudget) {
     EXPECT_EQ(Fate(padded), "error");
 }
 
+TEST(DecodeLimitsTest, ScansAreBoundedByThePicturesSize) {
+    // 946 scans, each a pass over the picture: a 1000 x 1000 picture may have them, a 1200 x 1200
+    // one is refused once its passes would go past what a genuine file ever needs.
+    const auto scanText = [](const Bytes& file) -> std::string {
+        try {
+            DecodeJpeg(file.data(), file.size());
+            return "decoded";
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+    };
+    EXPECT_EQ(scanText(test::FlatJpeg({1000, 1000, false, true, false, false, 75, 4})), "decoded");
+    EXPECT_NE(scanText(test::FlatJpeg({1200, 1200, false, true, false, false, 75, 4}))
+                  .find("zu viele Scans"),
+              std::string::npos);
+    // A genuine progressive file about as large as the budget takes keeps its ten scans.
+    EXPECT_EQ(Fate(test::FlatJpeg({6000, 6000, false, true})), "6000x6000");
+}
+
 TEST(DecodeLimitsTest, SidesLongerThanTheEncoderTakesAreRefused) {
     EXPECT_EQ(Fate(Claiming({16, 16}, 65501, 8)), "side too long");
     EXPECT_EQ(Fate(Claiming({16, 16}, 8, 65535)), "side too long");
