@@ -37,7 +37,8 @@ std::uint32_t Get(std::string_view data, std::size_t at) {
     return value;
 }
 
-void Request(std::string& out, std::uint32_t object, std::uint32_t opcode, const std::string& args) {
+void Request(std::string& out, std::uint32_t object, std::uint32_t opcode,
+             const std::string& args) {
     Put(out, object);
     Put(out, static_cast<std::uint32_t>((args.size() + 8) << 16) | opcode);
     out += args;

@@ -143,8 +143,8 @@ TEST_F(CaptureRequestsOnTheWindowThread, EachRequestIsAnsweredAsDecidedBeforeThe
 
     clients.clear();
     for (const char* token : {"t3", "t4"}) {
-        clients.push_back(std::async(std::launch::async,
-                                     [this, token] { return SendCaptureRequest(path_, 0, token); }));
+        clients.push_back(std::async(
+            std::launch::async, [this, token] { return SendCaptureRequest(path_, 0, token); }));
     }
     RunUntil(allAnswered);
     ASSERT_TRUE(allAnswered());
