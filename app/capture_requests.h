@@ -10,17 +10,26 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace glimmerly {
 
 class CaptureRequests {
 public:
-    // `capture` runs once per request, on the window thread.
-    CaptureRequests(platform::CaptureChannelServer& server, std::function<void()> capture);
+    // `accepts` tells whether a capture would start now (as a press of Print would); `capture`
+    // runs one, with the launcher's activation token ("" when the request carried none). Window
+    // thread. Every request of a batch is answered before the capture runs (which may hold the
+    // window thread for as long as the editor is open): the first "ok" when `accepts`, the rest
+    // "busy", as presses made while a capture starts are dropped.
+    CaptureRequests(platform::CaptureChannelServer& server, std::function<bool()> accepts,
+                    std::function<void(const std::string& activationToken)> capture);
 
 private:
+    void TakeWaiting();
+
     platform::CaptureChannelServer& server_;
-    std::function<void()> capture_;
+    std::function<bool()> accepts_;
+    std::function<void(const std::string&)> capture_;
     QSocketNotifier notifier_;
 };
 

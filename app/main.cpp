@@ -12,6 +12,9 @@
 #include "net/http_client.h"
 #include "platform/create_platform.h"
 #include "platform/posix/capture_channel.h"
+#include "platform/wayland/activation.h"
+#include "platform/wayland/wayland_globals.h"
+#include "text/cp1252.h"
 
 #include <QTimer>
 
@@ -22,10 +25,22 @@ namespace {
 
 using glimmerly::platform::CaptureRequestResult;
 
+// The token that lets the running copy's window take the focus on Wayland: the launcher's, else
+// one the compositor gives this process.
+std::string ActivationToken() {
+    namespace wayland = glimmerly::platform::wayland;
+    std::string token = wayland::LauncherActivationToken();
+    if (token.empty()) {
+        if (const std::string socket = wayland::WaylandSocketPath(); !socket.empty())
+            token = wayland::RequestActivationToken(socket).value_or(std::string());
+    }
+    return token;
+}
+
 // glimmerly --capture while another copy runs: hand the request over and end.
 int RequestCapture() {
-    switch (
-        glimmerly::platform::SendCaptureRequest(glimmerly::platform::CaptureChannelPath(), 5000)) {
+    switch (glimmerly::platform::SendCaptureRequest(glimmerly::platform::CaptureChannelPath(), 5000,
+                                                    ActivationToken())) {
     case CaptureRequestResult::Taken:
     case CaptureRequestResult::Dropped: // busy, as a press of Print would be
         return 0;
@@ -60,8 +75,16 @@ int main(int argc, char** argv) {
     }
     const bool captureOnce = commandLine.action == glimmerly::CommandLineAction::Capture;
 
-    // A second copy ends at once, silently, or hands its capture request to the first.
-    const auto instance = glimmerly::platform::AcquireInstanceGuard("Screenshot");
+    // A second copy ends at once, silently, or hands its capture request to the first. A guard
+    // that cannot be had at all is no sign of another copy: that is said.
+    std::unique_ptr<glimmerly::platform::InstanceGuard> instance;
+    try {
+        instance = glimmerly::platform::AcquireInstanceGuard("Screenshot");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Glimmerly kann nicht starten: %s\n",
+                     glimmerly::cp1252::ToUtf8(e.what()).c_str());
+        return 1;
+    }
     if (!instance)
         return captureOnce ? RequestCapture() : 0;
 
@@ -115,8 +138,15 @@ int main(int argc, char** argv) {
         }
     };
     std::unique_ptr<glimmerly::CaptureRequests> requests;
-    if (channel)
-        requests = std::make_unique<glimmerly::CaptureRequests>(*channel, print);
+    if (channel) {
+        requests = std::make_unique<glimmerly::CaptureRequests>(
+            *channel, [&mainForm] { return mainForm.TakesHotKeys(); },
+            [&print](const std::string& activationToken) {
+                // Taken only while no job runs, so no other thread reads the environment yet.
+                const glimmerly::platform::wayland::ActivationTokenScope token(activationToken);
+                print();
+            });
+    }
 
     mainForm.show();
     if (captureOnce)

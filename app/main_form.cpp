@@ -227,15 +227,18 @@ void MainForm::FormShow() {
     setAcceptDrops(true);
 }
 
+bool MainForm::TakesHotKeys() const {
+    // After the close a job that ends re-arms the gate; the window stays closed all the same. A
+    // dialog of the program that is open has its answer first.
+    return !closed_ && commands_ && state_.CaptureReady &&
+           QApplication::activeModalWidget() == nullptr;
+}
+
 void MainForm::WMHotKey(int id) {
     if (id != kHotKeyPrint && id != kHotKeyCtrlEnd && id != kHotKeyOther)
         return;
-    if (closed_ || !commands_)
-        return; // a job ending after the close re-armed the gate; the window stays closed
-    if (!state_.CaptureReady)
+    if (!TakesHotKeys())
         return; // dropped, not queued
-    if (QApplication::activeModalWidget() != nullptr)
-        return; // a dialog of the program is open: its answer comes first
     FormShow();
     state_.CaptureReady = false;
     try {

@@ -74,6 +74,8 @@ public:
     // Window thread.
     void FormShow();
     void WMHotKey(int id);
+    // Whether a hot key (101 to 103) would start a capture now.
+    bool TakesHotKeys() const;
     void Capture() { commands_->intake.Capture(); }
     // The desktop band of `monitors` as a new picture; `bandLeft` receives the desktop column of
     // its column 0.

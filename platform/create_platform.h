@@ -12,7 +12,8 @@ namespace glimmerly::platform {
 // std::runtime_error when the desktop cannot be reached.
 std::unique_ptr<Platform> CreatePlatform();
 
-// Held while this is the only running copy; nullptr when another copy holds `name`.
+// Held while this is the only running copy; nullptr when another copy holds `name`. Throws
+// std::runtime_error (German) when the guard cannot be had for any other reason.
 std::unique_ptr<InstanceGuard> AcquireInstanceGuard(const std::string& name);
 
 } // namespace glimmerly::platform

@@ -2,28 +2,31 @@
 
 #include "platform/posix/posix_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <poll.h>
 #include <stdexcept>
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 namespace glimmerly::platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* kSocketName = "glimmerly-capture";
 constexpr std::string_view kRequest = "capture\n";
-// A client of our own user has written its request before it waits for the answer; this only
-// bounds how long a stalled one can hold the window thread.
-constexpr int kReadTimeoutMs = 500;
+constexpr std::string_view kRequestWithToken = "capture ";
+constexpr std::size_t kMaxToken = 255;
+constexpr std::size_t kMaxLine = kRequestWithToken.size() + kMaxToken + 1;
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
     address = {};
@@ -34,15 +37,21 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-void WriteAll(int fd, std::string_view text) {
+// Blocking writes for the client; the server's answers are a few bytes into an empty buffer.
+void WriteAll(int fd, std::string_view text, int flags = 0) {
     while (!text.empty()) {
-        const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | flags);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return;
         text.remove_prefix(static_cast<std::size_t>(n));
     }
+}
+
+void AnswerAndClose(int fd, std::string_view answer) {
+    WriteAll(fd, answer, MSG_DONTWAIT);
+    ::close(fd);
 }
 
 // Reads up to one line (at most `limit` bytes); what came before a timeout or the end.
@@ -70,30 +79,58 @@ void SetTimeouts(int fd, int ms) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-bool IsPrivateFolder(const char* path) {
-    struct stat st {};
-    return path != nullptr && path[0] == '/' && ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+// A client being read: what it sent so far and until when it may send the rest.
+struct Reading {
+    int fd;
+    std::string line;
+    Clock::time_point deadline;
+};
+
+enum class Progress { More, Line, Gone };
+
+// Takes what the client has sent without waiting for more.
+Progress ReadAvailable(Reading& client) {
+    char buffer[kMaxLine];
+    for (;;) {
+        const ssize_t n = ::recv(client.fd, buffer, kMaxLine - client.line.size(), MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Progress::More;
+        if (n <= 0)
+            return Progress::Gone;
+        client.line.append(buffer, static_cast<std::size_t>(n));
+        if (const auto end = client.line.find('\n'); end != std::string::npos) {
+            client.line.resize(end + 1);
+            return Progress::Line;
+        }
+        if (client.line.size() >= kMaxLine)
+            return Progress::Line; // too long for a request: judged as it is
+    }
+}
+
+// The token of a well-formed request ("" for one without), nullopt for anything else.
+std::optional<std::string> ParseRequest(const std::string& line) {
+    if (line == kRequest)
+        return std::string();
+    if (line.size() < kRequestWithToken.size() + 2 ||
+        line.compare(0, kRequestWithToken.size(), kRequestWithToken) != 0 || line.back() != '\n')
+        return std::nullopt;
+    std::string token =
+        line.substr(kRequestWithToken.size(), line.size() - kRequestWithToken.size() - 1);
+    if (!IsActivationToken(token))
+        return std::nullopt;
+    return token;
 }
 
 } // namespace
 
 std::string CaptureChannelPath() {
-    std::string folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); IsPrivateFolder(runtime)) {
-        folder = runtime;
-    } else {
-        try {
-            folder = PosixFiles().TempDir();
-        } catch (const std::runtime_error&) {
-            return {};
-        }
-    }
-    if (folder.empty())
+    try {
+        return ProgramFolder(PrivatePlaces::FromEnvironment()) + "/" + kSocketName;
+    } catch (const std::runtime_error&) {
         return {};
-    if (folder.back() != '/')
-        folder += '/';
-    return folder + kSocketName;
+    }
 }
 
 bool PeerIsOwnUser(int fd) {
@@ -106,7 +143,33 @@ bool PeerIsOwnUser(int fd) {
     return credentials.uid == ::geteuid();
 }
 
-std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::string& path) {
+bool IsActivationToken(const std::string& token) {
+    return !token.empty() && token.size() <= kMaxToken &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+// ---- CaptureRequest ----
+
+CaptureRequest::~CaptureRequest() {
+    Answer(false);
+}
+
+CaptureRequest::CaptureRequest(CaptureRequest&& other) noexcept
+    : client_(other.client_), activationToken_(std::move(other.activationToken_)) {
+    other.client_ = -1;
+}
+
+void CaptureRequest::Answer(bool taken) {
+    if (client_ < 0)
+        return;
+    AnswerAndClose(client_, taken ? "ok\n" : "busy\n");
+    client_ = -1;
+}
+
+// ---- CaptureChannelServer ----
+
+std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::string& path,
+                                                                   int requestDeadlineMs) {
     sockaddr_un address{};
     if (!FillAddress(path, address))
         return nullptr;
@@ -125,52 +188,125 @@ std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::st
         ::close(fd);
         return nullptr;
     }
-    return std::unique_ptr<CaptureChannelServer>(new CaptureChannelServer(fd, path));
+    std::unique_ptr<CaptureChannelServer> server(
+        new CaptureChannelServer(fd, path, requestDeadlineMs));
+    if (server->ready_[0] < 0 || server->stop_[0] < 0)
+        return nullptr;
+    server->reader_ = std::thread([s = server.get()] { s->ReadClients(); });
+    return server;
+}
+
+CaptureChannelServer::CaptureChannelServer(int listener, std::string path, int deadlineMs)
+    : listener_(listener), path_(std::move(path)), deadlineMs_(deadlineMs) {
+    if (::pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0)
+        ready_[0] = ready_[1] = -1;
+    if (::pipe2(stop_, O_CLOEXEC) != 0)
+        stop_[0] = stop_[1] = -1;
 }
 
 CaptureChannelServer::~CaptureChannelServer() {
-    ::close(fd_);
+    if (stop_[1] >= 0)
+        ::close(stop_[1]);
+    if (reader_.joinable())
+        reader_.join();
+    requests_.clear(); // answered "busy"
+    ::close(listener_);
     ::unlink(path_.c_str());
-}
-
-template <typename Answer> void CaptureChannelServer::Drain(Answer answer) {
-    for (;;) {
-        const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return; // EAGAIN: nothing more waits
-        }
-        SetTimeouts(client, kReadTimeoutMs);
-        if (!PeerIsOwnUser(client)) {
-            WriteAll(client, "refused\n");
-        } else {
-            answer(client, ReadLine(client, kRequest.size()) == kRequest);
-        }
-        ::close(client);
+    for (int fd : {ready_[0], ready_[1], stop_[0]}) {
+        if (fd >= 0)
+            ::close(fd);
     }
 }
 
-int CaptureChannelServer::TakeRequests() {
-    int count = 0;
-    Drain([&count](int client, bool isCapture) {
-        if (isCapture)
-            ++count;
-        WriteAll(client, isCapture ? "ok\n" : "?\n");
-    });
-    return count;
+void CaptureChannelServer::ReadClients() {
+    std::vector<Reading> reading;
+    std::vector<pollfd> watched;
+    for (;;) {
+        watched.assign({{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+        int timeoutMs = -1;
+        const Clock::time_point now = Clock::now();
+        for (const Reading& client : reading) {
+            watched.push_back({client.fd, POLLIN, 0});
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(client.deadline - now).count();
+            const int ms = static_cast<int>(std::max<decltype(left)>(left, 0));
+            timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+        }
+        if (::poll(watched.data(), watched.size(), timeoutMs) < 0 && errno != EINTR)
+            break;
+        if (watched[0].revents != 0)
+            break; // the server is being destroyed
+        const Clock::time_point after = Clock::now();
+        std::vector<Reading> still;
+        for (std::size_t i = 0; i < reading.size(); ++i) {
+            Reading& client = reading[i];
+            const Progress progress =
+                watched[i + 2].revents != 0 ? ReadAvailable(client) : Progress::More;
+            if (progress == Progress::Gone) {
+                ::close(client.fd);
+            } else if (progress == Progress::Line) {
+                if (std::optional<std::string> token = ParseRequest(client.line)) {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    requests_.emplace_back(client.fd, std::move(*token));
+                    const char one = 1;
+                    [[maybe_unused]] const ssize_t n = ::write(ready_[1], &one, 1);
+                } else {
+                    AnswerAndClose(client.fd, "?\n");
+                }
+            } else if (after >= client.deadline) {
+                AnswerAndClose(client.fd, "busy\n"); // not read in time: dropped
+            } else {
+                still.push_back(std::move(client));
+            }
+        }
+        reading = std::move(still);
+        if (watched[1].revents == 0)
+            continue;
+        for (;;) {
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (client < 0) {
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                break; // EAGAIN: nothing more waits
+            }
+            if (!PeerIsOwnUser(client))
+                AnswerAndClose(client, "refused\n");
+            else if (reading.size() >= kMaxReading)
+                AnswerAndClose(client, "busy\n");
+            else
+                reading.push_back({client, {}, after + std::chrono::milliseconds(deadlineMs_)});
+        }
+    }
+    for (const Reading& client : reading)
+        ::close(client.fd);
+}
+
+std::vector<CaptureRequest> CaptureChannelServer::TakeRequests() {
+    std::vector<CaptureRequest> taken;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    char drain[64];
+    while (::read(ready_[0], drain, sizeof drain) > 0) {
+    }
+    for (CaptureRequest& request : requests_)
+        taken.push_back(std::move(request));
+    requests_.clear();
+    return taken;
 }
 
 void CaptureChannelServer::DropPending() {
-    Drain([](int client, bool) { WriteAll(client, "busy\n"); });
+    for (CaptureRequest& request : TakeRequests())
+        request.Answer(false);
 }
 
-CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs) {
+CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs,
+                                        const std::string& activationToken) {
     sockaddr_un address{};
     if (!FillAddress(path, address))
         return CaptureRequestResult::NoListener;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(connectWaitMs);
+    const bool withToken = IsActivationToken(activationToken);
+    const std::string request =
+        withToken ? std::string(kRequestWithToken) + activationToken + "\n" : std::string(kRequest);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
     for (;;) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
@@ -178,19 +314,21 @@ CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWait
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             // The running copy answers from its window thread, which a capture may hold a while.
             SetTimeouts(fd, 10000);
-            WriteAll(fd, kRequest);
+            WriteAll(fd, request);
             const std::string answer = ReadLine(fd, 16);
             ::close(fd);
             if (answer == "ok\n")
                 return CaptureRequestResult::Taken;
             if (answer == "busy\n")
                 return CaptureRequestResult::Dropped;
+            if (answer == "?\n" && withToken)
+                return SendCaptureRequest(path, 0); // a copy from before tokens
             return CaptureRequestResult::Refused;
         }
         ::close(fd);
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (Clock::now() >= deadline)
             return CaptureRequestResult::NoListener;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::usleep(50 * 1000);
     }
 }
 

@@ -1,56 +1,103 @@
 #pragma once
 // The channel a second copy of the program uses to ask the running one for a capture: a Unix
-// stream socket in the user's private runtime folder. The running copy answers only processes
-// of its own user (the peer's credentials from the kernel, not anything the peer says).
+// stream socket in the program's private folder. The running copy answers only processes of its
+// own user (the peer's credentials from the kernel, not anything the peer says).
 //
-// Request: "capture\n". Answers: "ok\n" (taken), "busy\n" (dropped, as a key press would be),
-// "refused\n" (another user). No Qt; the program hooks the listening socket into its event loop.
+// Request: "capture\n", or "capture " + an activation token + "\n" (the token the launcher gave
+// the asking process, which lets the running copy's window take the focus). Answers: "ok\n"
+// (taken), "busy\n" (dropped, as a key press would be, or not read in time), "refused\n"
+// (another user), "?\n" (not a request).
+//
+// A reader thread of its own accepts the connections and reads them, each with one deadline, so
+// that a client that connects and stalls holds up nobody; the window thread only takes the
+// requests read in full and answers them once it has decided. No Qt; the program hooks Fd()
+// into its event loop.
 
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <thread>
+#include <vector>
 
 namespace glimmerly::platform {
 
-// $XDG_RUNTIME_DIR/glimmerly-capture when that folder is the user's private one, else the same
-// name in the private temporary folder; empty when neither exists.
+// ProgramFolder()/glimmerly-capture; empty when there is no private folder.
 std::string CaptureChannelPath();
 
 // True when the process at the other end of the connected Unix socket `fd` runs as this
 // process's effective user.
 bool PeerIsOwnUser(int fd);
 
+// Whether `token` can travel in a request: 1 to 255 printable ASCII characters, no blank.
+bool IsActivationToken(const std::string& token);
+
+// One request read in full, waiting for its answer. Answered "busy" when dropped unanswered.
+class CaptureRequest {
+public:
+    CaptureRequest(int client, std::string activationToken)
+        : client_(client), activationToken_(std::move(activationToken)) {}
+    ~CaptureRequest();
+    CaptureRequest(CaptureRequest&& other) noexcept;
+    CaptureRequest& operator=(CaptureRequest&&) = delete;
+    CaptureRequest(const CaptureRequest&) = delete;
+    CaptureRequest& operator=(const CaptureRequest&) = delete;
+
+    // The launcher's token, empty when the request carried none.
+    const std::string& ActivationToken() const { return activationToken_; }
+    // "ok" when `taken`, else "busy"; only the first answer counts. Never blocks.
+    void Answer(bool taken);
+
+private:
+    int client_;
+    std::string activationToken_;
+};
+
 class CaptureChannelServer {
 public:
+    // How long a client has from its connection to the end of its request.
+    static constexpr int kRequestDeadlineMs = 1000;
+    // Clients being read at one time; more are answered "busy" at once.
+    static constexpr std::size_t kMaxReading = 32;
+
     // Listens at `path`. A socket file left there by a copy that ended is replaced (the caller
     // holds the single-instance guard, so no live copy listens there). nullptr on failure.
-    static std::unique_ptr<CaptureChannelServer> Listen(const std::string& path);
+    static std::unique_ptr<CaptureChannelServer> Listen(const std::string& path,
+                                                        int requestDeadlineMs = kRequestDeadlineMs);
+    // Stops the reader; requests not yet answered get "busy".
     ~CaptureChannelServer();
     CaptureChannelServer(const CaptureChannelServer&) = delete;
     CaptureChannelServer& operator=(const CaptureChannelServer&) = delete;
 
-    // The listening socket (non-blocking); readable when a request waits.
-    int Fd() const { return fd_; }
-    // Takes every waiting connection and answers it; returns the number of capture requests
-    // from this user.
-    int TakeRequests();
-    // Answers every waiting connection with "busy": requests made while the program could not
+    // Readable while requests read in full wait to be taken.
+    int Fd() const { return ready_[0]; }
+    // The requests read in full until now, oldest first. Never blocks.
+    std::vector<CaptureRequest> TakeRequests();
+    // Answers every request read in full with "busy": requests made while the program could not
     // take them must not start work afterwards.
     void DropPending();
 
 private:
-    CaptureChannelServer(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    // Each waiting connection with true when it asks for a capture and may.
-    template <typename Answer> void Drain(Answer answer);
+    CaptureChannelServer(int listener, std::string path, int deadlineMs);
+    void ReadClients();
 
-    int fd_;
+    int listener_;
     std::string path_;
+    int deadlineMs_;
+    int ready_[2] = {-1, -1}; // readable end for the window thread, written by the reader
+    int stop_[2] = {-1, -1};  // closing the write end ends the reader
+    std::mutex mutex_;
+    std::deque<CaptureRequest> requests_;
+    std::thread reader_;
 };
 
 enum class CaptureRequestResult { Taken, Dropped, Refused, NoListener };
 
-// Sends one capture request to `path`; keeps trying to connect for `connectWaitMs` (a copy that
-// is still starting up has the guard before it listens).
-CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs);
+// Sends one capture request to `path`, with `activationToken` when it is one; keeps trying to
+// connect for `connectWaitMs` (a copy that is still starting up has the guard before it
+// listens). A running copy that does not know tokens is asked once more without it.
+CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs,
+                                        const std::string& activationToken = {});
 
 } // namespace glimmerly::platform

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,12 +36,26 @@ std::string WithoutSlash(std::string path) {
         cp1252::FromUtf8("Temporärer Ordner " + path + " ist nicht sicher: " + why));
 }
 
-// A folder counts as the user's own when it is a real folder, owned by us, writable by nobody
-// else. $XDG_RUNTIME_DIR is only trusted when it passes this.
-bool IsOwnPrivateFolder(const std::string& path) {
+// The user's cache folder, which holds the program folder when there is no private runtime
+// folder: made 0700 when missing (as the base directory rules ask). It may be a link (to another
+// disk, say), but what it leads to must be the user's and not open to others' writing, or the
+// program folder in it could be swapped.
+void EnsureCacheFolder(const std::string& path) {
+    if (path.empty() || path.front() != '/') {
+        throw std::runtime_error(cp1252::FromUtf8(
+            "Kein privater Ordner: weder XDG_RUNTIME_DIR noch ein Benutzerordner ist bekannt"));
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        Refuse(path, std::strerror(errno));
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
+    if (::stat(path.c_str(), &st) != 0)
+        Refuse(path, std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        Refuse(path, "kein Ordner");
+    if (st.st_uid != ::geteuid())
+        Refuse(path, "gehört einem anderen Benutzer");
+    if ((st.st_mode & S_IWOTH) != 0)
+        Refuse(path, "für alle beschreibbar");
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -111,25 +126,59 @@ void EnsurePrivateFolder(const std::string& given) {
     }
 }
 
-PosixFiles::PosixFiles() : PosixFiles("", "/tmp") {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
-        runtimeDir_ = runtime;
-    }
+bool IsOwnPrivateFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
 }
 
-PosixFiles::PosixFiles(std::string runtimeDir, std::string sharedTmp)
-    : runtimeDir_(std::move(runtimeDir)), sharedTmp_(std::move(sharedTmp)) {}
+PrivatePlaces PrivatePlaces::FromEnvironment() {
+    PrivatePlaces places;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"))
+        places.runtimeDir = runtime;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/') {
+        places.cacheDir = cache;
+        return places;
+    }
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env != nullptr && env[0] == '/') {
+        home = env;
+    } else if (const passwd* user = ::getpwuid(::geteuid());
+               user != nullptr && user->pw_dir != nullptr && user->pw_dir[0] == '/') {
+        home = user->pw_dir;
+    }
+    if (!home.empty())
+        places.cacheDir = WithSlash(home) + ".cache";
+    return places;
+}
+
+bool PrivatePlaces::UsesRuntimeDir() const {
+    return !runtimeDir.empty() && runtimeDir.front() == '/' &&
+           IsOwnPrivateFolder(WithoutSlash(runtimeDir));
+}
+
+std::string ProgramFolder(const PrivatePlaces& places) {
+    if (places.UsesRuntimeDir())
+        return WithoutSlash(places.runtimeDir);
+    const std::string cache = WithoutSlash(places.cacheDir);
+    EnsureCacheFolder(cache);
+    const std::string path = WithSlash(cache) + "glimmerly";
+    EnsurePrivateFolder(path);
+    return path;
+}
+
+PosixFiles::PosixFiles() : places_(PrivatePlaces::FromEnvironment()) {}
+
+PosixFiles::PosixFiles(std::string runtimeDir, std::string cacheDir)
+    : places_{std::move(runtimeDir), std::move(cacheDir)} {}
 
 std::string PosixFiles::TempDir() {
-    if (!runtimeDir_.empty() && runtimeDir_.front() == '/' &&
-        IsOwnPrivateFolder(WithoutSlash(runtimeDir_))) {
-        const std::string path = WithSlash(runtimeDir_) + "glimmerly";
+    if (places_.UsesRuntimeDir()) {
+        const std::string path = WithSlash(places_.runtimeDir) + "glimmerly";
         EnsurePrivateFolder(path);
         return WithSlash(path);
     }
-    const std::string path = WithSlash(sharedTmp_) + "glimmerly-" + std::to_string(::geteuid());
-    EnsurePrivateFolder(path);
-    return WithSlash(path);
+    return WithSlash(ProgramFolder(places_));
 }
 
 std::uint64_t PosixFiles::FileSizeOf(const std::string& path) {

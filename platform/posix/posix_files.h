@@ -1,6 +1,7 @@
 #pragma once
-// Files on POSIX systems: the private temporary folder and the few file operations the upload
-// needs. No Qt; shared by the X11 backend and the test fakes.
+// Files on POSIX systems: the program's private folder, the temporary folder in it and the few
+// file operations the upload needs. No Qt; shared by the X11 and Wayland backends and the test
+// fakes.
 
 #include "platform/platform.h"
 
@@ -14,13 +15,36 @@ namespace glimmerly::platform {
 // text naming the folder) when that cannot be had.
 void EnsurePrivateFolder(const std::string& path);
 
+// True when lstat shows `path` as a real folder owned by the effective user with no rights for
+// group or others.
+bool IsOwnPrivateFolder(const std::string& path);
+
+// The places the program's private folder is chosen from.
+struct PrivatePlaces {
+    std::string runtimeDir; // $XDG_RUNTIME_DIR
+    std::string cacheDir;   // $XDG_CACHE_HOME when absolute, else the home folder's .cache
+
+    // From the environment; the home folder is $HOME when absolute, else the user database's.
+    static PrivatePlaces FromEnvironment();
+    // Whether runtimeDir is usable: absolute and the user's own private folder.
+    bool UsesRuntimeDir() const;
+};
+
+// The one folder that holds the single-instance lock and the capture channel (and, below the
+// runtime folder, the temporary folder): runtimeDir when it is usable, else cacheDir/glimmerly.
+// Only the user can create anything under the home folder, unlike a predictable name in the
+// shared /tmp. The cache folder is created 0700 when missing and must belong to the user and not
+// be writable by others; the glimmerly folder passes EnsurePrivateFolder. No trailing '/'.
+// Throws std::runtime_error with a German text naming the folder.
+std::string ProgramFolder(const PrivatePlaces& places);
+
 class PosixFiles : public Files {
 public:
-    // The temporary folder is `runtimeDir`/glimmerly/ when `runtimeDir` is set and is a private
-    // folder of the user, else `sharedTmp`/glimmerly-<uid>/. The defaults read $XDG_RUNTIME_DIR
-    // and use /tmp.
+    // The temporary folder is `runtimeDir`/glimmerly/ when `runtimeDir` is usable, else the
+    // program folder `cacheDir`/glimmerly/ (see ProgramFolder). The defaults come from
+    // PrivatePlaces::FromEnvironment().
     PosixFiles();
-    PosixFiles(std::string runtimeDir, std::string sharedTmp);
+    PosixFiles(std::string runtimeDir, std::string cacheDir);
 
     std::string TempDir() override;
     std::uint64_t FileSizeOf(const std::string& path) override;
@@ -35,8 +59,7 @@ public:
     static bool CopyThenDelete(const std::string& from, const std::string& to);
 
 private:
-    std::string runtimeDir_;
-    std::string sharedTmp_;
+    PrivatePlaces places_;
 };
 
 } // namespace glimmerly::platform

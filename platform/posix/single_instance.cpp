@@ -1,9 +1,10 @@
 #include "platform/posix/single_instance.h"
 
 #include "platform/posix/posix_files.h"
+#include "text/cp1252.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -25,10 +26,9 @@ private:
     int fd_;
 };
 
-bool IsPrivateRuntimeDir(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && path.front() == '/' && ::lstat(path.c_str(), &st) == 0 &&
-           S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+    throw std::runtime_error(
+        cp1252::FromUtf8("Die Sperrdatei " + path + " lässt sich nicht verwenden: " + why));
 }
 
 } // namespace
@@ -36,7 +36,7 @@ bool IsPrivateRuntimeDir(const std::string& path) {
 std::unique_ptr<InstanceGuard> AcquireSingleInstanceIn(const std::string& folder,
                                                        const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-        return nullptr;
+        Fail(name, "kein einfacher Dateiname");
     }
     std::string path = folder;
     if (path.empty() || path.back() != '/') {
@@ -47,29 +47,22 @@ std::unique_ptr<InstanceGuard> AcquireSingleInstanceIn(const std::string& folder
     // O_NOFOLLOW: a planted symlink is not followed.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        return nullptr;
+        Fail(path, std::strerror(errno));
     }
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            ::close(fd);
-            return nullptr;
-        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return nullptr; // held: another copy runs
+        Fail(path, std::strerror(error));
     }
     return std::make_unique<LockFileGuard>(fd);
 }
 
 std::unique_ptr<InstanceGuard> AcquireSingleInstance(const std::string& name) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && IsPrivateRuntimeDir(runtime)) {
-        return AcquireSingleInstanceIn(runtime, name);
-    }
-    std::string folder;
-    try {
-        folder = PosixFiles().TempDir();
-    } catch (const std::runtime_error&) {
-        return nullptr;
-    }
-    return AcquireSingleInstanceIn(folder, name);
+    return AcquireSingleInstanceIn(ProgramFolder(PrivatePlaces::FromEnvironment()), name);
 }
 
 } // namespace glimmerly::platform

@@ -9,9 +9,11 @@
 
 namespace glimmerly::platform {
 
-// Takes the lock file `name` in $XDG_RUNTIME_DIR (when that is the user's private folder), else
-// in the private temporary folder of PosixFiles. nullptr when another process holds it, or when
-// no lock file can be had at all (the program then ends as a second copy would).
+// Takes the lock file `name` in the program folder (ProgramFolder: $XDG_RUNTIME_DIR when that is
+// the user's private folder, else the one under the user's cache folder). nullptr only when
+// another process holds the lock; every other failure (no private folder, a lock file that
+// cannot be opened or locked) throws std::runtime_error with a German text, for it does not
+// mean that another copy runs.
 std::unique_ptr<InstanceGuard> AcquireSingleInstance(const std::string& name);
 
 // The same in a given folder; `name` must be a plain file name.

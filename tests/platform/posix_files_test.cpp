@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 namespace fs = std::filesystem;
 using glimmerly::platform::EnsurePrivateFolder;
 using glimmerly::platform::PosixFiles;
+using glimmerly::platform::PrivatePlaces;
+using glimmerly::platform::ProgramFolder;
 
 namespace {
 
@@ -77,29 +80,106 @@ TEST_F(PrivateFolder, RefusesAFolderOfAnotherOwner) {
     EXPECT_THROW(EnsurePrivateFolder(Path("theirs")), std::runtime_error);
 }
 
-TEST_F(PrivateFolder, TempDirPrefersAPrivateRuntimeDirAndElseUsesAPerUserFolder) {
+TEST_F(PrivateFolder, TempDirPrefersAPrivateRuntimeDirAndElseUsesTheCacheFolder) {
     ASSERT_EQ(::mkdir(Path("run").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir(Path("tmp").c_str(), 0777), 0);
-    const std::string perUser = Path("tmp") + "/glimmerly-" + std::to_string(::geteuid()) + "/";
+    const std::string cache = Path("cache");
+    const std::string own = cache + "/glimmerly/";
 
-    EXPECT_EQ(PosixFiles(Path("run"), Path("tmp")).TempDir(), Path("run") + "/glimmerly/");
+    EXPECT_EQ(PosixFiles(Path("run"), cache).TempDir(), Path("run") + "/glimmerly/");
     EXPECT_EQ(ModeOf(Path("run") + "/glimmerly"), 0700u);
-    EXPECT_EQ(PosixFiles("", Path("tmp")).TempDir(), perUser);
-    EXPECT_EQ(ModeOf(perUser), 0700u);
+    EXPECT_EQ(ProgramFolder({Path("run") + "/", cache}), Path("run"));
+    EXPECT_FALSE(fs::exists(cache));
+
+    // Without a usable runtime folder: the cache folder, made 0700 when missing, and the
+    // program's own folder in it hold everything.
+    EXPECT_EQ(PosixFiles("", cache).TempDir(), own);
+    EXPECT_EQ(ModeOf(cache), 0700u);
+    EXPECT_EQ(ModeOf(own), 0700u);
+    EXPECT_EQ(ProgramFolder({"", cache + "/"}), cache + "/glimmerly");
 
     // A runtime folder that others may enter, or a relative one, is not used.
     ASSERT_EQ(::mkdir(Path("shared-run").c_str(), 0755), 0);
-    EXPECT_EQ(PosixFiles(Path("shared-run"), Path("tmp")).TempDir(), perUser);
-    EXPECT_EQ(PosixFiles("relative/run", Path("tmp")).TempDir(), perUser);
+    EXPECT_EQ(PosixFiles(Path("shared-run"), cache).TempDir(), own);
+    EXPECT_EQ(PosixFiles("relative/run", cache).TempDir(), own);
+    EXPECT_EQ(ProgramFolder({Path("shared-run"), cache}), cache + "/glimmerly");
     EXPECT_FALSE(fs::exists(Path("shared-run") + "/glimmerly"));
+
+    // An existing cache folder of the usual kind (0755, or a link to one) is used as it is.
+    ASSERT_EQ(::mkdir(Path("open-cache").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(Path("open-cache").c_str(), Path("linked-cache").c_str()), 0);
+    EXPECT_EQ(PosixFiles("", Path("linked-cache")).TempDir(), Path("linked-cache") + "/glimmerly/");
+    EXPECT_EQ(ModeOf(Path("open-cache")), 0755u);
 }
 
-TEST_F(PrivateFolder, TempDirRefusesAPerUserFolderPlantedByAnotherProgram) {
-    ASSERT_EQ(::mkdir(Path("tmp").c_str(), 0777), 0);
+TEST_F(PrivateFolder, ProgramFolderRefusesWhatOthersCouldHaveMadeOrSwapped) {
+    const auto refused = [](const std::string& cache) {
+        try {
+            ProgramFolder({"", cache});
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    // The program's folder planted as a link, or open to others.
+    ASSERT_EQ(::mkdir(Path("a").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(Path("elsewhere").c_str(), 0700), 0);
-    const std::string perUser = Path("tmp") + "/glimmerly-" + std::to_string(::geteuid());
-    ASSERT_EQ(::symlink(Path("elsewhere").c_str(), perUser.c_str()), 0);
-    EXPECT_THROW(PosixFiles("", Path("tmp")).TempDir(), std::runtime_error);
+    ASSERT_EQ(::symlink(Path("elsewhere").c_str(), Path("a/glimmerly").c_str()), 0);
+    EXPECT_NE(refused(Path("a")).find(Path("a/glimmerly")), std::string::npos);
+    ASSERT_EQ(::mkdir(Path("b").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(Path("b/glimmerly").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(Path("b/glimmerly").c_str(), 0777), 0);
+    EXPECT_NE(refused(Path("b")), "");
+    // A cache folder everybody may write into, or one that is no folder.
+    ASSERT_EQ(::mkdir(Path("c").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(Path("c").c_str(), 01777), 0);
+    EXPECT_NE(refused(Path("c")).find(Path("c")), std::string::npos);
+    EXPECT_FALSE(fs::exists(Path("c/glimmerly")));
+    Write(Path("d"), "x");
+    EXPECT_NE(refused(Path("d")), "");
+    // Nowhere to go at all, or only a relative place.
+    EXPECT_NE(refused(""), "");
+    EXPECT_NE(refused("relative/cache"), "");
+    if (::geteuid() == 0) {
+        // A cache folder of another user (HOME left over from another account).
+        ASSERT_EQ(::mkdir(Path("theirs").c_str(), 0700), 0);
+        ASSERT_EQ(::chown(Path("theirs").c_str(), 65534, 65534), 0);
+        EXPECT_NE(refused(Path("theirs")), "");
+        EXPECT_FALSE(fs::exists(Path("theirs/glimmerly")));
+    }
+}
+
+TEST_F(PrivateFolder, PlacesComeFromTheBaseDirectoryVariables) {
+    struct Saved {
+        const char* name;
+        std::optional<std::string> value;
+    };
+    std::vector<Saved> saved;
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    }
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/x", 1);
+    ::setenv("XDG_CACHE_HOME", "/somewhere/cache", 1);
+    ::setenv("HOME", "/home/x", 1);
+    PrivatePlaces places = PrivatePlaces::FromEnvironment();
+    EXPECT_EQ(places.runtimeDir, "/run/user/x");
+    EXPECT_EQ(places.cacheDir, "/somewhere/cache");
+    // A relative cache variable is ignored, as the base directory rules say.
+    ::setenv("XDG_CACHE_HOME", "cache", 1);
+    EXPECT_EQ(PrivatePlaces::FromEnvironment().cacheDir, "/home/x/.cache");
+    // Without HOME, the user database names the home folder.
+    ::unsetenv("XDG_CACHE_HOME");
+    ::unsetenv("HOME");
+    places = PrivatePlaces::FromEnvironment();
+    ASSERT_FALSE(places.cacheDir.empty());
+    EXPECT_EQ(places.cacheDir.front(), '/');
+    EXPECT_EQ(places.cacheDir.substr(places.cacheDir.size() - 7), "/.cache");
+    for (const Saved& s : saved) {
+        if (s.value)
+            ::setenv(s.name, s.value->c_str(), 1);
+        else
+            ::unsetenv(s.name);
+    }
 }
 
 using FileOps = Scratch;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <spawn.h>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,12 +96,51 @@ TEST_F(SingleInstance, ReleasedWhenDestroyedAndNotInheritedByStartedPrograms) {
     ::waitpid(sleeper, nullptr, 0);
 }
 
-TEST_F(SingleInstance, RefusesPlantedSymlinksAndNamesWithPaths) {
+// Only a lock held by another process means another copy: a planted link, a bad name or a
+// folder that cannot be had are failures of their own, said in German.
+TEST_F(SingleInstance, FailuresOtherThanAHeldLockAreNoSecondCopy) {
     ASSERT_EQ(::symlink((dir_ + "/target").c_str(), (dir_ + "/Screenshot").c_str()), 0);
-    EXPECT_EQ(AcquireSingleInstanceIn(dir_, "Screenshot"), nullptr);
+    EXPECT_THROW(AcquireSingleInstanceIn(dir_, "Screenshot"), std::runtime_error);
     EXPECT_FALSE(fs::exists(dir_ + "/target"));
-    EXPECT_EQ(AcquireSingleInstanceIn(dir_, "../Screenshot"), nullptr);
-    EXPECT_EQ(AcquireSingleInstanceIn(dir_, ""), nullptr);
+    EXPECT_THROW(AcquireSingleInstanceIn(dir_, "../Screenshot"), std::runtime_error);
+    EXPECT_THROW(AcquireSingleInstanceIn(dir_, ""), std::runtime_error);
+    try {
+        AcquireSingleInstanceIn(dir_ + "/missing", "Screenshot");
+        ADD_FAILURE() << "a missing folder gave a guard";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(dir_ + "/missing/Screenshot"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Sperrdatei"), std::string::npos);
+    }
+}
+
+TEST_F(SingleInstance, WithoutAPrivateRuntimeFolderTheCacheFolderHoldsTheLock) {
+    const char* names[] = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+    std::string saved[2];
+    bool had[2];
+    for (int i = 0; i < 2; ++i) {
+        const char* value = std::getenv(names[i]);
+        had[i] = value != nullptr;
+        saved[i] = value ? value : "";
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("XDG_CACHE_HOME", (dir_ + "/cache").c_str(), 1);
+    {
+        auto guard = AcquireSingleInstance("Screenshot");
+        EXPECT_NE(guard, nullptr);
+        EXPECT_TRUE(fs::exists(dir_ + "/cache/glimmerly/Screenshot"));
+        EXPECT_EQ(AcquireSingleInstance("Screenshot"), nullptr);
+    }
+    // The program's folder there taken by someone else: said, not taken for a second copy.
+    fs::remove_all(dir_ + "/cache/glimmerly");
+    ASSERT_EQ(::mkdir((dir_ + "/cache/glimmerly").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((dir_ + "/cache/glimmerly").c_str(), 0755), 0);
+    EXPECT_THROW(AcquireSingleInstance("Screenshot"), std::runtime_error);
+    for (int i = 0; i < 2; ++i) {
+        if (had[i])
+            ::setenv(names[i], saved[i].c_str(), 1);
+        else
+            ::unsetenv(names[i]);
+    }
 }
 
 TEST_F(SingleInstance, UsesThePrivateRuntimeFolder) {
