@@ -1,5 +1,6 @@
 #include "platform/posix/capture_channel.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unix_client.h"
 
 #include <gtest/gtest.h>
 
@@ -23,23 +24,8 @@ using glimmerly::platform::SendCaptureRequest;
 
 namespace {
 
-int ConnectRaw(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// True while nothing came back on a client's socket: no answer, no end.
-bool StillWaiting(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 0;
-}
+using glimmerly::testing::ConnectRaw;
+using glimmerly::testing::StillWaiting;
 
 // What the server said before it closed (waits for the close, or ten seconds at most).
 std::string AnswerTo(int fd) {
