@@ -49,6 +49,9 @@ void Usage(std::FILE* out) {
         "                      64; raise it behind a load balancer)\n"
         "  --header-timeout S  seconds a connection has for its request line and headers\n"
         "                      (default 10)\n"
+        "  --quarantine-missing  move the entries of pictures whose file is missing to\n"
+        "                      quarantine however many there are (once, when those files are\n"
+        "                      gone for good; without it such a start is refused)\n"
         "  --help              this text\n",
         out);
 }
@@ -85,6 +88,10 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
+        }
+        if (arg == "--quarantine-missing") {
+            storeOptions.quarantineMissing = true;
+            continue;
         }
         if (arg == "--version" && i + 1 == argc) {
             std::puts("glimmerly-service " GLIMMERLY_VERSION);
@@ -162,6 +169,7 @@ int main(int argc, char** argv) {
     storeOptions.folder = data.string();
     std::unique_ptr<StorageBackend> storage = glimmerly::service::OpenStorage(storeOptions, error);
     if (!storage) {
+        // Also a refused start on a data folder that is not whole: it changed nothing.
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
         return 1;
     }
@@ -169,10 +177,13 @@ int main(int argc, char** argv) {
         const auto& repairs = sqlite->Repairs();
         if (!repairs.Empty()) {
             std::fprintf(stderr,
-                         "glimmerly-service: cleaned up after an interrupted run: %zu unfinished "
-                         "upload(s), %zu file(s) without entry, %zu entry/entries without file\n",
+                         "glimmerly-service: repaired the data folder: removed %zu unfinished "
+                         "upload(s); moved %zu file(s) without entry to %s, %zu entry/entries "
+                         "without file to the table quarantined_pictures; put back %zu "
+                         "quarantined picture(s) whose file turned up again\n",
                          repairs.temporaryFiles.size(), repairs.orphanFiles.size(),
-                         repairs.missingFiles.size());
+                         (sqlite->Folder() / "quarantine").c_str(), repairs.missingFiles.size(),
+                         repairs.restored.size());
         }
     }
     PictureStore store(std::move(storage));

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 #include <sqlite3.h>
 
@@ -38,25 +37,54 @@ CREATE TABLE IF NOT EXISTS pictures(
     seq     INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS pictures_by_session ON pictures(session, seq);
+CREATE TABLE IF NOT EXISTS quarantined_pictures(
+    id          INTEGER PRIMARY KEY,
+    name        TEXT NOT NULL,
+    file        TEXT NOT NULL,
+    title       TEXT NOT NULL,
+    session     TEXT,
+    size        INTEGER NOT NULL,
+    width       INTEGER NOT NULL,
+    height      INTEGER NOT NULL,
+    created     INTEGER NOT NULL,
+    seq         INTEGER NOT NULL,
+    quarantined INTEGER NOT NULL,
+    reason      TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS quarantined_by_file ON quarantined_pictures(file);
 )sql";
+
+// The picture files in a folder (none when it is missing).
+std::size_t PictureFilesIn(const fs::path& folder) {
+    std::size_t n = 0;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        n += it->path().extension() == ".jpg" ? 1 : 0;
+    }
+    return n;
+}
 
 } // namespace
 
-std::unique_ptr<SqliteStorage> SqliteStorage::Open(const fs::path& folder, std::string& error) {
+std::unique_ptr<SqliteStorage> SqliteStorage::Open(const fs::path& folder, std::string& error,
+                                                   const SqliteOptions& options) {
     std::unique_ptr<SqliteStorage> storage(new SqliteStorage());
-    if (!storage->Init(folder, error)) {
+    if (!storage->Init(folder, error, options)) {
         return nullptr;
     }
     return storage;
 }
 
-bool SqliteStorage::Init(const fs::path& folder, std::string& error) {
+bool SqliteStorage::Init(const fs::path& folder, std::string& error, const SqliteOptions& options) {
     std::error_code ec;
     folder_ = fs::absolute(folder, ec);
     pictures_ = folder_ / "pictures";
-    fs::create_directories(pictures_, ec);
+    quarantine_ = folder_ / "quarantine";
+    // The picture folder is made by the repair, which first checks that none is missing.
+    fs::create_directories(folder_, ec);
     if (ec) {
-        error = "cannot create " + pictures_.string() + ": " + ec.message();
+        error = "cannot create " + folder_.string() + ": " + ec.message();
         return false;
     }
     fs::path lockPath = folder_ / "lock";
@@ -70,6 +98,14 @@ bool SqliteStorage::Init(const fs::path& folder, std::string& error) {
         return false;
     }
     fs::path dbPath = folder_ / "glimmerly.db";
+    if (std::size_t files = PictureFilesIn(pictures_); files > 0 && !fs::exists(dbPath, ec)) {
+        error = dbPath.string() + " is missing, but " + pictures_.string() + " holds " +
+                std::to_string(files) +
+                " picture file(s) (a restore without its database?); refusing to start so that "
+                "nothing is changed. Put the database back (see the README on restoring), or "
+                "move the picture folder away to start with an empty store";
+        return false;
+    }
     if (sqlite3_open_v2(dbPath.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -85,11 +121,15 @@ bool SqliteStorage::Init(const fs::path& folder, std::string& error) {
         sqlite3_free(message);
         return false;
     }
-    Statement max(db_, "SELECT coalesce(max(seq), 0) FROM pictures");
+    if (!Repair(options, error)) {
+        return false;
+    }
+    // Quarantined rows count too: their changes may have been seen by a page already.
+    Statement max(db_, "SELECT max(coalesce((SELECT max(seq) FROM pictures), 0), "
+                       "coalesce((SELECT max(seq) FROM quarantined_pictures), 0))");
     if (max.Step() == SQLITE_ROW) {
         seq_ = max.Int(0);
     }
-    Repair();
     return true;
 }
 
@@ -99,43 +139,6 @@ SqliteStorage::~SqliteStorage() {
     }
     if (lockFd_ >= 0) {
         ::close(lockFd_); // releases the lock
-    }
-}
-
-void SqliteStorage::Repair() {
-    std::set<std::string> files;
-    std::vector<std::pair<std::int64_t, std::string>> missing;
-    {
-        Statement s(db_, "SELECT id, file, name FROM pictures");
-        while (s.Step() == SQLITE_ROW) {
-            std::string token = s.Text(1);
-            std::error_code ec;
-            if (IsToken(token) && fs::is_regular_file(pictures_ / (token + ".jpg"), ec)) {
-                files.insert(token);
-            } else {
-                missing.emplace_back(s.Int(0), s.Text(2));
-            }
-        }
-    }
-    for (const auto& [id, name] : missing) {
-        Statement del(db_, "DELETE FROM pictures WHERE id = ?");
-        del.Bind(1, id).Step();
-        repairs_.missingFiles.push_back(name);
-    }
-    std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(pictures_, ec)) {
-        std::string leaf = entry.path().filename().string();
-        if (leaf.rfind(".tmp-", 0) == 0) {
-            fs::remove(entry.path(), ec);
-            repairs_.temporaryFiles.push_back(leaf);
-        } else if (entry.path().extension() == ".jpg" &&
-                   !files.count(entry.path().stem().string())) {
-            fs::remove(entry.path(), ec);
-            repairs_.orphanFiles.push_back(leaf);
-        }
-    }
-    if (!repairs_.orphanFiles.empty() || !repairs_.temporaryFiles.empty()) {
-        SyncFolder(pictures_);
     }
 }
 

@@ -10,7 +10,9 @@ bool IsPostgresAddress(std::string_view address) {
 
 std::unique_ptr<StorageBackend> OpenStorage(const StoreOptions& options, std::string& error) {
     if (options.database.empty()) {
-        return SqliteStorage::Open(options.folder, error);
+        SqliteOptions sqlite;
+        sqlite.quarantineMissing = options.quarantineMissing;
+        return SqliteStorage::Open(options.folder, error, sqlite);
     }
     if (!IsPostgresAddress(options.database)) {
         error = "unknown database address (expected postgresql://…)";

@@ -102,9 +102,10 @@ protected:
 };
 
 struct StoreOptions {
-    std::string folder;   // data folder of the SQLite store
-    std::string database; // postgresql://… or postgres://…: use PostgreSQL instead
-    int poolSize = 8;     // database connections of the PostgreSQL store
+    std::string folder;             // data folder of the SQLite store
+    std::string database;           // postgresql://… or postgres://…: use PostgreSQL instead
+    int poolSize = 8;               // database connections of the PostgreSQL store
+    bool quarantineMissing = false; // SQLite: quarantine rows without a file, however many
 };
 
 // True for a connection address the PostgreSQL store takes.

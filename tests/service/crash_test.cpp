@@ -1,6 +1,6 @@
 // Killing the service in the middle of uploads leaves no row without its file, the next start
-// removes exactly what the interrupted uploads left behind, and no half-written picture is ever
-// served.
+// clears away exactly what the interrupted uploads left behind (half-written files removed,
+// complete files without a row kept in quarantine), and no half-written picture is ever served.
 
 #include <signal.h>
 
@@ -145,7 +145,7 @@ TEST(ServiceCrashTest, KillDuringUploadsLeavesAConsistentStore) {
     Leftovers planted = Inspect(data);
     ASSERT_EQ(planted.rowsWithoutFile, Names{lost});
 
-    // The next start removes exactly these, and says so.
+    // The next start repairs exactly these, and says so.
     {
         std::string error;
         std::unique_ptr<SqliteStorage> storage = SqliteStorage::Open(data, error);
@@ -159,6 +159,13 @@ TEST(ServiceCrashTest, KillDuringUploadsLeavesAConsistentStore) {
     EXPECT_EQ(repaired.temporaryFiles, Names{});
     EXPECT_EQ(repaired.filesWithoutRow, Names{});
     EXPECT_EQ(repaired.rowsWithoutFile, Names{});
+    // Files without a row are complete pictures: they are kept aside, never deleted.
+    Names quarantined;
+    std::error_code ec;
+    for (auto& entry : fs::directory_iterator(data / "quarantine", ec)) {
+        quarantined.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(quarantined, planted.filesWithoutRow);
     EXPECT_GE(repaired.rows.size() + 1, static_cast<std::size_t>(stored));
 
     // The service serves every listed picture whole, and takes uploads again.
