@@ -46,6 +46,10 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::function<voi
     int err[2];
     if (::pipe(err) != 0)
         return {};
+    // Opened before the new /tmp hides it, should the build itself lie under /tmp.
+    const int program = ::open(GLIMMERLY_BINARY, O_RDONLY | O_CLOEXEC);
+    if (program < 0)
+        return {};
     const pid_t child = ::fork();
     if (child == 0) {
         Check(::unshare(CLONE_NEWNS) == 0);
@@ -67,9 +71,10 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::function<voi
         std::string path = "PATH=/usr/bin:/bin";
         std::string lang = "LANG=C.UTF-8";
         char* env[] = {home.data(), path.data(), lang.data(), nullptr};
-        ::execve(argp[0], argp.data(), env);
+        ::fexecve(program, argp.data(), env);
         ::_exit(127);
     }
+    ::close(program);
     ::close(err[1]);
     Outcome outcome;
     char buffer[512];
