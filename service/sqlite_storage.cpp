@@ -38,6 +38,7 @@ CREATE TABLE IF NOT EXISTS pictures(
     seq     INTEGER NOT NULL
 );
 CREATE INDEX IF NOT EXISTS pictures_by_session ON pictures(session, seq);
+CREATE INDEX IF NOT EXISTS pictures_by_seq ON pictures(seq);
 )sql";
 
 } // namespace

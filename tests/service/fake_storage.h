@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,18 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
-    std::int64_t LastChange() override { return state.counter; }
+    std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
+                                            int limit) override;
+    std::int64_t LastChange() override;
+    // Makes the state as it is now what the change reader (on its own thread) sees; a commit
+    // does this itself, a test that writes into state calls it.
+    void Publish();
     void WatchChanges(std::function<void(std::int64_t)> watcher) override;
     std::string Describe() const override { return "memory"; }
+
+private:
+    std::mutex published_mutex_;
+    State published_;
 };
 
 } // namespace glimmerly::service::test

@@ -187,13 +187,14 @@ TEST_F(PictureStoreTest, ARenameChecksThePictureAndTheNameBeforeItChangesAnythin
 TEST_F(PictureStoreTest, WaitersWakeForChangesHereAndOnOtherInstances) {
     std::int64_t seen = store_->LastSeq();
     auto waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(seen, 30s); });
-    fake_->changed(7); // committed on another instance
+    fake_->state.counter = 7; // committed on another instance
+    fake_->Publish();
+    fake_->changed(7);
     EXPECT_EQ(waiting.get(), 7);
     // A late notice of an older change moves nothing back.
     fake_->changed(3);
     EXPECT_EQ(store_->WaitForChange(5, 0ms), 7);
 
-    fake_->state.counter = 7;
     waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(7, 30s); });
     Upload("eins");
     EXPECT_EQ(waiting.get(), 8);
