@@ -128,6 +128,7 @@ std::int64_t FakeStorage::LastChange() {
 
 std::vector<StoredPicture> FakeStorage::ChangesAfter(std::int64_t after, std::int64_t upto,
                                                      int limit) {
+    ++changeReads;
     std::lock_guard lock(published_mutex_);
     std::vector<StoredPicture> out;
     for (const Picture& p : published_.pictures) {
@@ -171,6 +172,7 @@ std::optional<std::int64_t> FakeStorage::SessionExpiry(std::string_view name) {
 
 std::vector<StoredPicture> FakeStorage::SessionPictures(std::string_view session,
                                                         std::int64_t afterSeq) {
+    ++sessionReads;
     std::vector<StoredPicture> out;
     for (auto it = state.pictures.rbegin(); it != state.pictures.rend(); ++it) {
         if (it->session == session && it->seq > afterSeq) {

@@ -3,6 +3,7 @@
 // a copy of the state that replaces it on commit, so a rolled-back transaction leaves no trace.
 // Hooks let a test play another instance that writes in between.
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -46,6 +47,8 @@ public:
     std::vector<std::string> staged; // bytes put aside and not taken back
     int stagings = 0;
     int transactions = 0;
+    std::atomic<int> changeReads{0};  // ChangesAfter calls
+    std::atomic<int> sessionReads{0}; // SessionPictures calls
     // The watcher the rules registered: a test calls it as the changes of other instances.
     std::function<void(std::int64_t)> changed;
 

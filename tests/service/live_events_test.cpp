@@ -67,9 +67,8 @@ protected:
         return true;
     }
     bool Shows(int fd, std::string& seen, const std::string& text) {
-        return ReadUntil(fd, seen, [&](const std::string& s) {
-            return s.find(text) != std::string::npos;
-        });
+        return ReadUntil(fd, seen,
+                         [&](const std::string& s) { return s.find(text) != std::string::npos; });
     }
     // Reads until the service ends the stream (its last chunk, or the connection closed); false
     // when it is still open after 10 s.
@@ -147,6 +146,22 @@ TEST_P(LiveEventsTest, EventsGoOutInChangeOrderAndAReconnectBetweenThemLosesNone
     std::vector<Event> resent = PictureEvents(later);
     ASSERT_EQ(resent.size(), 1u) << later;
     EXPECT_EQ(resent[0].id, events[1].id);
+
+    // The same from an instance that started after these changes (the page was built by
+    // another): it reads them itself, in the same order.
+    const std::string c = Upload("s", "Drittes");
+    Restart();
+    fds_.clear();
+    int restarted = Open("/~s/events?after=" + after);
+    std::string fresh;
+    ASSERT_TRUE(ReadUntil(restarted, fresh, [](const std::string& s) {
+        return PictureEvents(s).size() >= 3;
+    })) << fresh;
+    std::vector<Event> reread = PictureEvents(fresh);
+    ASSERT_EQ(reread.size(), 3u) << fresh;
+    EXPECT_EQ(reread[0].id, events[0].id);
+    EXPECT_EQ(reread[1].id, events[1].id);
+    EXPECT_NE(reread[2].data.find("\"name\":\"" + c + "\""), std::string::npos) << fresh;
 }
 
 // A stream is admitted only while its session and its address have places left; a refused page
