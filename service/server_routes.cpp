@@ -210,8 +210,12 @@ Server::Reply Server::Events(const std::string& session, const std::string& quer
         if (store_.GetSession(session) == Store::SessionState::Unknown) {
             return NotFound();
         }
-        // An id from before a reset of the data folder would otherwise hide every new picture.
-        lastSeq = std::min(lastSeq, store_.LastSeq());
+        // An id beyond the counter comes from before an older state was restored (or the data
+        // folder reset): what the page has seen says nothing about this history, so it gets the
+        // session afresh (it updates the pictures it has in place).
+        if (lastSeq > store_.LastSeq()) {
+            lastSeq = 0;
+        }
     } catch (const StoreUnavailable&) {
         // A browser gives up for good on an event stream answered with an error status. This
         // stream ends right after its retry line instead, so the page tries again.
