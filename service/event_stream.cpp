@@ -6,47 +6,78 @@
 
 #include <microhttpd.h>
 
+#include "service/change_signal.h"
 #include "service/pages.h"
 
 namespace glimmerly::service {
 
+EventStream::EventStream(Store& s, std::string name, std::string from)
+    : store(s), session(std::move(name)), address(std::move(from)) {}
+
+EventStream::~EventStream() {
+    if (admitted) {
+        store.Changes().Leave(session, address);
+    }
+}
+
+void EventStream::Admit(unsigned perSession, unsigned perAddress) {
+    admitted = store.Changes().Admit(session, address, perSession, perAddress);
+}
+
 namespace {
 
+// Sends pictures read from the store itself, in change order, and moves the stream past them
+// and past upto (everything up to which the reads are known to cover).
+void SendRead(EventStream* stream, std::vector<StoredPicture> pictures, std::int64_t upto) {
+    std::sort(pictures.begin(), pictures.end(),
+              [](const StoredPicture& a, const StoredPicture& b) { return a.seq < b.seq; });
+    for (const StoredPicture& p : pictures) {
+        stream->pending += PictureEvent(p);
+        upto = std::max(upto, p.seq);
+    }
+    stream->lastSeq = upto;
+}
+
 ssize_t FillEvents(EventStream* stream) {
+    using Kind = ChangeBatch::Kind;
     while (stream->sent >= stream->pending.size()) {
         stream->pending.clear();
         stream->sent = 0;
         if (!stream->greeted) {
             stream->greeted = true;
-            stream->pending = "retry: 2000\n\n";
+            const int retry = stream->admitted ? kEventRetryMs : kRefusedRetryMs;
+            stream->pending = "retry: " + std::to_string(retry) + "\n\n";
             break;
         }
-        if (stream->store->ShuttingDown()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!stream->admitted || now >= stream->endsAt) {
             return MHD_CONTENT_READER_END_OF_STREAM;
         }
-        std::vector<StoredPicture> news =
-            stream->store->SessionPictures(stream->session, stream->lastSeq);
-        if (!news.empty()) {
-            // Oldest change first, so that the page can insert each one in order.
-            for (auto it = news.rbegin(); it != news.rend(); ++it) {
-                stream->pending += PictureEvent(*it);
-                stream->lastSeq = std::max(stream->lastSeq, it->seq);
+        ChangeBatch batch =
+            stream->store.Changes().Next(stream->session, stream->lastSeq, stream->epoch,
+                                         std::min(stream->endsAt, now + stream->ping));
+        switch (batch.kind) {
+        case Kind::Stopping:
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        case Kind::Changes:
+            for (const StoredPicture& p : batch.pictures) {
+                stream->pending += PictureEvent(p);
             }
+            stream->lastSeq = batch.upto;
             break;
-        }
-        std::int64_t seen = stream->store->LastSeq();
-        if (seen > stream->lastSeq) {
-            // Changes of other sessions: skip them once, then wait for the next.
-            std::vector<StoredPicture> again =
-                stream->store->SessionPictures(stream->session, stream->lastSeq);
-            if (again.empty()) {
-                stream->lastSeq = seen;
+        case Kind::Behind:
+            SendRead(stream, stream->store.SessionPictures(stream->session, stream->lastSeq),
+                     batch.upto);
+            break;
+        case Kind::Resync:
+            // The page updates the pictures it has in place and adds the ones it lacks.
+            SendRead(stream, stream->store.SessionPictures(stream->session, 0), batch.upto);
+            break;
+        case Kind::Idle:
+            stream->lastSeq = batch.upto;
+            if (std::chrono::steady_clock::now() < stream->endsAt) {
+                stream->pending = ": ping\n\n"; // keeps proxies and dead-peer detection going
             }
-            continue;
-        }
-        if (stream->store->WaitForChange(seen, stream->ping) == seen &&
-            !stream->store->ShuttingDown()) {
-            stream->pending = ": ping\n\n"; // keeps proxies and dead-peer detection going
             break;
         }
     }

@@ -52,6 +52,12 @@ void Usage(std::FILE* out) {
         "  --quarantine-missing  move the entries of pictures whose file is missing to\n"
         "                      quarantine however many there are (once, when those files are\n"
         "                      gone for good; without it such a start is refused)\n"
+        "  --event-ping S      seconds between keep-alive comments on a live-update stream\n"
+        "                      (default 15)\n"
+        "  --event-lifetime S  seconds after which a live-update stream ends and the page\n"
+        "                      reconnects (default 600)\n"
+        "  --event-streams N   live-update streams one client address may hold open (default\n"
+        "                      32; a session may hold 8; raise it behind a load balancer)\n"
         "  --help              this text\n",
         out);
 }
@@ -138,6 +144,17 @@ int main(int argc, char** argv) {
             unsigned long limit = std::strtoul(value, &end, 10);
             ok = *value >= '0' && *value <= '9' && !*end && limit >= 1 && limit <= 100000;
             config.perAddressLimit = static_cast<unsigned>(limit);
+        } else if (arg == "--event-ping" || arg == "--event-lifetime") {
+            char* end = nullptr;
+            double seconds = std::strtod(value, &end);
+            ok = *value && !*end && seconds >= 0.1 && seconds <= 86400;
+            const auto ms = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+            (arg == "--event-ping" ? config.eventPing : config.eventLifetime) = ms;
+        } else if (arg == "--event-streams") {
+            char* end = nullptr;
+            unsigned long limit = std::strtoul(value, &end, 10);
+            ok = *value >= '0' && *value <= '9' && !*end && limit >= 1 && limit <= 100000;
+            config.eventStreamsPerAddress = static_cast<unsigned>(limit);
         } else if (arg == "--header-timeout") {
             char* end = nullptr;
             double seconds = std::strtod(value, &end);

@@ -44,11 +44,27 @@ std::string FirstFreeName(const std::string& base, const std::vector<std::string
 
 PictureStore::PictureStore(std::unique_ptr<StorageBackend> backend, Now now)
     : now_(std::move(now)), backend_(std::move(backend)) {
-    backend_->WatchChanges([this](std::int64_t seq) { changes_.Known(seq); });
+    // What a notice says is only a reason to look: the reader reads the counter itself.
+    backend_->WatchChanges([this](std::int64_t) { changes_.Hint(); });
+    changes_.Start([this](std::int64_t after) { return ReadChanges(after); },
+                   backend_->LastChange());
 }
 
 PictureStore::~PictureStore() {
-    changes_.Shutdown();
+    changes_.Stop(); // the reader uses the back end
+}
+
+ChangeRead PictureStore::ReadChanges(std::int64_t after) {
+    ChangeRead read;
+    read.counter = backend_->LastChange();
+    if (read.counter > after) {
+        read.changes = backend_->ChangesAfter(after, read.counter, kChangesPerRead);
+        if (read.changes.size() >= static_cast<std::size_t>(kChangesPerRead)) {
+            read.counter = read.changes.back().seq;
+            read.more = true;
+        }
+    }
+    return read;
 }
 
 std::int64_t PictureStore::NowMs() const {
@@ -75,7 +91,6 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
         return result;
     }
     StagedPicture staged(*backend_, picture);
-    std::int64_t seq = 0;
     try {
         backend_->Transact([&](StorageTransaction& t) {
             result = UploadResult();
@@ -92,7 +107,7 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
                     base.empty() ? RandomPictureName() : FirstFreeName(base, t.NamesInSeries(base));
                 picture.title = typedName.empty() ? picture.name : cp1252::ToUtf8(typedName);
                 if (std::optional<std::int64_t> id = t.InsertIfNameFree(picture)) {
-                    seq = t.RecordChange(*id);
+                    t.RecordChange(*id);
                     result.status = UploadStatus::Stored;
                     result.name = picture.name;
                     return true;
@@ -105,7 +120,7 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
     }
     if (result.status == UploadStatus::Stored) {
         staged.Keep();
-        changes_.Known(seq);
+        changes_.Hint();
     }
     return result;
 }
@@ -119,7 +134,6 @@ Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_v
         typedName.size() > kMaxTypedNameLength ? std::string() : MakePictureName(typedName);
     const std::string title = cp1252::ToUtf8(typedName);
     RenameStatus status = RenameStatus::UnknownPicture;
-    std::int64_t seq = 0;
     backend_->Transact([&](StorageTransaction& t) {
         std::optional<std::int64_t> id = t.FindForChange(current);
         if (!id) {
@@ -135,12 +149,12 @@ Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_v
             status = RenameStatus::NameTaken;
             return false;
         }
-        seq = t.RecordChange(*id);
+        t.RecordChange(*id);
         status = RenameStatus::Renamed;
         return true;
     });
     if (status == RenameStatus::Renamed) {
-        changes_.Known(seq);
+        changes_.Hint();
         newName = name;
     }
     return status;
@@ -181,7 +195,9 @@ std::optional<PictureContent> PictureStore::ReadPicture(std::string_view name) {
 
 std::int64_t PictureStore::LastSeq() {
     std::int64_t last = backend_->LastChange();
-    changes_.Known(last);
+    if (last != changes_.Known()) {
+        changes_.Hint();
+    }
     return last;
 }
 

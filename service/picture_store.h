@@ -18,6 +18,8 @@ namespace glimmerly::service {
 // Attempts at a free name before an upload gives up (only reached when other instances keep
 // taking the very names this one picks).
 inline constexpr int kNameAttempts = 50;
+// Changes the reader of the live pages takes in one statement.
+inline constexpr int kChangesPerRead = 500;
 
 // The first of base, base-2, base-3, … that is not among taken.
 std::string FirstFreeName(const std::string& base, const std::vector<std::string>& taken);
@@ -39,12 +41,14 @@ public:
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
     std::int64_t LastSeq() override;
     std::int64_t WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) override;
+    ChangeSignal& Changes() override { return changes_; }
     void Shutdown() override;
     bool ShuttingDown() override;
     std::string Describe() const override;
 
 private:
     std::int64_t NowMs() const; // Unix time in milliseconds
+    ChangeRead ReadChanges(std::int64_t after);
 
     Now now_;
     ChangeSignal changes_;

@@ -38,6 +38,10 @@ CREATE TABLE change_counter(
 );
 INSERT INTO change_counter VALUES (1, 0);
 )sql",
+    // The live pages' reader takes the changes after a count, of every session at once.
+    R"sql(
+CREATE INDEX pictures_by_seq ON pictures(seq);
+)sql",
 };
 
 } // namespace

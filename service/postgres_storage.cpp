@@ -151,6 +151,20 @@ std::vector<StoredPicture> PostgresStorage::SessionPictures(std::string_view ses
     return out;
 }
 
+std::vector<StoredPicture> PostgresStorage::ChangesAfter(std::int64_t after, std::int64_t upto,
+                                                         int limit) {
+    std::string sql = std::string("SELECT ") + sql::kPictureColumns +
+                      " FROM pictures WHERE seq > $1 AND seq <= $2 ORDER BY seq LIMIT $3";
+    pg::Result r = Query([&](pg::Connection& c) {
+        return c.Must(sql.c_str(), pg::Params().Int(after).Int(upto).Int(limit));
+    });
+    std::vector<StoredPicture> out;
+    for (int i = 0; i < r.Rows(); ++i) {
+        out.push_back(PictureFromRow(r, i));
+    }
+    return out;
+}
+
 std::optional<StoredPicture> PostgresStorage::FindPicture(std::string_view name) {
     std::string sql =
         std::string("SELECT ") + sql::kPictureColumns + " FROM pictures WHERE name = $1";

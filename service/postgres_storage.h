@@ -43,6 +43,8 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
+                                            int limit) override;
     std::int64_t LastChange() override;
     // Starts the listener.
     void WatchChanges(std::function<void(std::int64_t)> changed) override;

@@ -82,6 +82,19 @@ size_t NoUnescape(void*, MHD_Connection*, char* text) {
     return std::strlen(text);
 }
 
+// The peer's IPv4 address as text; empty when unknown.
+std::string ClientAddress(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    char text[INET_ADDRSTRLEN] = {};
+    if (!info || !info->client_addr || info->client_addr->sa_family != AF_INET) {
+        return {};
+    }
+    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
+    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    return text;
+}
+
 MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
                             const char*, const char*, std::size_t* uploadSize, void** context) {
     auto* server = static_cast<Server*>(cls);
@@ -101,7 +114,8 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     const char* lastEventId =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
     return Send(connection, Guarded([&] {
-                    return server->HandleService(method, exchange->rawTarget, lastEventId);
+                    return server->HandleService(method, exchange->rawTarget, lastEventId,
+                                                 ClientAddress(connection));
                 }));
 }
 

@@ -24,6 +24,11 @@ struct ServiceConfig {
     std::chrono::milliseconds sessionTtl = std::chrono::hours(24);
     // Interval of the keep-alive comments on the live-update stream.
     std::chrono::milliseconds eventPing = std::chrono::seconds(15);
+    // Time after which a live-update stream ends; the page then reconnects with its last id.
+    std::chrono::milliseconds eventLifetime = std::chrono::minutes(10);
+    // Live-update streams one session, and one client address, may hold open at once.
+    unsigned eventStreamsPerSession = 8;
+    unsigned eventStreamsPerAddress = 32;
     // Connections one client address may hold open on each port.
     unsigned perAddressLimit = 64;
     // Time a connection has for its request line and headers (a body may take longer).
@@ -55,7 +60,7 @@ public:
     struct Exchange;
     struct Reply;
     Reply HandleService(const std::string& method, const std::string& rawTarget,
-                        const char* lastEventId);
+                        const char* lastEventId, const std::string& client = {});
     Reply HandleUpload(const std::string& method, const std::string& rawTarget,
                        const char* contentType, Exchange& exchange);
 
@@ -66,7 +71,8 @@ private:
     Reply Rename(const std::string& query);
     Reply Login(const std::string& query);
     Reply SessionPage(const std::string& session);
-    Reply Events(const std::string& session, const std::string& query, const char* lastEventId);
+    Reply Events(const std::string& session, const std::string& query, const char* lastEventId,
+                 const std::string& client);
     Reply Picture(const std::string& name);
     std::string PictureAddress(const std::string& name) const;
 

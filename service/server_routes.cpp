@@ -88,7 +88,7 @@ Server::Reply Server::HandleUpload(const std::string& method, const std::string&
 }
 
 Server::Reply Server::HandleService(const std::string& method, const std::string& rawTarget,
-                                    const char* lastEventId) {
+                                    const char* lastEventId, const std::string& client) {
     if (method != "GET" && method != "HEAD") {
         Reply r =
             Reply::Text("Diese Adresse kann nur gelesen werden.", MHD_HTTP_METHOD_NOT_ALLOWED);
@@ -131,7 +131,8 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
         std::string rest = path.substr(2);
         constexpr std::string_view kEvents = "/events";
         if (rest.size() > kEvents.size() && rest.ends_with(kEvents)) {
-            return Events(rest.substr(0, rest.size() - kEvents.size()), target.query, lastEventId);
+            return Events(rest.substr(0, rest.size() - kEvents.size()), target.query, lastEventId,
+                          client);
         }
         if (rest.ends_with('/')) {
             rest.pop_back();
@@ -198,27 +199,34 @@ Server::Reply Server::SessionPage(const std::string& session) {
 }
 
 Server::Reply Server::Events(const std::string& session, const std::string& query,
-                             const char* lastEventId) {
+                             const char* lastEventId, const std::string& client) {
     if (!IsSessionName(session)) {
         return NotFound();
     }
     std::string after = lastEventId ? lastEventId : QueryValue(query, "after").value_or("");
     std::int64_t lastSeq = std::max<std::int64_t>(std::strtoll(after.c_str(), nullptr, 10), 0);
+    bool reachable = true;
     try {
         if (store_.GetSession(session) == Store::SessionState::Unknown) {
             return NotFound();
         }
-        // An id from before a reset of the data folder would otherwise hide every new picture.
-        lastSeq = std::min(lastSeq, store_.LastSeq());
+        // An id beyond the counter comes from before an older state was restored (or the data
+        // folder reset): what the page has seen says nothing about this history, so it gets the
+        // session afresh (it updates the pictures it has in place).
+        if (lastSeq > store_.LastSeq()) {
+            lastSeq = 0;
+        }
     } catch (const StoreUnavailable&) {
         // A browser gives up for good on an event stream answered with an error status. This
         // stream ends right after its retry line instead, so the page tries again.
+        reachable = false;
     }
-    auto* stream = new EventStream();
-    stream->store = &store_;
-    stream->session = session;
+    auto* stream = new EventStream(store_, session, client);
     stream->ping = config_.eventPing;
+    stream->endsAt = std::chrono::steady_clock::now() +
+                     (reachable ? config_.eventLifetime : std::chrono::milliseconds(0));
     stream->lastSeq = lastSeq;
+    stream->Admit(config_.eventStreamsPerSession, config_.eventStreamsPerAddress);
     Reply r;
     r.contentType = "text/event-stream; charset=utf-8";
     r.events = stream;

@@ -52,6 +52,7 @@ CREATE TABLE IF NOT EXISTS quarantined_pictures(
     reason      TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS quarantined_by_file ON quarantined_pictures(file);
+CREATE INDEX IF NOT EXISTS pictures_by_seq ON pictures(seq);
 )sql";
 
 // The picture files in a folder (none when it is missing).

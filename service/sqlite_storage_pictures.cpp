@@ -214,6 +214,20 @@ std::vector<StoredPicture> SqliteStorage::SessionPictures(std::string_view sessi
     return out;
 }
 
+std::vector<StoredPicture> SqliteStorage::ChangesAfter(std::int64_t after, std::int64_t upto,
+                                                       int limit) {
+    std::lock_guard lock(mutex_);
+    std::string sql = std::string("SELECT ") + sql::kPictureColumns +
+                      " FROM pictures WHERE seq > ? AND seq <= ? ORDER BY seq LIMIT ?";
+    Statement s(db_, sql.c_str());
+    s.Bind(1, after).Bind(2, upto).Bind(3, static_cast<std::int64_t>(limit));
+    std::vector<StoredPicture> out;
+    while (s.Step() == SQLITE_ROW) {
+        out.push_back(PictureFromRow(s));
+    }
+    return out;
+}
+
 std::optional<StoredPicture> SqliteStorage::FindPicture(std::string_view name) {
     std::lock_guard lock(mutex_);
     std::string sql =

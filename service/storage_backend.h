@@ -94,6 +94,9 @@ public:
     virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
     virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
 
+    // Pictures whose last change lies in (after, upto], in change order, at most limit of them.
+    virtual std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
+                                                    int limit) = 0;
     // The change counter as committed.
     virtual std::int64_t LastChange() = 0;
     // Calls changed with the change counter at once, and from then on (on any thread) whenever

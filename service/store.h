@@ -19,6 +19,8 @@
 
 namespace glimmerly::service {
 
+class ChangeSignal;
+
 struct StoredPicture {
     std::int64_t id = 0;
     std::string name;  // address name, without ".jpg"
@@ -88,6 +90,8 @@ public:
     // Waits until a change beyond seen is known, the time-out passes or Shutdown is called;
     // returns the highest seq known.
     virtual std::int64_t WaitForChange(std::int64_t seen, std::chrono::milliseconds timeout) = 0;
+    // The changes as this instance reads them for its live pages.
+    virtual ChangeSignal& Changes() = 0;
     // Wakes every waiter for good (the service is stopping).
     virtual void Shutdown() = 0;
     virtual bool ShuttingDown() = 0;

@@ -112,7 +112,36 @@ void FakeStorage::Transact(const std::function<bool(StorageTransaction&)>& work)
     FakeTransaction t(*this, copy);
     if (work(t)) {
         state = std::move(copy);
+        Publish();
     }
+}
+
+void FakeStorage::Publish() {
+    std::lock_guard lock(published_mutex_);
+    published_ = state;
+}
+
+std::int64_t FakeStorage::LastChange() {
+    std::lock_guard lock(published_mutex_);
+    return published_.counter;
+}
+
+std::vector<StoredPicture> FakeStorage::ChangesAfter(std::int64_t after, std::int64_t upto,
+                                                     int limit) {
+    ++changeReads;
+    std::lock_guard lock(published_mutex_);
+    std::vector<StoredPicture> out;
+    for (const Picture& p : published_.pictures) {
+        if (p.seq > after && p.seq <= upto) {
+            out.push_back(Stored(p));
+        }
+    }
+    std::sort(out.begin(), out.end(),
+              [](const StoredPicture& a, const StoredPicture& b) { return a.seq < b.seq; });
+    if (out.size() > static_cast<std::size_t>(limit)) {
+        out.resize(static_cast<std::size_t>(limit));
+    }
+    return out;
 }
 
 bool FakeStorage::Stage(NewPicture& picture) {
@@ -143,6 +172,7 @@ std::optional<std::int64_t> FakeStorage::SessionExpiry(std::string_view name) {
 
 std::vector<StoredPicture> FakeStorage::SessionPictures(std::string_view session,
                                                         std::int64_t afterSeq) {
+    ++sessionReads;
     std::vector<StoredPicture> out;
     for (auto it = state.pictures.rbegin(); it != state.pictures.rend(); ++it) {
         if (it->session == session && it->seq > afterSeq) {

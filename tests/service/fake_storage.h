@@ -3,8 +3,10 @@
 // a copy of the state that replaces it on commit, so a rolled-back transaction leaves no trace.
 // Hooks let a test play another instance that writes in between.
 
+#include <atomic>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,8 @@ public:
     std::vector<std::string> staged; // bytes put aside and not taken back
     int stagings = 0;
     int transactions = 0;
+    std::atomic<int> changeReads{0};  // ChangesAfter calls
+    std::atomic<int> sessionReads{0}; // SessionPictures calls
     // The watcher the rules registered: a test calls it as the changes of other instances.
     std::function<void(std::int64_t)> changed;
 
@@ -57,9 +61,18 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
-    std::int64_t LastChange() override { return state.counter; }
+    std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
+                                            int limit) override;
+    std::int64_t LastChange() override;
+    // Makes the state as it is now what the change reader (on its own thread) sees; a commit
+    // does this itself, a test that writes into state calls it.
+    void Publish();
     void WatchChanges(std::function<void(std::int64_t)> watcher) override;
     std::string Describe() const override { return "memory"; }
+
+private:
+    std::mutex published_mutex_;
+    State published_;
 };
 
 } // namespace glimmerly::service::test

@@ -1,8 +1,12 @@
 // The rules of the picture store, over a storage back end in memory: naming, sessions, the
 // checks of a rename, and the waiting for changes.
 
+#include <algorithm>
 #include <future>
 #include <set>
+#include <thread>
+
+#include "service/change_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -187,13 +191,14 @@ TEST_F(PictureStoreTest, ARenameChecksThePictureAndTheNameBeforeItChangesAnythin
 TEST_F(PictureStoreTest, WaitersWakeForChangesHereAndOnOtherInstances) {
     std::int64_t seen = store_->LastSeq();
     auto waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(seen, 30s); });
-    fake_->changed(7); // committed on another instance
+    fake_->state.counter = 7; // committed on another instance
+    fake_->Publish();
+    fake_->changed(7);
     EXPECT_EQ(waiting.get(), 7);
     // A late notice of an older change moves nothing back.
     fake_->changed(3);
     EXPECT_EQ(store_->WaitForChange(5, 0ms), 7);
 
-    fake_->state.counter = 7;
     waiting = std::async(std::launch::async, [&] { return store_->WaitForChange(7, 30s); });
     Upload("eins");
     EXPECT_EQ(waiting.get(), 8);
@@ -204,6 +209,55 @@ TEST_F(PictureStoreTest, WaitersWakeForChangesHereAndOnOtherInstances) {
     EXPECT_EQ(waiting.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(waiting.get(), 8);
     EXPECT_TRUE(store_->ShuttingDown());
+}
+
+// Many live pages on one instance: each change is read from storage once and handed to every
+// stream of its session, in change order; no stream reads storage itself.
+TEST_F(PictureStoreTest, StreamsShareOneReadOfEachChange) {
+    constexpr int kStreams = 24;
+    constexpr int kSessions = 3;
+    constexpr int kUploads = 9;
+    for (int s = 0; s < kSessions; ++s) {
+        store_->OpenSession("s" + std::to_string(s), 1h);
+    }
+    const std::int64_t start = store_->LastSeq();
+    std::vector<std::vector<std::string>> names(kStreams);
+    std::vector<std::vector<std::int64_t>> ids(kStreams);
+    std::vector<std::thread> streams;
+    for (int i = 0; i < kStreams; ++i) {
+        streams.emplace_back([&, i] {
+            const std::string session = "s" + std::to_string(i % kSessions);
+            std::int64_t after = start;
+            std::uint64_t epoch = 0;
+            const auto giveUp = std::chrono::steady_clock::now() + 20s;
+            while (names[i].size() < kUploads / kSessions &&
+                   std::chrono::steady_clock::now() < giveUp) {
+                ChangeBatch batch = store_->Changes().Next(
+                    session, after, epoch, std::chrono::steady_clock::now() + 200ms);
+                for (const StoredPicture& p : batch.pictures) {
+                    names[i].push_back(p.name);
+                    ids[i].push_back(p.seq);
+                }
+                after = batch.upto;
+            }
+        });
+    }
+    for (int u = 0; u < kUploads; ++u) {
+        Upload("bild" + std::to_string(u), "s" + std::to_string(u % kSessions));
+    }
+    for (auto& t : streams) {
+        t.join();
+    }
+    for (int i = 0; i < kStreams; ++i) {
+        const int s = i % kSessions;
+        EXPECT_EQ(names[i], (std::vector<std::string>{"bild" + std::to_string(s),
+                                                      "bild" + std::to_string(s + kSessions),
+                                                      "bild" + std::to_string(s + 2 * kSessions)}))
+            << "stream " << i;
+        EXPECT_TRUE(std::is_sorted(ids[i].begin(), ids[i].end()));
+    }
+    EXPECT_LE(fake_->changeReads.load(), kUploads);
+    EXPECT_EQ(fake_->sessionReads.load(), 0);
 }
 
 } // namespace
