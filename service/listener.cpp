@@ -158,10 +158,10 @@ void Listener::Run() {
         }
         int timeout = -1;
         if (next != Clock::time_point::max()) {
-            timeout = next <= now ? 0
-                                  : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
-                                                         next - now)
-                                                         .count());
+            timeout = next <= now
+                          ? 0
+                          : static_cast<int>(
+                                std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
         }
         if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) {
             break;

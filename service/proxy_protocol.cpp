@@ -55,6 +55,9 @@ ProxyHeader ParseV1(std::string_view bytes) {
         return Invalid();
     }
     std::string_view line = bytes.substr(kV1Start.size(), end - kV1Start.size());
+    if (line.find_first_of("\r\n") != std::string_view::npos) {
+        return Invalid(); // a lone CR or LF ends no line, nor is it part of one
+    }
     ProxyHeader h;
     h.status = Status::Complete;
     h.length = end + 2;

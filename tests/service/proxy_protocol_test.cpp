@@ -97,22 +97,24 @@ TEST(ProxyProtocolTest, AnythingElseIsRefused) {
     for (const std::string& bad : {
              std::string("GET / HTTP/1.1\r\n\r\n"),
              std::string("POST /upload.php HTTP/1.0\r\n"),
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1 2\n"),        // LF alone
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1\r\n"),        // a port missing
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1 2 3\r\n"),    // one field too many
-             std::string("PROXY TCP4 192.0.2.1  192.0.2.2 1 2\r\n"),     // an empty field
-             std::string("PROXY TCP4 192.0.2.256 192.0.2.2 1 2\r\n"),    // no address
-             std::string("PROXY TCP4 2001:db8::1 192.0.2.2 1 2\r\n"),    // the wrong family
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 65536 2\r\n"),  // port too large
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 +1 2\r\n"),     // a sign
-             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 01 2\r\n"),     // a leading zero
-             std::string("PROXY UDP4 192.0.2.1 192.0.2.2 1 2\r\n"),      // no such protocol
-             std::string("PROXY TCP4 ") + std::string(120, '1'),         // a line without end
-             V2(2, 0x11, std::string(12, '\x01')),                       // no such command
-             V2(1, 0x11, std::string(11, '\x01')),                       // addresses cut short
-             V2(1, 0x21, std::string(30, '\x01')),                       // IPv6 cut short
-             V2(1, 0x11, std::string(600, '\x01')),                      // longer than we wait for
-             std::string("\r\n\r\n\0\r\nQUIT\n\x11\x11\0\0", 16),        // version 1 in binary
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1 2\n"),       // LF alone
+             std::string("PROXY UNKNOWN x\ny\r\n"),                     // LF inside
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1 2\r\r\n"),   // CR inside
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1\r\n"),       // a port missing
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 1 2 3\r\n"),   // one field too many
+             std::string("PROXY TCP4 192.0.2.1  192.0.2.2 1 2\r\n"),    // an empty field
+             std::string("PROXY TCP4 192.0.2.256 192.0.2.2 1 2\r\n"),   // no address
+             std::string("PROXY TCP4 2001:db8::1 192.0.2.2 1 2\r\n"),   // the wrong family
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 65536 2\r\n"), // port too large
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 +1 2\r\n"),    // a sign
+             std::string("PROXY TCP4 192.0.2.1 192.0.2.2 01 2\r\n"),    // a leading zero
+             std::string("PROXY UDP4 192.0.2.1 192.0.2.2 1 2\r\n"),     // no such protocol
+             std::string("PROXY TCP4 ") + std::string(120, '1'),        // a line without end
+             V2(2, 0x11, std::string(12, '\x01')),                      // no such command
+             V2(1, 0x11, std::string(11, '\x01')),                      // addresses cut short
+             V2(1, 0x21, std::string(30, '\x01')),                      // IPv6 cut short
+             V2(1, 0x11, std::string(600, '\x01')),                     // longer than we wait for
+             std::string("\r\n\r\n\0\r\nQUIT\n\x11\x11\0\0", 16),       // version 1 in binary
          }) {
         EXPECT_EQ(ParseProxyHeader(bad).status, Status::Invalid) << bad;
     }

@@ -1,6 +1,7 @@
 // Stopping the service with SIGTERM: it refuses new connections at once, answers the requests
 // in flight (a half-sent upload included) and closes idle kept-alive connections, then exits;
-// a request that outlasts the drain deadline is cut off so the stop never hangs.
+// a request that outlasts the drain deadline is cut off so the stop never hangs. Live pages'
+// streams end (the browser reconnects elsewhere).
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -59,6 +60,14 @@ TEST_P(ServiceShutdownTest, UploadInFlightAtSigtermIsAnsweredAndStored) {
     ASSERT_TRUE(SendAll(idle, "GET /loginsession.php?sessionname=Stop HTTP/1.1\r\nHost: "
                               "localhost\r\n\r\n"));
     ASSERT_EQ(ReadReply(idle), "ok Stop");
+    // A live page's event stream, which never ends by itself.
+    int stream = Connect(servicePort);
+    ASSERT_GE(stream, 0);
+    ASSERT_TRUE(SendAll(stream, "GET /~Stop/events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    std::string streamHead;
+    while (streamHead.find("\r\n\r\n") == std::string::npos) {
+        ASSERT_TRUE(ReadMore(stream, streamHead, 5000)) << streamHead;
+    }
 
     // An upload with half its body sent.
     UploadFields fields;
@@ -79,6 +88,11 @@ TEST_P(ServiceShutdownTest, UploadInFlightAtSigtermIsAnsweredAndStored) {
     EXPECT_TRUE(RefusedWithin(servicePort, 5s));
     EXPECT_TRUE(WaitForClose(idle, 5000)) << "the idle kept-alive connection stayed open";
     ::close(idle);
+    std::string rest;
+    while (ReadMore(stream, rest, 5000)) {
+    }
+    EXPECT_TRUE(ClosedByServer(stream)) << "the live page's stream stayed open";
+    ::close(stream);
     ASSERT_EQ(stopped.wait_for(0s), std::future_status::timeout) << "exited before the upload";
     ASSERT_TRUE(SendAll(upload, std::string_view(request).substr(half)));
     std::string head;

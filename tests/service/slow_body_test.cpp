@@ -30,8 +30,9 @@ TEST(ServiceSlowBodyTest, TricklingBodyIsCutAtItsDeadlineWhileAQuickOneIsServed)
     // Announces 60 MB (under the refused size) and sends a byte every 100 ms: never idle.
     int slow = ConnectFrom("127.0.0.1", port);
     ASSERT_GE(slow, 0);
-    ASSERT_TRUE(SendAll(slow, "POST /upload.php HTTP/1.0\r\nHost: localhost\r\nContent-Type: "
-                              "multipart/form-data; boundary=x\r\nContent-Length: 60000000\r\n\r\n"));
+    ASSERT_TRUE(SendAll(slow,
+                        "POST /upload.php HTTP/1.0\r\nHost: localhost\r\nContent-Type: "
+                        "multipart/form-data; boundary=x\r\nContent-Length: 60000000\r\n\r\n"));
     auto start = Clock::now();
     bool cut = false;
     while (!cut && Clock::now() - start < 20s) {
@@ -66,9 +67,10 @@ TEST(ServiceSlowBodyTest, ServiceHostRefusesABodyBeforeReadingIt) {
          {"Content-Length: 60000000\r\n", "Transfer-Encoding: chunked\r\n"}) {
         int fd = ConnectFrom("127.0.0.1", port);
         ASSERT_GE(fd, 0);
-        ASSERT_TRUE(SendAll(fd, std::string("POST /loginsession.php?sessionname=Demo HTTP/1.1\r\nHost: "
-                                "localhost\r\n") +
-                                    announce + "\r\nabc"));
+        ASSERT_TRUE(
+            SendAll(fd, std::string("POST /loginsession.php?sessionname=Demo HTTP/1.1\r\nHost: "
+                                    "localhost\r\n") +
+                            announce + "\r\nabc"));
         std::string head;
         std::string body = ReadReply(fd, 5000, &head);
         EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << announce << head;
@@ -86,8 +88,7 @@ std::string ProxyLine(const std::string& client) {
 
 TEST(ServiceSlowBodyTest, BehindABalancerTheLimitCountsTheAddressesThePROXYHeaderNames) {
     TempDir temp{"glimmerly-service"};
-    ServiceProcess service(temp.Root() / "data",
-                           {"--proxy-protocol", "--per-address-limit", "2"});
+    ServiceProcess service(temp.Root() / "data", {"--proxy-protocol", "--per-address-limit", "2"});
     ASSERT_TRUE(service.ok());
     const std::uint16_t port = service.uploadPort();
 
@@ -111,8 +112,8 @@ TEST(ServiceSlowBodyTest, BehindABalancerTheLimitCountsTheAddressesThePROXYHeade
     std::string jpeg = MakeJpeg(80, 60, 5);
     int other = ConnectFrom("127.0.0.1", port);
     ASSERT_GE(other, 0);
-    ASSERT_TRUE(SendAll(other, ProxyLine("203.0.113.6") + UploadRequest(UploadBody(jpeg, fields),
-                                                                       port)));
+    ASSERT_TRUE(
+        SendAll(other, ProxyLine("203.0.113.6") + UploadRequest(UploadBody(jpeg, fields), port)));
     EXPECT_EQ(NameFromReply(ReadReply(other)), "hinter_dem_balancer");
     ::close(other);
     EXPECT_EQ(ClientGet(service.servicePort(), "/").status, 0) << "no header: not served";
