@@ -104,7 +104,12 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
         const char* encoding = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                            MHD_HTTP_HEADER_TRANSFER_ENCODING);
         if ((length && std::strtoull(length, nullptr, 10) > 0) || encoding) {
-            return Send(connection, TooLarge(), true);
+            // Other methods than GET and HEAD get their usual refusal, only sooner.
+            bool read = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+            return Send(connection,
+                        read ? TooLarge()
+                             : server->HandleService(method, exchange->rawTarget, nullptr),
+                        true);
         }
         return MHD_YES;
     }

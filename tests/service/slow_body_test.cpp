@@ -63,23 +63,34 @@ TEST(ServiceSlowBodyTest, ServiceHostRefusesABodyBeforeReadingIt) {
     ServiceProcess service(temp.Root() / "data");
     ASSERT_TRUE(service.ok());
     const std::uint16_t port = service.servicePort();
-    for (const char* announce :
-         {"Content-Length: 60000000\r\n", "Transfer-Encoding: chunked\r\n"}) {
+    struct Case {
+        const char* head;
+        const char* status;
+    };
+    for (const Case& c : {
+             Case{"POST /loginsession.php?sessionname=Demo HTTP/1.1\r\nContent-Length: "
+                  "60000000\r\n",
+                  "HTTP/1.1 405"},
+             Case{"GET /loginsession.php?sessionname=Demo HTTP/1.1\r\nContent-Length: "
+                  "60000000\r\n",
+                  "HTTP/1.1 413"},
+             Case{"GET /loginsession.php?sessionname=Demo HTTP/1.1\r\nTransfer-Encoding: "
+                  "chunked\r\n",
+                  "HTTP/1.1 413"},
+         }) {
         int fd = ConnectFrom("127.0.0.1", port);
         ASSERT_GE(fd, 0);
-        ASSERT_TRUE(
-            SendAll(fd, std::string("POST /loginsession.php?sessionname=Demo HTTP/1.1\r\nHost: "
-                                    "localhost\r\n") +
-                            announce + "\r\nabc"));
+        ASSERT_TRUE(SendAll(fd, std::string(c.head) + "Host: localhost\r\n\r\nabc"));
         std::string head;
-        std::string body = ReadReply(fd, 5000, &head);
-        EXPECT_EQ(head.substr(0, 12), "HTTP/1.1 413") << announce << head;
+        ReadReply(fd, 5000, &head);
+        EXPECT_EQ(head.substr(0, 12), c.status) << c.head << head;
         EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
-        EXPECT_TRUE(WaitForClose(fd, 5000)) << announce;
+        EXPECT_TRUE(WaitForClose(fd, 5000)) << c.head;
         ::close(fd);
     }
     // The refused requests did nothing; the client's own GET works as always.
     EXPECT_EQ(ClientGet(port, "/loginsession.php?sessionname=Demo").body, "ok Demo");
+    EXPECT_EQ(ListedNames(ClientGet(port, "/~Demo").body).size(), 0u);
 }
 
 std::string ProxyLine(const std::string& client) {
