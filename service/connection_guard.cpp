@@ -9,16 +9,23 @@ namespace glimmerly::service {
 using Clock = std::chrono::steady_clock;
 
 struct ConnectionGuard::Tracked {
+    enum class Phase {
+        Head,    // waiting for a request line and headers, the deadline applies
+        Body,    // receiving the body, the deadline applies
+        Serving, // the request is being answered: no deadline
+    };
     ConnectionGuard* guard = nullptr;
     int fd = -1;
-    bool inRequest = false; // head complete, the request is being served
+    Phase phase = Phase::Head;
+    bool keptAlive = false; // has answered a request and waits for the next
     bool cut = false;
     Clock::time_point deadline;
 };
 
 ConnectionGuard::ConnectionGuard(std::chrono::milliseconds headerTimeout,
-                                 std::chrono::milliseconds keepAliveTimeout)
-    : headerTimeout_(headerTimeout), keepAliveTimeout_(keepAliveTimeout),
+                                 std::chrono::milliseconds keepAliveTimeout,
+                                 std::chrono::milliseconds bodyTimeout)
+    : headerTimeout_(headerTimeout), keepAliveTimeout_(keepAliveTimeout), bodyTimeout_(bodyTimeout),
       watchdog_([this] { Watch(); }) {}
 
 ConnectionGuard::~ConnectionGuard() {
@@ -54,6 +61,9 @@ void ConnectionGuard::OnConnection(void* cls, MHD_Connection* connection, void**
         // not touch the descriptor, which may be reused.
         std::lock_guard lock(guard->mutex_);
         guard->connections_.erase(tracked);
+        if (guard->connections_.empty()) {
+            guard->gone_.notify_all();
+        }
     }
     delete tracked;
     *socketContext = nullptr;
@@ -71,8 +81,19 @@ bool ConnectionGuard::HeadComplete(MHD_Connection* connection) {
         return true; // a daemon without a guard
     }
     std::lock_guard lock(tracked->guard->mutex_);
-    tracked->inRequest = true;
+    tracked->phase = Tracked::Phase::Body;
+    tracked->keptAlive = false;
+    tracked->deadline = Clock::now() + tracked->guard->bodyTimeout_;
     return !tracked->cut;
+}
+
+void ConnectionGuard::BodyComplete(MHD_Connection* connection) {
+    Tracked* tracked = TrackedOf(connection);
+    if (!tracked) {
+        return;
+    }
+    std::lock_guard lock(tracked->guard->mutex_);
+    tracked->phase = Tracked::Phase::Serving;
 }
 
 void ConnectionGuard::RequestDone(MHD_Connection* connection) {
@@ -80,22 +101,42 @@ void ConnectionGuard::RequestDone(MHD_Connection* connection) {
     if (!tracked) {
         return;
     }
-    std::lock_guard lock(tracked->guard->mutex_);
-    tracked->inRequest = false;
-    tracked->deadline = Clock::now() + tracked->guard->keepAliveTimeout_;
+    {
+        std::lock_guard lock(tracked->guard->mutex_);
+        tracked->phase = Tracked::Phase::Head;
+        tracked->keptAlive = true;
+        tracked->deadline = Clock::now() + tracked->guard->keepAliveTimeout_;
+    }
+    tracked->guard->wake_.notify_all();
+}
+
+void ConnectionGuard::Drain() {
+    {
+        std::lock_guard lock(mutex_);
+        draining_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool ConnectionGuard::WaitUntilNone(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return gone_.wait_until(lock, deadline, [this] { return connections_.empty(); });
 }
 
 void ConnectionGuard::Watch() {
     // A tenth of the deadline keeps the overshoot small without waking often.
-    auto period = std::clamp<std::chrono::milliseconds>(
-        headerTimeout_ / 10, std::chrono::milliseconds(20), std::chrono::milliseconds(500));
+    auto period = std::clamp<std::chrono::milliseconds>(std::min(headerTimeout_, bodyTimeout_) / 10,
+                                                        std::chrono::milliseconds(20),
+                                                        std::chrono::milliseconds(500));
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         wake_.wait_for(lock, period);
         Clock::time_point now = Clock::now();
         for (Tracked* tracked : connections_) {
-            if (!tracked->inRequest && !tracked->cut && tracked->fd >= 0 &&
-                now >= tracked->deadline) {
+            bool late = tracked->phase != Tracked::Phase::Serving && now >= tracked->deadline;
+            bool idleAtShutdown =
+                draining_ && tracked->phase == Tracked::Phase::Head && tracked->keptAlive;
+            if ((late || idleAtShutdown) && !tracked->cut && tracked->fd >= 0) {
                 // Wakes the connection's thread, which then sees the end of the stream and
                 // closes the connection itself.
                 ::shutdown(tracked->fd, SHUT_RDWR);

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,13 @@ void Usage(std::FILE* out) {
         "                      64; raise it behind a load balancer)\n"
         "  --header-timeout S  seconds a connection has for its request line and headers\n"
         "                      (default 10)\n"
+        "  --body-timeout S    seconds a request has for its body after its headers (default\n"
+        "                      30)\n"
+        "  --drain-timeout S   on SIGTERM or SIGINT, seconds the requests in flight may take to\n"
+        "                      finish before the service stops (default 30)\n"
+        "  --proxy-protocol    every connection begins with a PROXY protocol header (from a\n"
+        "                      load balancer such as haproxy's send-proxy); its client address\n"
+        "                      counts for --per-address-limit\n"
         "  --quarantine-missing  move the entries of pictures whose file is missing to\n"
         "                      quarantine however many there are (once, when those files are\n"
         "                      gone for good; without it such a start is refused)\n"
@@ -70,6 +78,17 @@ std::filesystem::path DefaultDataFolder() {
     return std::filesystem::path(home && *home ? home : ".") / ".local/share/glimmerly-service";
 }
 
+// Seconds from 0.1 to an hour, as milliseconds.
+bool ParseSeconds(const char* text, std::chrono::milliseconds& result) {
+    char* end = nullptr;
+    double seconds = std::strtod(text, &end);
+    if (!*text || *end || !(seconds >= 0.1 && seconds <= 3600)) {
+        return false;
+    }
+    result = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    return true;
+}
+
 bool ParsePort(const char* text, std::uint16_t& port) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
@@ -86,6 +105,7 @@ int main(int argc, char** argv) {
     ServiceConfig config;
     std::filesystem::path data = DefaultDataFolder();
     StoreOptions storeOptions;
+    std::chrono::milliseconds drainTimeout = std::chrono::seconds(30);
     if (const char* database = std::getenv("GLIMMERLY_DATABASE"); database && *database) {
         storeOptions.database = database;
     }
@@ -102,6 +122,10 @@ int main(int argc, char** argv) {
         if (arg == "--version" && i + 1 == argc) {
             std::puts("glimmerly-service " GLIMMERLY_VERSION);
             return 0;
+        }
+        if (arg == "--proxy-protocol") {
+            config.proxyProtocol = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "glimmerly-service: unknown option or missing value: %s\n",
@@ -156,11 +180,11 @@ int main(int argc, char** argv) {
             ok = *value >= '0' && *value <= '9' && !*end && limit >= 1 && limit <= 100000;
             config.eventStreamsPerAddress = static_cast<unsigned>(limit);
         } else if (arg == "--header-timeout") {
-            char* end = nullptr;
-            double seconds = std::strtod(value, &end);
-            ok = *value && !*end && seconds >= 0.1 && seconds <= 3600;
-            config.headerTimeout =
-                std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+            ok = ParseSeconds(value, config.headerTimeout);
+        } else if (arg == "--body-timeout") {
+            ok = ParseSeconds(value, config.bodyTimeout);
+        } else if (arg == "--drain-timeout") {
+            ok = ParseSeconds(value, drainTimeout);
         } else {
             std::fprintf(stderr, "glimmerly-service: unknown option: %s\n", argv[i - 1]);
             Usage(stderr);
@@ -216,7 +240,13 @@ int main(int argc, char** argv) {
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    server.Stop();
-    std::printf("glimmerly-service: stopped (%s)\n", received == SIGTERM ? "SIGTERM" : "SIGINT");
+    const char* name = received == SIGTERM ? "SIGTERM" : "SIGINT";
+    // New connections are refused from here on (a balancer sends them to another instance);
+    // the requests in flight are answered first.
+    std::printf("glimmerly-service: %s: finishing the requests in flight\n", name);
+    std::fflush(stdout);
+    bool finished = server.Drain(drainTimeout);
+    std::printf("glimmerly-service: stopped (%s)%s\n", name,
+                finished ? "" : "; requests still running at the deadline were cut off");
     return 0;
 }

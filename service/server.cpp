@@ -1,8 +1,5 @@
 #include "service/server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,13 +8,14 @@
 #include <microhttpd.h>
 
 #include "service/connection_guard.h"
+#include "service/listener.h"
 #include "service/server_reply.h"
 
 namespace glimmerly::service {
 
 namespace {
 
-// Idle time-out of every connection; bodies that keep moving are bound by this alone.
+// Idle time-out of every connection (a body has a total deadline as well).
 constexpr unsigned kIdleTimeoutSeconds = 60;
 
 // Runs a request handler; a store failure becomes a German text instead of a dropped connection.
@@ -36,7 +34,8 @@ template <typename Handler> Server::Reply Guarded(Handler handler) {
     }
 }
 
-MHD_Result Send(MHD_Connection* connection, Server::Reply reply) {
+// closeAfter: the connection ends with this reply (at shutdown, or when a body is left unread).
+MHD_Result Send(MHD_Connection* connection, Server::Reply reply, bool closeAfter) {
     MHD_Response* response = nullptr;
     if (reply.events) {
         response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, ReadEvents,
@@ -59,6 +58,9 @@ MHD_Result Send(MHD_Connection* connection, Server::Reply reply) {
     for (auto& [key, value] : reply.headers) {
         MHD_add_response_header(response, key.c_str(), value.c_str());
     }
+    if (closeAfter) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    }
     MHD_Result result = MHD_queue_response(connection, reply.status, response);
     MHD_destroy_response(response);
     return result;
@@ -75,6 +77,10 @@ void Completed(void*, MHD_Connection* connection, void** context, MHD_RequestTer
     ConnectionGuard::RequestDone(connection);
     delete static_cast<Server::Exchange*>(*context);
     *context = nullptr;
+}
+
+Server::Reply TooLarge() {
+    return Server::Reply::Text("Die Anfrage ist zu groß.", MHD_HTTP_CONTENT_TOO_LARGE);
 }
 
 // Paths are never decoded; the handlers work on the raw target.
@@ -102,21 +108,36 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     if (!exchange || (!exchange->started && !ConnectionGuard::HeadComplete(connection))) {
         return MHD_NO;
     }
+    if (!exchange->started) {
+        exchange->started = true;
+        // The service host takes no bodies: one announced is refused before a byte of it is
+        // read, and the connection closes after the reply.
+        const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                         MHD_HTTP_HEADER_CONTENT_LENGTH);
+        const char* encoding = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                           MHD_HTTP_HEADER_TRANSFER_ENCODING);
+        if ((length && std::strtoull(length, nullptr, 10) > 0) || encoding) {
+            // Other methods than GET and HEAD get their usual refusal, only sooner.
+            bool read = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+            return Send(connection,
+                        read ? TooLarge()
+                             : server->HandleService(method, exchange->rawTarget, nullptr),
+                        true);
+        }
+        return MHD_YES;
+    }
     if (*uploadSize > 0) {
-        // The service host takes no bodies; drop whatever comes.
         *uploadSize = 0;
         return MHD_YES;
     }
-    if (!exchange->started) {
-        exchange->started = true;
-        return MHD_YES;
-    }
+    ConnectionGuard::BodyComplete(connection);
     const char* lastEventId =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
     return Send(connection, Guarded([&] {
                     return server->HandleService(method, exchange->rawTarget, lastEventId,
                                                  ClientAddress(connection));
-                }));
+                }),
+                server->Draining());
 }
 
 MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, const char* method,
@@ -132,8 +153,7 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
         const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                          MHD_HTTP_HEADER_CONTENT_LENGTH);
         if (length && std::strtoull(length, nullptr, 10) > kRefusedUploadBody) {
-            return Send(connection, Server::Reply::Text("Die Anfrage ist zu groß.",
-                                                        MHD_HTTP_CONTENT_TOO_LARGE));
+            return Send(connection, TooLarge(), true);
         }
         return MHD_YES;
     }
@@ -141,8 +161,7 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
         exchange->received += *uploadSize;
         if (exchange->received > kRefusedUploadBody) {
             *uploadSize = 0;
-            return Send(connection, Server::Reply::Text("Die Anfrage ist zu groß.",
-                                                        MHD_HTTP_CONTENT_TOO_LARGE));
+            return Send(connection, TooLarge(), true);
         }
         if (!exchange->overflow && exchange->body.size() + *uploadSize <= kMaxUploadBody) {
             exchange->body.append(uploadData, *uploadSize);
@@ -156,44 +175,32 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
         *uploadSize = 0;
         return MHD_YES;
     }
+    ConnectionGuard::BodyComplete(connection);
     const char* contentType =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
     return Send(connection, Guarded([&] {
                     return server->HandleUpload(method, exchange->rawTarget, contentType,
                                                 *exchange);
-                }));
+                }),
+                server->Draining());
 }
 
-MHD_Daemon* StartDaemon(std::uint16_t port, const ServiceConfig& config, ConnectionGuard* guard,
+// A daemon without a socket of its own: its Listener accepts the connections and hands them over.
+MHD_Daemon* StartDaemon(const ServiceConfig& config, ConnectionGuard* guard,
                         MHD_AccessHandlerCallback handler, Server* server, std::string& error) {
-    const std::string& address = config.listenAddress;
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
-        error = "invalid listen address " + address;
-        return nullptr;
-    }
     MHD_Daemon* daemon = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-            MHD_USE_ITC,
-        port, nullptr, nullptr, handler, server, MHD_OPTION_SOCK_ADDR, &where,
-        MHD_OPTION_URI_LOG_CALLBACK, KeepRawTarget, nullptr, MHD_OPTION_NOTIFY_COMPLETED, Completed,
-        nullptr, MHD_OPTION_UNESCAPE_CALLBACK, NoUnescape, nullptr, MHD_OPTION_CONNECTION_LIMIT,
-        512u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.perAddressLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION,
-        &ConnectionGuard::OnConnection, guard, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        static_cast<std::size_t>(64 * 1024), MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
-        MHD_OPTION_END);
+            MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
+        0, nullptr, nullptr, handler, server, MHD_OPTION_URI_LOG_CALLBACK, KeepRawTarget, nullptr,
+        MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_UNESCAPE_CALLBACK, NoUnescape,
+        nullptr, MHD_OPTION_CONNECTION_LIMIT, 512u, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        config.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
+        MHD_OPTION_NOTIFY_CONNECTION, &ConnectionGuard::OnConnection, guard,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<std::size_t>(64 * 1024), MHD_OPTION_END);
     if (!daemon) {
-        error = "cannot listen on " + address + ":" + std::to_string(port);
+        error = "cannot start the HTTP server";
     }
     return daemon;
-}
-
-std::uint16_t PortOf(MHD_Daemon* daemon) {
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
-    return info ? info->port : 0;
 }
 
 } // namespace
@@ -205,27 +212,52 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string& error) {
-    // A kept-alive connection may wait as long as the idle time-out for its next request.
-    guard_ = std::make_unique<ConnectionGuard>(config_.headerTimeout,
-                                               std::chrono::seconds(kIdleTimeoutSeconds));
-    service_ =
-        StartDaemon(config_.servicePort, config_, guard_.get(), OnServiceRequest, this, error);
-    if (!service_) {
-        guard_.reset();
+    serviceListener_ = Listener::Open(config_.listenAddress, config_.servicePort, error);
+    if (serviceListener_) {
+        uploadListener_ = Listener::Open(config_.listenAddress, config_.uploadPort, error);
+    }
+    if (!uploadListener_) {
+        serviceListener_.reset();
         return false;
     }
-    upload_ = StartDaemon(config_.uploadPort, config_, guard_.get(), OnUploadRequest, this, error);
+    // A kept-alive connection may wait as long as the idle time-out for its next request.
+    guard_ = std::make_unique<ConnectionGuard>(
+        config_.headerTimeout, std::chrono::seconds(kIdleTimeoutSeconds), config_.bodyTimeout);
+    service_ = StartDaemon(config_, guard_.get(), OnServiceRequest, this, error);
+    upload_ = service_ ? StartDaemon(config_, guard_.get(), OnUploadRequest, this, error) : nullptr;
     if (!upload_) {
         Stop();
         return false;
     }
-    servicePort_ = PortOf(service_);
-    uploadPort_ = PortOf(upload_);
+    servicePort_ = serviceListener_->Port();
+    uploadPort_ = uploadListener_->Port();
+    serviceListener_->Start(service_, config_.proxyProtocol, config_.headerTimeout);
+    uploadListener_->Start(upload_, config_.proxyProtocol, config_.headerTimeout);
     return true;
+}
+
+bool Server::Drain(std::chrono::milliseconds deadline) {
+    draining_ = true;
+    auto until = std::chrono::steady_clock::now() + deadline;
+    store_.Shutdown(); // live pages reconnect, through the balancer to another instance
+    for (auto* listener : {serviceListener_.get(), uploadListener_.get()}) {
+        if (listener) {
+            listener->StopAccepting();
+        }
+    }
+    bool done = !guard_;
+    if (guard_) {
+        guard_->Drain();
+        done = guard_->WaitUntilNone(until);
+    }
+    Stop();
+    return done;
 }
 
 void Server::Stop() {
     store_.Shutdown();
+    serviceListener_.reset(); // no connection is handed to a daemon that is being stopped
+    uploadListener_.reset();
     if (upload_) {
         MHD_stop_daemon(upload_);
         upload_ = nullptr;

@@ -2,6 +2,7 @@
 // The HTTP side of glimmerly-service: two libmicrohttpd daemons on the service port (pages,
 // pictures, rename, session login, live updates) and the upload port (upload.php).
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@ struct MHD_Daemon;
 namespace glimmerly::service {
 
 class ConnectionGuard;
+class Listener;
 
 struct ServiceConfig {
     std::string listenAddress = "127.0.0.1";
@@ -33,6 +35,12 @@ struct ServiceConfig {
     unsigned perAddressLimit = 64;
     // Time a connection has for its request line and headers (a body may take longer).
     std::chrono::milliseconds headerTimeout = std::chrono::seconds(10);
+    // Time a request has for its body once its head is complete: the largest upload we take
+    // (kMaxUploadBody) in 30 s needs about 12 KB/s.
+    std::chrono::milliseconds bodyTimeout = std::chrono::seconds(30);
+    // Every connection starts with a PROXY protocol header (from a balancer), whose client
+    // address then counts for the per-address limit.
+    bool proxyProtocol = false;
 };
 
 // Largest JPEG the upload host takes; larger ones are answered with "toobig".
@@ -50,8 +58,13 @@ public:
     Server& operator=(const Server&) = delete;
 
     bool Start(std::string& error);
+    // Stops accepting connections (new ones are refused), ends live-update streams and lets the
+    // requests in flight finish, each reply closing its connection, until none is left or the
+    // deadline has passed; then stops. True when no request had to be cut off.
+    bool Drain(std::chrono::milliseconds deadline);
     // Ends live-update streams and stops both daemons; waits for running requests.
     void Stop();
+    bool Draining() const { return draining_; }
 
     std::uint16_t ServicePort() const { return servicePort_; }
     std::uint16_t UploadPort() const { return uploadPort_; }
@@ -79,6 +92,9 @@ private:
     Store& store_;
     ServiceConfig config_;
     std::unique_ptr<ConnectionGuard> guard_;
+    std::unique_ptr<Listener> serviceListener_;
+    std::unique_ptr<Listener> uploadListener_;
+    std::atomic<bool> draining_{false};
     MHD_Daemon* service_ = nullptr;
     MHD_Daemon* upload_ = nullptr;
     std::uint16_t servicePort_ = 0;

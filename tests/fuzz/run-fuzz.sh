@@ -6,7 +6,8 @@
 # SECONDS (default 9) is each target's time; TARGET=SECONDS gives one target its own. With
 # -runs=N every target runs until N inputs have been tried, bounded only by the seconds given
 # explicitly. Bare target names run only those targets. A long run: run-fuzz.sh -runs=10000000
-# Targets: http_response url cookies service_request service_multipart picture_name bmp jpeg
+# Targets: http_response url cookies service_request service_multipart picture_name proxy_header
+#          bmp jpeg
 # Build folder: $GLIMMERLY_FUZZ_BUILD_DIR, else build-fuzz/ at the top of the tree. Inputs found
 # along the way are kept in <build>/corpus/<target>; the seeds in tests/fuzz/seeds stay untouched.
 set -euo pipefail
@@ -14,8 +15,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/../.." && pwd)
 build=${GLIMMERLY_FUZZ_BUILD_DIR:-$top/build-fuzz}
 
-all=(http_response url cookies service_request service_multipart picture_name bmp jpeg)
-declare -A seconds_of=() max_len=([service_request]=4096 [url]=4096 [picture_name]=1024)
+all=(http_response url cookies service_request service_multipart picture_name proxy_header bmp
+    jpeg)
+declare -A seconds_of=() max_len=([service_request]=4096 [url]=4096 [picture_name]=1024 [proxy_header]=1024)
 seconds=""
 runs=""
 chosen=()

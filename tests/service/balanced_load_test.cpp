@@ -1,6 +1,7 @@
 // Uploads with the desktop client's own HTTP code through haproxy over two service instances on
 // one PostgreSQL database: every picture stored exactly once and byte-identical, also when one
-// instance is killed in the middle.
+// instance is killed in the middle, and no upload fails while both instances are restarted one
+// after the other.
 //
 // An upload whose answer was lost (the instance died while it was being served) is not sent
 // again: the service has no way to tell a repeated upload from a new one, so a retry could store
@@ -8,6 +9,7 @@
 // "ok" must be there.
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -51,24 +53,30 @@ protected:
         }
         GLIMMERLY_PG_OR_SKIP(cluster);
         std::string database = cluster->NewDatabase();
-        // All connections come from haproxy's address.
-        std::vector<std::string> args = {"--database", database, "--per-address-limit", "512"};
+        // All connections come from haproxy's address, unless it names the clients.
+        args_ = {"--database", database, "--per-address-limit", "512"};
+        if (proxyProtocol_) {
+            args_ = {"--database", database, "--proxy-protocol"};
+        }
         for (const char* name : {"a", "b"}) {
-            instances_.push_back(std::make_unique<ServiceProcess>(temp_.Root() / name, args));
+            instances_.push_back(std::make_unique<ServiceProcess>(temp_.Root() / name, args_));
             ASSERT_TRUE(instances_.back()->ok());
         }
         balancer_ = std::make_unique<HaproxyProcess>(
             temp_.Root(),
             std::vector<std::uint16_t>{instances_[0]->uploadPort(), instances_[1]->uploadPort()},
-            std::vector<std::uint16_t>{instances_[0]->servicePort(), instances_[1]->servicePort()});
+            std::vector<std::uint16_t>{instances_[0]->servicePort(), instances_[1]->servicePort()},
+            proxyProtocol_);
         ASSERT_TRUE(balancer_->ok());
         ASSERT_EQ(ClientGet(balancer_->servicePort(), "/loginsession.php?sessionname=load").body,
                   "ok load");
     }
 
     // 400 uploads from 40 clients, each with its own HttpClient; half of them race for one name.
-    // afterAnswers is called once when that many uploads have been answered.
-    Outcome UploadAll(int afterAnswers = -1, const std::function<void()>& then = {}) {
+    // afterAnswers is called once when that many uploads have been answered. While busy is
+    // set, the clients go on beyond their 10 uploads.
+    Outcome UploadAll(int afterAnswers = -1, const std::function<void()>& then = {},
+                      const std::atomic<bool>* busy = nullptr) {
         const std::string base = MakeJpeg(64, 64, 21);
         const std::string url =
             "http://127.0.0.1:" + std::to_string(balancer_->uploadPort()) + "/upload.php";
@@ -80,7 +88,7 @@ protected:
             clients.emplace_back([&, c] {
                 net::HttpClient client;
                 client.SetIdleTimeout(10000);
-                for (int i = 0; i < kEach; ++i) {
+                for (int i = 0; i < kEach || (busy && *busy); ++i) {
                     std::string jpeg = WithComment(base, static_cast<unsigned>(c * 1000 + i),
                                                    500 + static_cast<std::size_t>(c * 31 + i));
                     std::filesystem::path file =
@@ -152,6 +160,8 @@ protected:
     }
 
     TempDir temp_{"glimmerly-balanced"};
+    bool proxyProtocol_ = false;
+    std::vector<std::string> args_;
     std::vector<std::unique_ptr<ServiceProcess>> instances_;
     std::unique_ptr<HaproxyProcess> balancer_;
 };
@@ -189,6 +199,71 @@ TEST_F(BalancedLoadTest, AnInstanceKilledInTheMiddleLosesNoAnsweredUpload) {
     std::printf("instance killed after 100 answers: %zu of 400 uploads unanswered (%s), %d of "
                 "them stored all the same\n",
                 outcome.unanswered.size(), outcome.lastError.c_str(), storedUnanswered);
+}
+
+// Both instances are stopped with SIGTERM and started again on their ports, one after the
+// other, while 40 clients upload. haproxy sends a PROXY header on every connection.
+class RollingRestartTest : public BalancedLoadTest {
+protected:
+    void SetUp() override {
+        proxyProtocol_ = true;
+        BalancedLoadTest::SetUp();
+    }
+
+    // SIGTERM, then the same instance again on the same ports once the old one has exited; then
+    // a pause for haproxy's health check to take it back (two checks 200 ms apart).
+    void Restart(std::size_t index) {
+        const char* name = index == 0 ? "a" : "b";
+        std::vector<std::string> args = args_;
+        for (const char* option : {"--service-port", "--upload-port"}) {
+            args.push_back(option);
+            args.push_back(std::to_string(std::string(option) == "--service-port"
+                                              ? instances_[index]->servicePort()
+                                              : instances_[index]->uploadPort()));
+        }
+        int status = instances_[index]->Stop(SIGTERM);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        stopOutput_ += instances_[index]->Output();
+        instances_[index] = std::make_unique<ServiceProcess>(temp_.Root() / name, args);
+        ASSERT_TRUE(instances_[index]->ok());
+        std::this_thread::sleep_for(1s);
+    }
+
+    std::string stopOutput_;
+};
+
+TEST_F(RollingRestartTest, BothInstancesRestartedOneAfterTheOtherDuringUploadsLoseNone) {
+    std::atomic<bool> restarting{true};
+    std::thread restarts;
+    auto start = Clock::now();
+    Outcome outcome = UploadAll(
+        40,
+        [&] {
+            restarts = std::thread([&] {
+                Restart(0);
+                Restart(1);
+                restarting = false;
+            });
+        },
+        &restarting);
+    restarts.join();
+    auto took = Clock::now() - start;
+    EXPECT_TRUE(outcome.unanswered.empty())
+        << outcome.unanswered.size() << " failed, last: " << outcome.lastError;
+    EXPECT_GE(outcome.stored.size(), static_cast<std::size_t>(kClients * kEach));
+    ExpectStoredExactlyOnce(outcome, balancer_->servicePort());
+    // Both old instances finished what they had and stopped cleanly.
+    std::size_t stops = 0;
+    for (std::size_t at = 0;
+         (at = stopOutput_.find("stopped (SIGTERM)\n", at)) != std::string::npos; ++at) {
+        ++stops;
+    }
+    EXPECT_EQ(stops, 2u) << stopOutput_;
+    std::printf("rolling restart of 2 instances behind haproxy: %zu uploads from 40 clients, %zu "
+                "failed, %lld ms\n",
+                outcome.stored.size() + outcome.unanswered.size(), outcome.unanswered.size(),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 } // namespace

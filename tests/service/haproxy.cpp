@@ -33,12 +33,13 @@ std::string HaproxyProcess::Program() {
 
 namespace {
 
-std::string Servers(const std::vector<std::uint16_t>& ports) {
+std::string Servers(const std::vector<std::uint16_t>& ports, bool sendProxy) {
     std::string lines;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         // A health check every 200 ms: one failure takes an instance out, two successes back in.
         lines += "    server instance" + std::to_string(i + 1) +
-                 " 127.0.0.1:" + std::to_string(ports[i]) + " check inter 200ms fall 1 rise 2\n";
+                 " 127.0.0.1:" + std::to_string(ports[i]) + " check inter 200ms fall 1 rise 2" +
+                 (sendProxy ? " send-proxy\n" : "\n");
     }
     return lines;
 }
@@ -47,7 +48,7 @@ std::string Servers(const std::vector<std::uint16_t>& ports) {
 
 HaproxyProcess::HaproxyProcess(const fs::path& folder,
                                const std::vector<std::uint16_t>& uploadPorts,
-                               const std::vector<std::uint16_t>& servicePorts) {
+                               const std::vector<std::uint16_t>& servicePorts, bool sendProxy) {
     uploadPort_ = FreePort();
     servicePort_ = FreePort();
     fs::path config = folder / "haproxy.cfg";
@@ -74,7 +75,7 @@ HaproxyProcess::HaproxyProcess(const fs::path& folder,
                              "    mode http\n"
                              "    balance roundrobin\n"
                              "    retry-on conn-failure\n"
-                          << Servers(uploadPorts)
+                          << Servers(uploadPorts, sendProxy)
                           << "frontend pages\n"
                              "    mode tcp\n"
                              "    bind 127.0.0.1:"
@@ -84,7 +85,7 @@ HaproxyProcess::HaproxyProcess(const fs::path& folder,
                              "backend service_instances\n"
                              "    mode tcp\n"
                              "    balance roundrobin\n"
-                          << Servers(servicePorts);
+                          << Servers(servicePorts, sendProxy);
     std::string program = Program();
     if (program.empty()) {
         ADD_FAILURE() << "haproxy is not installed";

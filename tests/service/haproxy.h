@@ -16,10 +16,11 @@ class HaproxyProcess {
 public:
     // One frontend per list: uploadPorts are balanced in HTTP mode, servicePorts over whole TCP
     // connections (request targets with raw blanks pass unchanged). Waits up to 10 s until both
-    // frontends listen. folder holds the configuration and the log.
+    // frontends listen. folder holds the configuration and the log. sendProxy: every connection
+    // to an instance begins with a PROXY protocol header naming the client.
     HaproxyProcess(const std::filesystem::path& folder,
                    const std::vector<std::uint16_t>& uploadPorts,
-                   const std::vector<std::uint16_t>& servicePorts);
+                   const std::vector<std::uint16_t>& servicePorts, bool sendProxy = false);
     ~HaproxyProcess();
     HaproxyProcess(const HaproxyProcess&) = delete;
     HaproxyProcess& operator=(const HaproxyProcess&) = delete;

@@ -16,70 +16,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/service/harness.h"
+#include "tests/service/raw_client.h"
 
 namespace glimmerly::service::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// A connection to 127.0.0.1:port from the given loopback source address; -1 on failure.
-int ConnectFrom(const char* source, std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (n <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// The body of one response with a Content-Length; empty when the connection ends first.
-std::string ReadReply(int fd, int timeoutMs = 5000) {
-    std::string buffer;
-    std::size_t headEnd;
-    while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-        if (!ReadMore(fd, buffer, timeoutMs)) {
-            return {};
-        }
-    }
-    std::size_t at = buffer.find("Content-Length: ");
-    if (at == std::string::npos || at > headEnd) {
-        return {};
-    }
-    std::size_t length = std::stoul(buffer.substr(at + 16));
-    while (buffer.size() < headEnd + 4 + length) {
-        if (!ReadMore(fd, buffer, timeoutMs)) {
-            return {};
-        }
-    }
-    return buffer.substr(headEnd + 4, length);
-}
-
-// True when the server has closed the connection (checked without waiting).
-bool ClosedByServer(int fd) {
-    char byte;
-    ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-}
 
 TEST(ServiceSlowClientTest, HalfOpenConnectionsFromOneAddressKeepNobodyElseOut) {
     TempDir temp{"glimmerly-service"};
