@@ -1,5 +1,8 @@
 #include "service/server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
