@@ -77,11 +77,18 @@ protected:
                                                ::glimmerly::service::test::Backend::Postgres),     \
                              ::glimmerly::service::test::BackendName)
 
-// Declares cluster as the shared cluster, or skips the test with the reason when there is none.
+// Whether a missing cluster fails the PostgreSQL tests instead of skipping them: set
+// GLIMMERLY_REQUIRE_POSTGRES=1 where PostgreSQL must be there (the test command does).
+bool PostgresRequired();
+
+// Declares cluster as the shared cluster; without one the test fails (when PostgreSQL is
+// required) or is skipped, with the reason.
 #define GLIMMERLY_PG_OR_SKIP(cluster)                                                              \
     ::glimmerly::service::test::PgCluster* cluster =                                               \
         ::glimmerly::service::test::PgCluster::Shared();                                           \
     if (!cluster) {                                                                                \
+        if (::glimmerly::service::test::PostgresRequired())                                        \
+            GTEST_FAIL() << ::glimmerly::service::test::PgCluster::Why();                          \
         GTEST_SKIP() << ::glimmerly::service::test::PgCluster::Why();                              \
     }
 
