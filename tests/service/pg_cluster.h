@@ -35,6 +35,8 @@ public:
     // The address of a database by name.
     std::string Address(const std::string& database) const;
     std::uint16_t Port() const { return port_; }
+    // The path of one of the server's programs (pg_dump, pg_restore, …).
+    std::string Program(const std::string& name) const { return bin_ + "/" + name; }
 
     // Stops the server right away (like a crash) and starts it again; true on success.
     bool Stop();

@@ -79,11 +79,16 @@ protected:
         ASSERT_EQ(r.status, 0) << r.output;
     }
 
-    std::string PgTool(const std::string& name) {
-        ToolRun where = RunTool({"/bin/sh", "-c", "pg_config --bindir"});
-        std::string bin = where.status == 0 ? where.output.substr(0, where.output.find('\n'))
-                                            : std::string("/usr/lib/postgresql/15/bin");
-        return bin + "/" + name;
+    std::string PgTool(const std::string& name) { return PgCluster::Shared()->Program(name); }
+
+    // The database dropped and made again empty, as after a loss.
+    void RecreateDatabase() {
+        PgCluster* cluster = PgCluster::Shared();
+        ASSERT_EQ(cluster->Sql("postgres", "DROP DATABASE " + DatabaseName() + " WITH (FORCE)"),
+                  "");
+        ASSERT_EQ(
+            cluster->Sql("postgres", "CREATE DATABASE " + DatabaseName() + " TEMPLATE template0"),
+            "");
     }
 
     std::string DatabaseName() const { return database_.substr(database_.rfind('/') + 1); }
@@ -119,12 +124,7 @@ TEST_P(StoreRestoreTest, ABackupTakenWhileRunningBringsEveryPictureBackByteForBy
     if (sqlite) {
         fs::remove_all(data_);
     } else {
-        PgCluster* cluster = PgCluster::Shared();
-        ASSERT_EQ(cluster->Sql("postgres", "DROP DATABASE " + DatabaseName() + " WITH (FORCE)"),
-                  "");
-        ASSERT_EQ(
-            cluster->Sql("postgres", "CREATE DATABASE " + DatabaseName() + " TEMPLATE template0"),
-            "");
+        ASSERT_NO_FATAL_FAILURE(RecreateDatabase());
     }
     {
         std::unique_ptr<ServiceProcess> service = Start();
@@ -138,12 +138,7 @@ TEST_P(StoreRestoreTest, ABackupTakenWhileRunningBringsEveryPictureBackByteForBy
         fs::remove_all(data_);
         RestoreSqlite();
     } else {
-        PgCluster* cluster = PgCluster::Shared();
-        ASSERT_EQ(cluster->Sql("postgres", "DROP DATABASE " + DatabaseName() + " WITH (FORCE)"),
-                  "");
-        ASSERT_EQ(
-            cluster->Sql("postgres", "CREATE DATABASE " + DatabaseName() + " TEMPLATE template0"),
-            "");
+        ASSERT_NO_FATAL_FAILURE(RecreateDatabase());
         ToolRun restore = RunTool({PgTool("pg_restore"), "--exit-on-error", "--dbname", database_,
                                    (temp_.Root() / "backup.dump").string()});
         ASSERT_EQ(restore.status, 0) << restore.output;
