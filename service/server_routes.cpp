@@ -109,11 +109,14 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
     if (path == "/download.htm") {
         return Reply::Html(DownloadPage(config_.version));
     }
-    if (path == "/setname.php") {
-        return Rename(target.query);
-    }
-    if (path == "/loginsession.php") {
-        return Login(target.query);
+    if (path == "/setname.php" || path == "/loginsession.php") {
+        // These act: a HEAD (a link checker, a proxy probing the address) must not.
+        if (method != "GET") {
+            Reply r = Reply::Text("Diese Adresse nimmt nur GET an.", MHD_HTTP_METHOD_NOT_ALLOWED);
+            r.headers.emplace_back("Allow", "GET");
+            return r;
+        }
+        return path == "/setname.php" ? Rename(target.query) : Login(target.query);
     }
     if (path == "/style.css") {
         Reply r;
