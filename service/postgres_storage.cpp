@@ -194,6 +194,22 @@ std::int64_t PostgresStorage::LastChange() {
     return r.Int(0, 0);
 }
 
+std::int64_t PostgresStorage::PurgeSessions(std::int64_t before) {
+    pg::Result r = Query([&](pg::Connection& c) {
+        return c.Must("DELETE FROM sessions WHERE expires < $1", pg::Params().Int(before));
+    });
+    return r.Affected();
+}
+
+std::string PostgresStorage::CheckHealth() {
+    try {
+        LastChange();
+        return {};
+    } catch (const std::exception& e) {
+        return std::string("database: ") + e.what();
+    }
+}
+
 std::string PostgresStorage::Describe() const {
     return "database postgresql://" + where_;
 }

@@ -49,6 +49,8 @@ public:
     // Starts the listener.
     void WatchChanges(std::function<void(std::int64_t)> changed) override;
     std::string Describe() const override;
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    std::string CheckHealth() override;
 
 private:
     PostgresStorage(const std::string& address, int poolSize);

@@ -31,6 +31,9 @@ std::string Server::PictureAddress(const std::string& name) const {
 Server::Reply Server::HandleUpload(const std::string& method, const std::string& rawTarget,
                                    const char* contentType, Exchange& exchange) {
     Target target = SplitTarget(rawTarget);
+    if (target.path == "/health" && method != "POST") {
+        return Health();
+    }
     if (target.path != "/upload.php") {
         return NotFound();
     }
@@ -105,6 +108,9 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
             return r;
         }
         return Reply::Html(HomePage(config_.version));
+    }
+    if (path == "/health") {
+        return Health();
     }
     if (path == "/download.htm") {
         return Reply::Html(DownloadPage(config_.version));
@@ -234,6 +240,21 @@ Server::Reply Server::Events(const std::string& session, const std::string& quer
     r.contentType = "text/event-stream; charset=utf-8";
     r.events = stream;
     r.headers.emplace_back("Cache-Control", "no-store");
+    return r;
+}
+
+// For a load balancer's check: whether this instance can take requests now.
+Server::Reply Server::Health() {
+    std::string problem = draining_             ? std::string("stopping")
+                          : config_.healthCheck ? config_.healthCheck()
+                                                : std::string();
+    Reply r =
+        problem.empty() ? Reply::Text("ok") : Reply::Text(problem, MHD_HTTP_SERVICE_UNAVAILABLE);
+    r.headers.emplace_back("Cache-Control", "no-store");
+    if (!problem.empty()) {
+        r.headers.emplace_back("Retry-After", "5");
+        r.cause = std::move(problem);
+    }
     return r;
 }
 

@@ -152,6 +152,35 @@ std::int64_t SqliteStorage::LastChange() {
     return seq_;
 }
 
+std::int64_t SqliteStorage::PurgeSessions(std::int64_t before) {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "DELETE FROM sessions WHERE expires < ?");
+    if (s.Bind(1, before).Step() != SQLITE_DONE) {
+        throw StorageFailed(std::string("purging sessions: ") + sqlite3_errmsg(db_));
+    }
+    return sqlite3_changes(db_);
+}
+
+std::string SqliteStorage::CheckHealth() {
+    {
+        std::lock_guard lock(mutex_);
+        Statement s(db_, "SELECT count(*) FROM sessions");
+        if (s.Step() != SQLITE_ROW) {
+            return std::string("database: ") + sqlite3_errmsg(db_);
+        }
+    }
+    // A temporary file's name: should the service die before removing it, the next start does.
+    fs::path probe = pictures_ / (".tmp-health-" + std::to_string(::getpid()) + "-" +
+                                  std::to_string(::gettid()));
+    int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return "picture folder " + pictures_.string() + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
 // Only this process writes to the data folder: there are no changes of others to watch.
 void SqliteStorage::WatchChanges(std::function<void(std::int64_t)> changed) {
     changed(LastChange());

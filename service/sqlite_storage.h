@@ -61,6 +61,9 @@ public:
     std::int64_t LastChange() override;
     void WatchChanges(std::function<void(std::int64_t)> changed) override;
     std::string Describe() const override;
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    // The database answers, and a file can be created in the picture folder.
+    std::string CheckHealth() override;
 
     // Path of the stored file of a picture, checked to lie inside the data folder.
     std::optional<std::filesystem::path> PictureFile(std::string_view name);

@@ -107,6 +107,12 @@ public:
     // Where the data lives, for the ready line (no passwords).
     virtual std::string Describe() const = 0;
 
+    // Deletes the sessions that expired before `before` (Unix time in milliseconds); their
+    // pictures stay. Returns how many were deleted.
+    virtual std::int64_t PurgeSessions(std::int64_t before) = 0;
+    // Empty when the store can take requests; else what is wrong, for a health check.
+    virtual std::string CheckHealth() = 0;
+
 protected:
     StorageBackend() = default;
     StorageBackend(const StorageBackend&) = delete;

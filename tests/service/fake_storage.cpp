@@ -165,6 +165,11 @@ void FakeStorage::OpenSession(std::string_view name, std::int64_t, std::int64_t 
     state.sessions[std::string(name)] = expires;
 }
 
+std::int64_t FakeStorage::PurgeSessions(std::int64_t before) {
+    return static_cast<std::int64_t>(
+        std::erase_if(state.sessions, [&](const auto& s) { return s.second < before; }));
+}
+
 std::optional<std::int64_t> FakeStorage::SessionExpiry(std::string_view name) {
     auto it = state.sessions.find(name);
     return it == state.sessions.end() ? std::nullopt : std::optional<std::int64_t>(it->second);

@@ -69,6 +69,10 @@ public:
     void Publish();
     void WatchChanges(std::function<void(std::int64_t)> watcher) override;
     std::string Describe() const override { return "memory"; }
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    std::string CheckHealth() override { return health; }
+
+    std::string health; // what CheckHealth answers
 
 private:
     std::mutex published_mutex_;
