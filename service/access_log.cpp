@@ -41,7 +41,10 @@ std::string TextEscaped(std::string_view bytes) {
 // Length of the well-formed UTF-8 sequence at the start of s, 0 when there is none.
 std::size_t Utf8Length(std::string_view s) {
     unsigned char c = static_cast<unsigned char>(s[0]);
-    std::size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    std::size_t n = c >= 0xF0 && c <= 0xF4   ? 4
+                    : c >= 0xE0 && c <= 0xEF ? 3
+                    : c >= 0xC2 && c <= 0xDF ? 2
+                                             : 0;
     if (n == 0 || s.size() < n) {
         return 0;
     }

@@ -162,7 +162,7 @@ TEST_F(AccessLogTest, FailuresAreLoggedWithTheirCause) {
         throw std::runtime_error("disk full while inserting");
     };
     EXPECT_EQ(test::Upload(server_->UploadPort(), jpeg_).status, 500);
-    EXPECT_NE(LineWith("POST").find("\" 500 ") , std::string::npos);
+    EXPECT_NE(LineWith("POST").find("\" 500 "), std::string::npos);
     EXPECT_TRUE(LineWith("POST").ends_with("ms cause=\"disk full while inserting\""))
         << LineWith("POST");
 
