@@ -1,7 +1,8 @@
 #pragma once
 // A load balancer in front of several service instances for the tests: haproxy in the foreground
-// with a generated configuration on free loopback ports, round robin, health checks every 200 ms,
-// and retries of connections that fail (never of requests that reached an instance).
+// with a generated configuration on free loopback ports, round robin, health checks (GET /health)
+// every 200 ms, and retries of connections that fail (never of requests that reached an
+// instance).
 
 #include <sys/types.h>
 
