@@ -31,7 +31,7 @@ std::string Server::PictureAddress(const std::string& name) const {
 Server::Reply Server::HandleUpload(const std::string& method, const std::string& rawTarget,
                                    const char* contentType, Exchange& exchange) {
     Target target = SplitTarget(rawTarget);
-    if (target.path == "/health" && method != "POST") {
+    if (target.path == "/health" && (method == "GET" || method == "HEAD")) {
         return Health();
     }
     if (target.path != "/upload.php") {
