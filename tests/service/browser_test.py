@@ -117,7 +117,7 @@ class Cdp:
 def start_service(binary, data):
     process = subprocess.Popen(
         [binary, "--data", data, "--service-port", "0", "--upload-port", "0"],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        stdout=subprocess.PIPE, text=True)  # its access log goes on to our stderr
     line = process.stdout.readline()
     m = re.search(r"service http://127\.0\.0\.1:(\d+) upload http://127\.0\.0\.1:(\d+)", line)
     if not m:
