@@ -1,8 +1,16 @@
 // A writer that holds the store's write lock and does not let go (a stuck transaction, a stopped
 // instance, a shell left open) stalls nobody: uploads are refused with 503 and Retry-After while
 // it holds, and refused before the hold ends, so nothing refused is stored later behind the
-// client's back; pictures and session pages are served all the while.
+// client's back; pictures and session pages are served all the while. An upload whose COMMIT
+// went unanswered is answered by what the database did with it.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -13,7 +21,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "service/picture_store.h"
 #include "service/postgres_pool.h"
+#include "service/postgres_storage.h"
 #include "tests/service/service_fixture.h"
 #include "tests/support/cp1252_literal.h"
 
@@ -134,10 +144,19 @@ TEST_P(StallTest, AHeldStoreRefusesUploadsWhileItHoldsAndStillServesReads) {
     // Refused while the hold lasts, which is as long as this test waits.
     bool answeredWhileHeld = upload.wait_for(20s) == std::future_status::ready;
     ExpectReadsServed();
+    // A login writes too: "ok" only for a session that was stored.
+    HttpResponse login = ClientGet(sp(), "/loginsession.php?sessionname=t");
     hold->Release();
     ASSERT_TRUE(answeredWhileHeld) << "the upload waited for the lock to be released";
     ExpectBusy(upload.get());
     ExpectStoredOnlyAfterwards({"gesperrt"});
+    if (login.body == "ok t") {
+        UploadFields fields;
+        fields.sessionName = "t";
+        EXPECT_FALSE(UploadOk(jpeg_, fields).empty());
+    } else {
+        ExpectBusy(login);
+    }
 }
 
 GLIMMERLY_BOTH_STORES(StallTest);
@@ -157,8 +176,7 @@ TEST_P(PoolStallTest, UploadsWaitingForTheCounterLeaveConnectionsForReads) {
     for (int i = 0; i < 100 && hold->LockWaiters() == 0; ++i) {
         std::this_thread::sleep_for(10ms);
     }
-    std::future<void> reads =
-        std::async(std::launch::async, [this] { ExpectReadsServed(); });
+    std::future<void> reads = std::async(std::launch::async, [this] { ExpectReadsServed(); });
     bool readWhileHeld = reads.wait_for(10s) == std::future_status::ready;
     bool refusedWhileHeld = true;
     for (auto& u : uploads) {
@@ -177,6 +195,123 @@ TEST_P(PoolStallTest, UploadsWaitingForTheCounterLeaveConnectionsForReads) {
 INSTANTIATE_TEST_SUITE_P(Stores, PoolStallTest,
                          ::testing::Values(::glimmerly::service::test::Backend::Postgres),
                          ::glimmerly::service::test::BackendName);
+
+// A TCP relay on loopback in front of the database that, when armed, loses one COMMIT: either
+// the COMMIT itself (the server never gets it) or its reply (the server commits, the client
+// never hears of it); the connection is cut either way.
+class CommitCutter {
+public:
+    enum class Cut { None, Request, Reply };
+
+    explicit CommitCutter(std::uint16_t target) : target_(target) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof at;
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        ::listen(listen_, 16);
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&at), &length);
+        port_ = ntohs(at.sin_port);
+        acceptor_ = std::thread([this] { Accept(); });
+    }
+    ~CommitCutter() {
+        ending_ = true;
+        acceptor_.join();
+        for (auto& t : relays_) {
+            t.join();
+        }
+        ::close(listen_);
+    }
+    std::uint16_t Port() const { return port_; }
+    void Arm(Cut cut) { cut_ = cut; }
+
+private:
+    void Accept() {
+        while (!ending_) {
+            pollfd p{listen_, POLLIN, 0};
+            if (::poll(&p, 1, 50) == 1) {
+                int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                relays_.emplace_back([this, client] { Relay(client); });
+            }
+        }
+    }
+    void Relay(int client) {
+        int server = Connect(target_);
+        bool cutReply = false;
+        char buffer[65536];
+        while (!ending_ && server >= 0) {
+            pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(p, 2, 50) <= 0) {
+                continue;
+            }
+            if (p[0].revents) {
+                ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                if (n <= 0) {
+                    break;
+                }
+                std::string_view bytes(buffer, static_cast<std::size_t>(n));
+                if (cut_ != Cut::None &&
+                    bytes.find(std::string_view("COMMIT\0", 7)) != std::string_view::npos) {
+                    if (cut_.exchange(Cut::None) == Cut::Request) {
+                        break;
+                    }
+                    cutReply = true;
+                }
+                ::send(server, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL);
+            }
+            if (p[1].revents) {
+                ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
+                if (n <= 0 || cutReply) {
+                    break;
+                }
+                ::send(client, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL);
+            }
+        }
+        ::close(client);
+        if (server >= 0) {
+            ::close(server);
+        }
+    }
+
+    std::uint16_t target_;
+    std::uint16_t port_ = 0;
+    int listen_ = -1;
+    std::atomic<Cut> cut_{Cut::None};
+    std::atomic<bool> ending_{false};
+    std::thread acceptor_;
+    std::vector<std::thread> relays_; // only the acceptor adds to it
+};
+
+TEST(LostCommitTest, AnUploadIsAnsweredByWhatTheDatabaseDidWithItsCommit) {
+    GLIMMERLY_PG_OR_SKIP(cluster);
+    const std::string database = cluster->NewDatabase();
+    CommitCutter cutter(cluster->Port());
+    std::string address = database;
+    address.replace(address.rfind(':'), address.rfind('/') - address.rfind(':'),
+                    ":" + std::to_string(cutter.Port()));
+    std::string error;
+    std::unique_ptr<PostgresStorage> storage = PostgresStorage::Open(address, 2, error);
+    ASSERT_TRUE(storage) << error;
+    PictureStore store(std::move(storage));
+    const std::string jpeg = MakeJpeg(20, 10, 3);
+
+    // Stored although its client never heard the COMMIT's reply: a refusal would have the
+    // picture sent and stored again.
+    cutter.Arm(CommitCutter::Cut::Reply);
+    Store::UploadResult landed = store.AddPicture(jpeg, {20, 10}, "Angekommen", "", 1h);
+    EXPECT_EQ(landed.status, Store::UploadStatus::Stored);
+    EXPECT_EQ(landed.name, "angekommen");
+
+    // The COMMIT never reached the server: nothing stored, and the refusal says "try again".
+    cutter.Arm(CommitCutter::Cut::Request);
+    EXPECT_THROW(store.AddPicture(jpeg, {20, 10}, "Verloren", "", 1h), StoreUnavailable);
+
+    ASSERT_TRUE(store.FindPicture("angekommen"));
+    EXPECT_TRUE(store.ReadPicture("angekommen")->bytes == jpeg);
+    EXPECT_FALSE(store.FindPicture("verloren"));
+    EXPECT_EQ(store.AddPicture(jpeg, {20, 10}, "Angekommen", "", 1h).name, "angekommen-2");
+}
 
 } // namespace
 } // namespace glimmerly::service::test
