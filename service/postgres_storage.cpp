@@ -96,6 +96,8 @@ std::optional<bool> PostgresStorage::Committed(const std::string& transaction) {
             if (status != "in progress") {
                 return std::nullopt; // too old to tell
             }
+        } catch (const StoreBusy&) {
+            // no connection free for the moment
         } catch (const StoreUnavailable&) {
             pool_.DropIdle(); // the database is away (and may come back in time)
         }
