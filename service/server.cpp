@@ -26,6 +26,14 @@ constexpr unsigned kIdleTimeoutSeconds = 60;
 template <typename Handler> Server::Reply Guarded(Handler handler) {
     try {
         return handler();
+    } catch (const StoreBusy& e) {
+        // A wait for the database ran out; the operation was rolled back.
+        Server::Reply r = Server::Reply::Text("Der Dienst ist gerade ausgelastet. Bitte versuchen "
+                                              "Sie es in einigen Sekunden noch einmal.",
+                                              MHD_HTTP_SERVICE_UNAVAILABLE);
+        r.headers.emplace_back("Retry-After", "2");
+        r.cause = e.what();
+        return r;
     } catch (const StoreUnavailable& e) {
         Server::Reply r = Server::Reply::Text("Die Datenbank ist gerade nicht erreichbar. Bitte "
                                               "versuchen Sie es in einigen Sekunden noch einmal.",

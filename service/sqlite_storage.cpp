@@ -113,7 +113,9 @@ bool SqliteStorage::Init(const fs::path& folder, std::string& error, const Sqlit
         error = "cannot open " + dbPath.string() + ": " + (db_ ? sqlite3_errmsg(db_) : "?");
         return false;
     }
-    sqlite3_busy_timeout(db_, 5000);
+    // Another process holding the database's write lock (a shell, a tool) is waited for only
+    // this long; the request is then answered 503 (StoreBusy) instead of hanging with the lock.
+    sqlite3_busy_timeout(db_, 2000);
     char* message = nullptr;
     if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
                      &message) != SQLITE_OK ||

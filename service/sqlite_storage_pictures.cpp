@@ -20,6 +20,11 @@ using sqlite::SyncFolder;
 
 namespace {
 
+// The write lock stayed with another process for the whole busy time-out.
+bool IsBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
 StoredPicture PictureFromRow(Statement& s) {
     return sql::PictureFromColumns([&](int i) { return s.Int(i); },
                                    [&](int i) { return s.Text(i); });
@@ -138,6 +143,9 @@ public:
 private:
     // A statement that had to run to its end.
     void Done(int rc) {
+        if (IsBusy(rc)) {
+            throw StoreBusy(std::string("database busy: ") + sqlite3_errmsg(db_));
+        }
         if (rc != SQLITE_DONE) {
             throw StorageFailed(std::string("database statement failed: ") + sqlite3_errmsg(db_));
         }
@@ -165,9 +173,12 @@ void SqliteStorage::Transact(const std::function<bool(StorageTransaction&)>& wor
         run("ROLLBACK");
         return;
     }
-    if (run("COMMIT") != SQLITE_OK) {
+    if (int rc = run("COMMIT"); rc != SQLITE_OK) {
         std::string why = sqlite3_errmsg(db_);
         run("ROLLBACK");
+        if (IsBusy(rc)) {
+            throw StoreBusy("database busy: " + why);
+        }
         throw StorageFailed("cannot commit: " + why);
     }
     seq_ = t.Seq();
@@ -188,7 +199,13 @@ void SqliteStorage::OpenSession(std::string_view name, std::int64_t now, std::in
     std::lock_guard lock(mutex_);
     Statement s(db_, "INSERT INTO sessions(name, created, expires) VALUES(?, ?, ?) "
                      "ON CONFLICT(name) DO UPDATE SET expires = excluded.expires");
-    s.Bind(1, name).Bind(2, now).Bind(3, expires).Step();
+    // A login must not be answered "ok" for a session that was not stored.
+    if (int rc = s.Bind(1, name).Bind(2, now).Bind(3, expires).Step(); rc != SQLITE_DONE) {
+        if (IsBusy(rc)) {
+            throw StoreBusy(std::string("database busy: ") + sqlite3_errmsg(db_));
+        }
+        throw StorageFailed(std::string("cannot open the session: ") + sqlite3_errmsg(db_));
+    }
 }
 
 std::optional<std::int64_t> SqliteStorage::SessionExpiry(std::string_view name) {

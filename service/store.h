@@ -47,6 +47,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Thrown when a wait for the database ran out (a lock another writer holds, a full connection
+// pool, a statement running too long): the service answers at once instead of hanging. As with
+// StoreUnavailable, the operation was rolled back and may be tried again shortly.
+class StoreBusy : public StoreUnavailable {
+public:
+    using StoreUnavailable::StoreUnavailable;
+};
+
 class Store {
 public:
     using Clock = std::chrono::system_clock;
