@@ -27,7 +27,9 @@ namespace glimmerly::service::pg {
 // quick refusal instead of a hang, and a refused upload is rolled back before its client gives up.
 // Every connection gets the three server-side bounds; an address may set its own through its
 // "options" parameter, which then replaces all three.
-inline constexpr std::chrono::milliseconds kConnectionWait{2000}; // for a free pooled connection
+// A wait for a pooled connection is a queue, not a stall: under a burst of uploads it is normal,
+// and behind a held lock it moves on every kLockTimeoutMs, so it gets longer.
+inline constexpr std::chrono::milliseconds kConnectionWait{10000}; // for a free pooled connection
 inline constexpr int kLockTimeoutMs = 2000;                       // for a row or table lock
 inline constexpr int kStatementTimeoutMs = 5000;                  // for one statement
 // For the next statement inside a transaction: the server ends a transaction whose client
