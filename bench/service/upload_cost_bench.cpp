@@ -19,15 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <libpq-fe.h>
-
 #include "bench/service/process_cpu.h"
+#include "bench/service/transaction_replay.h"
 #include "tests/service/haproxy.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
@@ -35,8 +33,7 @@
 namespace {
 
 using namespace glimmerly::service::test;
-using glimmerly::bench::CpuSeconds;
-using glimmerly::bench::TreeCpuSeconds;
+using namespace glimmerly::bench;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -46,31 +43,6 @@ struct Settings {
     int rounds = 3;
     int pgbenchSeconds = 4;
 };
-
-// Rows of a query as text, or nothing when it fails (printed).
-std::vector<std::vector<std::string>> Query(PgCluster& cluster, const std::string& database,
-                                            const std::string& sql) {
-    std::vector<std::vector<std::string>> rows;
-    PGconn* conn = PQconnectdb(cluster.Address(database).c_str());
-    PGresult* r = PQexec(conn, sql.c_str());
-    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
-        for (int i = 0; i < PQntuples(r); ++i) {
-            rows.emplace_back();
-            for (int j = 0; j < PQnfields(r); ++j) {
-                rows.back().push_back(PQgetvalue(r, i, j));
-            }
-        }
-    } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-        std::fprintf(stderr, "%s: %s", sql.c_str(), PQerrorMessage(conn));
-    }
-    PQclear(r);
-    PQfinish(conn);
-    return rows;
-}
-
-double Number(const std::vector<std::vector<std::string>>& rows, int column = 0) {
-    return rows.empty() || rows[0][column].empty() ? 0 : std::atof(rows[0][column].c_str());
-}
 
 std::string Name(const std::string& address) {
     return address.substr(address.rfind('/') + 1);
@@ -96,7 +68,7 @@ DbTime ReadDbTime(PgCluster& cluster, const std::string& database) {
     auto rows = Query(cluster, "postgres",
                       "SELECT sum(total_exec_time), "
                       "sum(total_exec_time) FILTER (WHERE query LIKE '%change_counter%' OR "
-                      "query LIKE 'SELECT pg_notify%'), "
+                      "query LIKE 'SELECT pg_notify%') "
                       "FROM pg_stat_statements s JOIN pg_database d ON d.oid = s.dbid "
                       "WHERE d.datname = '" +
                           database + "'");
@@ -106,11 +78,6 @@ DbTime ReadDbTime(PgCluster& cluster, const std::string& database) {
     t.flushes = Number(rows, 0);
     t.flushMs = Number(rows, 1);
     return t;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 struct Sample {
@@ -232,56 +199,6 @@ bool Measure(PgCluster& cluster, const TempDir& temp, const Settings& s, unsigne
     return true;
 }
 
-// The upload transaction as the service sends it, in the shapes to compare; :id and :seq come
-// from the statements before them.
-struct Shape {
-    const char* name;
-    const char* counter; // statements between the INSERT and the COMMIT
-    std::vector<double> rates, cpuMs;
-};
-
-// The statements before the counter's, each client in its own session of the upload runs.
-std::string TransactionHead(int clients) {
-    return "\\set session :client_id % " + std::to_string(clients) +
-           "\n"
-           "BEGIN;\n"
-           "UPDATE sessions SET expires = expires + 1 WHERE name = 'bench' || :session::text "
-           "AND expires > 0;\n"
-           "INSERT INTO pictures(name, title, session, size, width, height, created, seq, jpeg) "
-           "SELECT 'q' || txid_current(), 'Messung', 'bench' || :session::text, octet_length(b), "
-           "320, 200, 0, 0, b FROM bench_jpeg RETURNING id \\gset\n";
-}
-
-constexpr const char* kCounter =
-    "WITH counter AS (UPDATE change_counter SET last = last + 1 WHERE id = 1 RETURNING last) "
-    "UPDATE pictures SET seq = counter.last FROM counter WHERE pictures.id = :id "
-    "RETURNING counter.last AS seq \\gset\n";
-
-// Runs pgbench with one script; transactions per second, 0 on failure.
-double Pgbench(PgCluster& cluster, const std::string& database, const std::string& script,
-               const Settings& s) {
-    const std::string command =
-        cluster.Program("pgbench") + " -n -M extended -h 127.0.0.1 -U postgres -p " +
-        std::to_string(cluster.Port()) + " -c " + std::to_string(s.clients) + " -j 2 -T " +
-        std::to_string(s.pgbenchSeconds) + " -f " + script + " " + database + " 2>&1";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return 0;
-    }
-    double tps = 0;
-    std::string output;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) {
-        output += line;
-        std::sscanf(line, "tps = %lf (without initial connection time)", &tps);
-    }
-    if (::pclose(pipe) != 0 || tps == 0) {
-        std::fprintf(stderr, "pgbench failed:\n%s", output.c_str());
-        return 0;
-    }
-    return tps;
-}
-
 std::string FileSystemOf(const std::string& path) {
     struct statfs f {};
     if (::statfs(path.c_str(), &f) != 0) {
@@ -385,78 +302,46 @@ int main(int argc, char** argv) {
                 "cluster per upload and their mean time; uploads/s is\nwall time on a shared "
                 "machine, for orientation only\n");
 
-    // The transaction alone, on the last one-instance database (its instance has gone, a
-    // listener is attached below so that notices have someone to signal, as in operation).
-    Query(*cluster, replayDatabase,
-          "CREATE TABLE IF NOT EXISTS bench_jpeg AS SELECT string_agg(decode(md5(i::text), "
-          "'hex'), '') AS b FROM generate_series(1, " +
-              std::to_string((MakeJpeg(320, 200, 1).size() + 200) / 16) + ") i");
-    PGconn* listener = PQconnectdb(cluster->Address(replayDatabase).c_str());
-    PQclear(PQexec(listener, "LISTEN glimmerly_changes"));
-    std::atomic<bool> listening{true};
-    std::thread drain([&] {
-        while (listening) {
-            PQconsumeInput(listener);
-            while (PGnotify* n = PQnotifies(listener)) {
-                PQfreemem(n);
+    // The transaction alone: on the last one-instance database of the flushing cluster, and on a
+    // cluster without fsync, where a commit costs no flush and what remains is the work done
+    // while the counter's row is held.
+    const std::vector<Shape> flushed = ReplayUploadTransaction(
+        *cluster, replayDatabase, temp.Root(), s.clients, s.pgbenchSeconds, s.rounds);
+    std::vector<Shape> unflushed;
+    if (PgCluster* quick = PgCluster::Shared()) {
+        const std::string database = quick->NewDatabase();
+        {
+            ServiceProcess schema(temp.Root() / "schema", {"--database", database});
+            for (int c = 0; c < s.clients; ++c) {
+                ClientGet(schema.servicePort(),
+                          "/loginsession.php?sessionname=bench" + std::to_string(c));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-    });
-    Shape shapes[] = {
-        {"counter, notice apart (before)",
-         "SELECT pg_notify('glimmerly_changes', :seq::text);\n",
-         {},
-         {}},
-        {"counter and notice folded (now)", nullptr, {}, {}},
-        {"counter alone, no notice", "", {}, {}},
-        {"no counter (no change order)", nullptr, {}, {}},
-    };
-    for (int round = 0; round < s.rounds; ++round) {
-        for (std::size_t i = 0; i < std::size(shapes); ++i) {
-            std::string body = TransactionHead(s.clients);
-            if (i == 1) {
-                body += "WITH counter AS (UPDATE change_counter SET last = last + 1 WHERE id = 1 "
-                        "RETURNING last), stamped AS (UPDATE pictures SET seq = counter.last "
-                        "FROM counter WHERE pictures.id = :id RETURNING counter.last AS last) "
-                        "SELECT last, pg_notify('glimmerly_changes', last::text) FROM stamped;\n";
-            } else if (i != 3) {
-                body += std::string(kCounter) + shapes[i].counter;
-            }
-            body += "COMMIT;\n";
-            const std::string script = (temp.Root() / ("shape" + std::to_string(i) + ".sql"));
-            std::ofstream(script) << body;
-            const pid_t postmaster = cluster->Postmaster();
-            const double pg0 = TreeCpuSeconds(postmaster);
-            Query(*cluster, replayDatabase, "SELECT 1"); // the count below starts after this
-            const double tps = Pgbench(*cluster, replayDatabase, script, s);
-            if (tps == 0) {
-                return 1;
-            }
-            const double cpu = TreeCpuSeconds(postmaster) - pg0;
-            shapes[i].rates.push_back(tps);
-            shapes[i].cpuMs.push_back(cpu * 1000 / (tps * s.pgbenchSeconds));
-        }
+        unflushed = ReplayUploadTransaction(*quick, Name(database), temp.Root(), s.clients,
+                                            s.pgbenchSeconds, s.rounds);
     }
-    listening = false;
-    drain.join();
-    PQfinish(listener);
-
+    if (flushed.empty() || unflushed.empty()) {
+        return 1;
+    }
+    std::printf("\nThe upload transaction alone (pgbench, %d clients, %d s, medians of %d "
+                "rounds)\n",
+                s.clients, s.pgbenchSeconds, s.rounds);
+    std::printf("                                      fsync=on                 fsync=off\n");
     std::printf(
-        "\nThe upload transaction alone (pgbench, %d clients, %d s, medians of %d rounds)\n",
-        s.clients, s.pgbenchSeconds, s.rounds);
-    std::printf("shape                               transactions/s  PostgreSQL CPU ms each\n");
-    for (Shape& shape : shapes) {
-        std::printf("%-35s %14.0f %23.2f\n", shape.name, Median(shape.rates), Median(shape.cpuMs));
+        "shape                               tx/s  PG CPU ms each   tx/s  PG CPU ms each\n");
+    for (std::size_t i = 0; i < flushed.size(); ++i) {
+        std::printf("%-32s %7.0f %15.2f %6.0f %15.2f\n", flushed[i].name.c_str(),
+                    Median(flushed[i].rates), Median(flushed[i].cpuMs), Median(unflushed[i].rates),
+                    Median(unflushed[i].cpuMs));
     }
-    const double cpuEach = Median(shapes[1].cpuMs);
+    const double cpuEach = Median(flushed[1].cpuMs);
     std::vector<double> flushMs;
     for (const Sample& m : setups[1].samples) {
         flushMs.push_back(m.db.flushMs);
     }
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    const double folded = Median(shapes[1].rates);
-    std::printf("\nCeiling of one database for uploads (the folded transaction):\n"
+    const double folded = Median(flushed[1].rates);
+    std::printf("\nCeiling of one database for uploads (the folded transaction, fsync=on):\n"
                 "  CPU bound:   %ld cores / %.2f ms of PostgreSQL CPU per upload = %.0f uploads/s\n"
                 "  order bound: the counter's row is held from its statement until the commit's "
                 "WAL flush\n"
@@ -465,6 +350,6 @@ int main(int argc, char** argv) {
                 "               %.0f transactions/s measured = %.2f ms each; without the counter "
                 "%.0f/s\n",
                 cores, cpuEach, cpuEach > 0 ? cores * 1000 / cpuEach : 0, Median(flushMs), folded,
-                folded > 0 ? 1000 / folded : 0, Median(shapes[3].rates));
+                folded > 0 ? 1000 / folded : 0, Median(flushed[3].rates));
     return 0;
 }
