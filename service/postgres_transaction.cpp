@@ -108,9 +108,9 @@ bool Transaction::RenameIfFree(std::int64_t id, std::string_view name, std::stri
 
 std::int64_t Transaction::RecordChange(std::int64_t pictureId) {
     // One statement raises the counter, stamps the picture and queues the notice, so the counter
-    // row is held for one round trip less before the commit. The notice is sent at the commit,
-    // never for a change that is rolled back. The counter's value comes back as a hint for
-    // the listeners; they read the changes themselves.
+    // row is held for one round trip less before the commit. PostgreSQL sends the notice at the
+    // commit, never for a change that is rolled back; its payload, the new count, is only a hint
+    // to the listeners, which read the changes themselves.
     static const bool apart = NoticeApart();
     if (apart) {
         Result r = c_.Must(kRaiseAndStamp, Params().Int(pictureId));

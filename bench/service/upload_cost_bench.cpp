@@ -52,9 +52,10 @@ std::string Name(const std::string& address) {
 // statement's time in pg_stat_statements ends before its commit: COMMIT's flush shows only in
 // pg_stat_wal.
 struct DbTime {
-    double totalMs = 0;   // all statements of the database
-    double counterMs = 0; // the counter's statement (its wait for the row included) and the notice
-    double flushes = 0;   // WAL flushes (fsync of the WAL) of the whole cluster
+    double totalMs = 0;    // all statements of the database
+    double counterMs = 0;  // the counter's statement (its wait for the row included) and the notice
+    double statements = 0; // statements of the database, BEGIN and COMMIT included
+    double flushes = 0;    // WAL flushes (fsync of the WAL) of the whole cluster
     double flushMs = 0;
 };
 
@@ -68,12 +69,13 @@ DbTime ReadDbTime(PgCluster& cluster, const std::string& database) {
     auto rows = Query(cluster, "postgres",
                       "SELECT sum(total_exec_time), "
                       "sum(total_exec_time) FILTER (WHERE query LIKE '%change_counter%' OR "
-                      "query LIKE 'SELECT pg_notify%') "
+                      "query LIKE 'SELECT pg_notify%'), sum(calls) "
                       "FROM pg_stat_statements s JOIN pg_database d ON d.oid = s.dbid "
                       "WHERE d.datname = '" +
                           database + "'");
     t.totalMs = Number(rows, 0);
     t.counterMs = Number(rows, 1);
+    t.statements = Number(rows, 2);
     rows = Query(cluster, "postgres", "SELECT wal_sync, wal_sync_time FROM pg_stat_wal");
     t.flushes = Number(rows, 0);
     t.flushMs = Number(rows, 1);
@@ -190,6 +192,7 @@ bool Measure(PgCluster& cluster, const TempDir& temp, const Settings& s, unsigne
     m.db = ReadDbTime(cluster, Name(database));
     m.db.totalMs /= n;
     m.db.counterMs /= n;
+    m.db.statements /= n;
     m.db.flushMs = m.db.flushes > 0 ? m.db.flushMs / m.db.flushes : 0;
     m.db.flushes /= n;
     setup.samples.push_back(m);
@@ -279,8 +282,8 @@ int main(int argc, char** argv) {
         std::printf("%-29s %7s %8.2f %11.2f %8.2f %7.2f\n", setup.name,
                     setup.apart ? "apart" : "folded", service, pg, ha, service + pg + ha);
     }
-    std::printf("\nDatabase per upload            notice  statements ms  counter ms  WAL flushes"
-                "  ms/flush  uploads/s\n");
+    std::printf("\nDatabase per upload            notice  statements  other ms  counter ms  "
+                "WAL flushes  ms/flush  uploads/s\n");
     for (Setup& setup : setups) {
         auto med = [&](auto field) {
             std::vector<double> v;
@@ -289,18 +292,20 @@ int main(int argc, char** argv) {
             }
             return Median(v);
         };
-        std::printf("%-29s %7s %14.2f %11.2f %12.2f %9.2f %10.0f\n", setup.name,
-                    setup.apart ? "apart" : "folded",
+        std::printf("%-29s %7s %11.2f %9.2f %11.2f %12.2f %9.2f %10.0f\n", setup.name,
+                    setup.apart ? "apart" : "folded", med([](auto& m) { return m.db.statements; }),
                     med([](auto& m) { return m.db.totalMs - m.db.counterMs; }),
                     med([](auto& m) { return m.db.counterMs; }),
                     med([](auto& m) { return m.db.flushes; }),
                     med([](auto& m) { return m.db.flushMs; }), med([](auto& m) { return m.rate; }));
     }
-    std::printf("statements: time inside the server of all other statements; counter: of the "
-                "counter's statement\n(and the notice), mostly waiting for the counter's row held "
-                "by the upload before it until its\ncommit is flushed; WAL flushes of the whole "
-                "cluster per upload and their mean time; uploads/s is\nwall time on a shared "
-                "machine, for orientation only\n");
+    std::printf(
+        "statements: how many the service sent per upload (its listeners' included)\n"
+        "other:      time inside the server of all statements but the counter's\n"
+        "counter:    the counter's statement (and the notice), mostly waiting for the counter's\n"
+        "            row, which the upload before holds until its commit is flushed\n"
+        "WAL flushes of the whole cluster per upload, and their mean time\n"
+        "uploads/s:  wall time on a shared machine, for orientation only\n\n");
 
     // The transaction alone: on the last one-instance database of the flushing cluster, and on a
     // cluster without fsync, where a commit costs no flush and what remains is the work done

@@ -92,8 +92,10 @@ protected:
     std::vector<PictureEvent> ReadEvents(int fd, std::size_t count) {
         std::string seen;
         const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (PictureEvents(seen).size() < count && std::chrono::steady_clock::now() < deadline &&
-               ReadMore(fd, seen, 1000)) {
+        while (PictureEvents(seen).size() < count && std::chrono::steady_clock::now() < deadline) {
+            if (!ReadMore(fd, seen, 1000)) {
+                std::this_thread::sleep_for(100ms); // closed: the deadline ends the wait
+            }
         }
         return PictureEvents(seen);
     }

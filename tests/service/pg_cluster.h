@@ -47,7 +47,6 @@ public:
     // The process id of the server's postmaster (the parent of all its backends); 0 when it
     // is not running.
     pid_t Postmaster() const;
-    bool Fsync() const { return fsync_; }
 
     // Stops the server right away (like a crash) and starts it again; true on success.
     bool Stop();
