@@ -32,6 +32,7 @@ public:
     bool ok() const { return pid_ > 0 && ready_; }
     std::uint16_t uploadPort() const { return uploadPort_; }
     std::uint16_t servicePort() const { return servicePort_; }
+    pid_t pid() const { return pid_; }
     std::string Log() const;
 
 private:

@@ -28,6 +28,7 @@ public:
     bool ok() const { return pid_ > 0 && servicePort_ != 0; }
     std::uint16_t servicePort() const { return servicePort_; }
     std::uint16_t uploadPort() const { return uploadPort_; }
+    pid_t pid() const { return pid_; }
     const std::string& readyLine() const { return readyLine_; }
     // Sends sig and waits for the process; returns its wait status.
     int Stop(int sig);
