@@ -260,5 +260,26 @@ TEST_F(PictureStoreTest, StreamsShareOneReadOfEachChange) {
     EXPECT_EQ(fake_->sessionReads.load(), 0);
 }
 
+// A page made before an older state came back (or from a change this instance has not read yet)
+// has a position beyond the counter: its stream starts with the whole session, and then gets
+// what comes after the counter, instead of waiting for the counter to pass its position.
+TEST_F(PictureStoreTest, AStreamFromBeyondTheCounterStartsWithTheSessionAgain) {
+    store_->OpenSession("s", 1h);
+    Upload("vorher", "s");
+    const std::int64_t counter = store_->LastSeq();
+    ASSERT_EQ(store_->Changes().Wait(counter - 1, 2s), counter);
+    std::uint64_t epoch = 0;
+    ChangeBatch first = store_->Changes().Next("s", counter + 50, epoch,
+                                               std::chrono::steady_clock::now() + 2s);
+    EXPECT_EQ(first.kind, ChangeBatch::Kind::Resync);
+    EXPECT_EQ(first.upto, counter);
+    Upload("nachher", "s");
+    ChangeBatch next = store_->Changes().Next("s", first.upto, epoch,
+                                              std::chrono::steady_clock::now() + 2s);
+    ASSERT_EQ(next.kind, ChangeBatch::Kind::Changes);
+    ASSERT_EQ(next.pictures.size(), 1u);
+    EXPECT_EQ(next.pictures[0].name, "nachher");
+}
+
 } // namespace
 } // namespace glimmerly::service::test
