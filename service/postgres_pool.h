@@ -30,8 +30,8 @@ namespace glimmerly::service::pg {
 // A wait for a pooled connection is a queue, not a stall: under a burst of uploads it is normal,
 // and behind a held lock it moves on every kLockTimeoutMs, so it gets longer.
 inline constexpr std::chrono::milliseconds kConnectionWait{10000}; // for a free pooled connection
-inline constexpr int kLockTimeoutMs = 2000;                       // for a row or table lock
-inline constexpr int kStatementTimeoutMs = 5000;                  // for one statement
+inline constexpr int kLockTimeoutMs = 2000;                        // for a row or table lock
+inline constexpr int kStatementTimeoutMs = 5000;                   // for one statement
 // For the next statement inside a transaction: the server ends a transaction whose client
 // stopped in its middle, releasing its locks.
 inline constexpr int kIdleInTransactionTimeoutMs = 5000;

@@ -269,13 +269,13 @@ TEST_F(PictureStoreTest, AStreamFromBeyondTheCounterStartsWithTheSessionAgain) {
     const std::int64_t counter = store_->LastSeq();
     ASSERT_EQ(store_->Changes().Wait(counter - 1, 2s), counter);
     std::uint64_t epoch = 0;
-    ChangeBatch first = store_->Changes().Next("s", counter + 50, epoch,
-                                               std::chrono::steady_clock::now() + 2s);
+    ChangeBatch first =
+        store_->Changes().Next("s", counter + 50, epoch, std::chrono::steady_clock::now() + 2s);
     EXPECT_EQ(first.kind, ChangeBatch::Kind::Resync);
     EXPECT_EQ(first.upto, counter);
     Upload("nachher", "s");
-    ChangeBatch next = store_->Changes().Next("s", first.upto, epoch,
-                                              std::chrono::steady_clock::now() + 2s);
+    ChangeBatch next =
+        store_->Changes().Next("s", first.upto, epoch, std::chrono::steady_clock::now() + 2s);
     ASSERT_EQ(next.kind, ChangeBatch::Kind::Changes);
     ASSERT_EQ(next.pictures.size(), 1u);
     EXPECT_EQ(next.pictures[0].name, "nachher");
