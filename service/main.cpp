@@ -329,6 +329,16 @@ int main(int argc, char** argv) {
     // the requests in flight are answered first.
     std::printf("glimmerly-service: %s: finishing the requests in flight\n", name);
     std::fflush(stdout);
+    // A second stop signal means now: the stores are safe against an exit at any point (SQLite's
+    // journal and the start-up repair, PostgreSQL's rollback of what was not committed).
+    std::thread([stopSignals] {
+        int again = 0;
+        sigwait(&stopSignals, &again);
+        std::printf("glimmerly-service: %s again: stopped without waiting\n",
+                    again == SIGTERM ? "SIGTERM" : "SIGINT");
+        std::fflush(stdout);
+        std::_Exit(1);
+    }).detach();
     bool finished = server.Drain(drainTimeout);
     std::printf("glimmerly-service: stopped (%s)%s\n", name,
                 finished ? "" : "; requests still running at the deadline were cut off");
