@@ -188,6 +188,18 @@ std::optional<PictureContent> PostgresStorage::ReadPicture(std::string_view name
     return content;
 }
 
+std::optional<std::string> PostgresStorage::CurrentName(std::string_view givenName) {
+    pg::Result r = Query([&](pg::Connection& c) {
+        return c.Must("SELECT p.name FROM given_names g JOIN pictures p ON p.id = g.picture "
+                      "WHERE g.name = $1",
+                      pg::Params().Text(givenName));
+    });
+    if (r.Rows() != 1) {
+        return std::nullopt;
+    }
+    return r.Text(0, 0);
+}
+
 std::int64_t PostgresStorage::LastChange() {
     pg::Result r =
         Query([&](pg::Connection& c) { return c.Must("SELECT last FROM change_counter"); });

@@ -73,7 +73,8 @@ public:
     struct Exchange;
     struct Reply;
     Reply HandleService(const std::string& method, const std::string& rawTarget,
-                        const char* lastEventId, const std::string& client = {});
+                        const char* lastEventId, const std::string& client = {},
+                        const char* cookie = nullptr);
     Reply HandleUpload(const std::string& method, const std::string& rawTarget,
                        const char* contentType, Exchange& exchange);
 
@@ -81,7 +82,7 @@ public:
     const ServiceConfig& config() const { return config_; }
 
 private:
-    Reply Rename(const std::string& query);
+    Reply Rename(const std::string& query, const char* cookie);
     Reply Login(const std::string& query);
     Reply SessionPage(const std::string& session);
     Reply Events(const std::string& session, const std::string& query, const char* lastEventId,

@@ -25,6 +25,8 @@ struct Server::Exchange {
     std::string body;
     std::size_t received = 0;
     bool overflow = false;
+    std::string host;   // the Host header
+    std::string cookie; // the Cookie header
 };
 
 struct Server::Reply {
