@@ -192,6 +192,28 @@ Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_v
     return status;
 }
 
+Store::DeleteStatus PictureStore::Delete(std::string_view name, std::string_view owner) {
+    if (!IsPictureName(name)) {
+        return DeleteStatus::UnknownPicture;
+    }
+    DeleteStatus status = DeleteStatus::UnknownPicture;
+    backend_->Transact([&](StorageTransaction& t) {
+        std::optional<PictureToChange> found = t.FindForChange(name);
+        if (!found) {
+            status = DeleteStatus::UnknownPicture;
+            return false;
+        }
+        if (owner.empty() || found->owner != owner) {
+            status = DeleteStatus::NotOwner;
+            return false;
+        }
+        t.DeletePicture(found->id);
+        status = DeleteStatus::Deleted;
+        return true;
+    });
+    return status;
+}
+
 void PictureStore::OpenSession(std::string_view name, std::chrono::milliseconds ttl) {
     std::int64_t now = NowMs();
     backend_->OpenSession(name, now, now + ttl.count());

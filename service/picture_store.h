@@ -39,6 +39,7 @@ public:
                             std::string_view owner = {}) override;
     RenameStatus Rename(std::string_view current, std::string_view typedName, std::string& newName,
                         std::string_view owner) override;
+    DeleteStatus Delete(std::string_view name, std::string_view owner) override;
     void OpenSession(std::string_view name, std::chrono::milliseconds ttl) override;
     SessionState GetSession(std::string_view name) override;
     std::vector<StoredPicture> SessionPictures(std::string_view session,

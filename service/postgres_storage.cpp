@@ -190,8 +190,9 @@ std::optional<PictureContent> PostgresStorage::ReadPicture(std::string_view name
 
 std::optional<std::string> PostgresStorage::CurrentName(std::string_view givenName) {
     pg::Result r = Query([&](pg::Connection& c) {
-        return c.Must("SELECT p.name FROM given_names g JOIN pictures p ON p.id = g.picture "
-                      "WHERE g.name = $1",
+        // No row of its picture: deleted.
+        return c.Must("SELECT coalesce(p.name, '') FROM given_names g "
+                      "LEFT JOIN pictures p ON p.id = g.picture WHERE g.name = $1",
                       pg::Params().Text(givenName));
     });
     if (r.Rows() != 1) {

@@ -95,6 +95,10 @@ bool Transaction::RenameIfFree(std::int64_t id, std::string_view name, std::stri
     throw StatementFailed(updated.Message());
 }
 
+void Transaction::DeletePicture(std::int64_t id) {
+    c_.Must("DELETE FROM pictures WHERE id = $1", Params().Int(id));
+}
+
 std::int64_t Transaction::RecordChange(std::int64_t pictureId) {
     Result r = c_.Must("WITH counter AS (UPDATE change_counter SET last = last + 1 WHERE id = 1 "
                        "RETURNING last) UPDATE pictures SET seq = counter.last FROM counter "

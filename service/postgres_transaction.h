@@ -18,6 +18,7 @@ public:
     std::optional<std::int64_t> InsertIfNameFree(const NewPicture& picture) override;
     std::optional<PictureToChange> FindForChange(std::string_view name) override;
     bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) override;
+    void DeletePicture(std::int64_t id) override;
     // Also notifies the listeners of every instance, when the transaction commits.
     std::int64_t RecordChange(std::int64_t pictureId) override;
 

@@ -83,6 +83,7 @@ public:
 
 private:
     Reply Rename(const std::string& query, const char* cookie);
+    Reply DeletePicture(const std::string& method, const std::string& query, const char* cookie);
     Reply Login(const std::string& query);
     Reply SessionPage(const std::string& session);
     Reply Events(const std::string& session, const std::string& query, const char* lastEventId,

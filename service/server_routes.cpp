@@ -119,6 +119,9 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
     if (path == "/setname.php") {
         return Rename(target.query, cookie);
     }
+    if (path == "/deletepicture.php") {
+        return DeletePicture(method, target.query, cookie);
+    }
     if (path == "/loginsession.php") {
         return Login(target.query);
     }
@@ -179,6 +182,33 @@ Server::Reply Server::Rename(const std::string& query, const char* cookie) {
     }
     return Reply::Text("Der Name „" + cp1252::ToUtf8(MakePictureName(q->newFilename)) +
                        "“ ist bereits vergeben. Bitte wählen Sie einen anderen Namen.");
+}
+
+Server::Reply Server::DeletePicture(const std::string& method, const std::string& query,
+                                    const char* cookie) {
+    if (method != "GET") {
+        Reply r = Reply::Text("Bitte löschen Sie mit GET.", MHD_HTTP_METHOD_NOT_ALLOWED);
+        r.headers.emplace_back("Allow", "GET");
+        return r;
+    }
+    std::optional<std::string> name = QueryValue(query, "filename");
+    if (!name || name->empty()) {
+        return Reply::Text("Fehlende Angaben: filename wird benötigt.");
+    }
+    if (name->ends_with(".jpg")) {
+        name->resize(name->size() - 4);
+    }
+    std::optional<std::string> token = OwnerTokenFromCookies(cookie ? cookie : "");
+    switch (store_.Delete(*name, token ? OwnerKey(*token) : "")) {
+    case Store::DeleteStatus::Deleted:
+        return Reply::Text("Der Screenshot wurde gelöscht.");
+    case Store::DeleteStatus::NotOwner:
+        return Reply::Text("Nur wer den Screenshot hochgeladen hat, kann ihn löschen.");
+    case Store::DeleteStatus::UnknownPicture:
+        break;
+    }
+    return Reply::Text("Der Screenshot wurde nicht gefunden. Vielleicht wurde er inzwischen "
+                       "umbenannt.");
 }
 
 Server::Reply Server::Login(const std::string& query) {
@@ -250,6 +280,11 @@ Server::Reply Server::Picture(const std::string& name) {
         // An old name of a renamed picture leads on to it. Not for good (302, not 301): the
         // redirect would outlive the picture in every cache.
         std::optional<std::string> current = store_.CurrentName(name);
+        if (current && current->empty()) {
+            return Reply::Html(MessagePage("Gelöscht", "Dieses Bild wurde von seinem Absender "
+                                                       "gelöscht."),
+                               MHD_HTTP_GONE);
+        }
         if (!current || *current == name) {
             return NotFound();
         }

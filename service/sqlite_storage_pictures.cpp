@@ -144,6 +144,17 @@ public:
         return true;
     }
 
+    void DeletePicture(std::int64_t id) override {
+        Statement file(db_, "SELECT file FROM pictures WHERE id = ?");
+        if (file.Bind(1, id).Step() == SQLITE_ROW) {
+            deletedFiles_.push_back(file.Text(0));
+        }
+        Statement s(db_, "DELETE FROM pictures WHERE id = ?");
+        Done(s.Bind(1, id).Step());
+    }
+    // The files of the pictures this transaction deleted.
+    const std::vector<std::string>& DeletedFiles() const { return deletedFiles_; }
+
     std::int64_t RecordChange(std::int64_t pictureId) override {
         Statement s(db_, "UPDATE pictures SET seq = ? WHERE id = ?");
         Done(s.Bind(1, seq_ + 1).Bind(2, pictureId).Step());
@@ -168,6 +179,7 @@ private:
 
     sqlite3* db_;
     std::int64_t seq_; // the change counter, with this transaction's changes
+    std::vector<std::string> deletedFiles_;
 };
 
 void SqliteStorage::Transact(const std::function<bool(StorageTransaction&)>& work) {
@@ -194,6 +206,15 @@ void SqliteStorage::Transact(const std::function<bool(StorageTransaction&)>& wor
         throw StorageFailed("cannot commit: " + why);
     }
     seq_ = t.Seq();
+    // A crash before this leaves files without a row, which the next start quarantines.
+    for (const std::string& token : t.DeletedFiles()) {
+        if (IsToken(token)) {
+            ::unlink((pictures_ / (token + ".jpg")).c_str());
+        }
+    }
+    if (!t.DeletedFiles().empty()) {
+        SyncFolder(pictures_);
+    }
 }
 
 bool SqliteStorage::Stage(NewPicture& picture) {
@@ -264,9 +285,11 @@ std::optional<StoredPicture> SqliteStorage::FindPicture(std::string_view name) {
 
 std::optional<std::string> SqliteStorage::CurrentName(std::string_view givenName) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT p.name FROM given_names g JOIN pictures p ON p.id = g.picture "
-                     "WHERE g.name = ?");
-    if (s.Bind(1, givenName).Step() != SQLITE_ROW) {
+    // Neither stored nor in quarantine: deleted.
+    Statement s(db_, "SELECT coalesce(p.name, ''), p.id IS NOT NULL, q.id IS NOT NULL "
+                     "FROM given_names g LEFT JOIN pictures p ON p.id = g.picture "
+                     "LEFT JOIN quarantined_pictures q ON q.id = g.picture WHERE g.name = ?");
+    if (s.Bind(1, givenName).Step() != SQLITE_ROW || (!s.Int(1) && s.Int(2))) {
         return std::nullopt;
     }
     return s.Text(0);

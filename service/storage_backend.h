@@ -68,6 +68,8 @@ public:
     // false when it was (then the transaction must end without committing). Its old names stay
     // given to it.
     virtual bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) = 0;
+    // Deletes the picture (its bytes once the transaction committed). Its names stay given out.
+    virtual void DeletePicture(std::int64_t id) = 0;
     // Raises the change counter and stamps the picture with the new count, which it returns.
     // The last statement of a transaction that changes a picture: changes then commit in counter
     // order, so whoever has seen change n has seen every change below n.
@@ -104,8 +106,9 @@ public:
                                                        std::int64_t afterSeq) = 0;
     virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
     virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
-    // The current name of the picture this name was once given to; nullopt when the name was
-    // never given out or its picture is not stored (any more).
+    // The current name of the picture this name was once given to; empty when that picture was
+    // deleted; nullopt when the name was never given out or its picture is not stored right now
+    // (in quarantine).
     virtual std::optional<std::string> CurrentName(std::string_view givenName) = 0;
 
     // Pictures whose last change lies in (after, upto], in change order, at most limit of them.

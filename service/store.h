@@ -75,6 +75,11 @@ public:
     virtual RenameStatus Rename(std::string_view current, std::string_view typedName,
                                 std::string& newName, std::string_view owner) = 0;
 
+    enum class DeleteStatus { Deleted, UnknownPicture, NotOwner };
+    // Deletes the picture with the address name, when owner is the one it was uploaded with. Its
+    // names stay given out: they lead nowhere from then on.
+    virtual DeleteStatus Delete(std::string_view name, std::string_view owner) = 0;
+
     // Opens the session, or extends an existing one, until now + ttl.
     virtual void OpenSession(std::string_view name, std::chrono::milliseconds ttl) = 0;
 
@@ -86,8 +91,9 @@ public:
                                                        std::int64_t afterSeq = 0) = 0;
     virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
     virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
-    // The current name of the picture a name was once given to (it was renamed since); nullopt
-    // when there is none.
+    // The current name of the picture a name was once given to (it was renamed since); empty when
+    // that picture was deleted; nullopt when the name was never given out or its picture is not
+    // stored right now.
     virtual std::optional<std::string> CurrentName(std::string_view givenName) = 0;
 
     // The highest seq handed out so far. Every change with a seq up to it is visible.

@@ -71,6 +71,9 @@ public:
         p.title = title;
         return true;
     }
+    void DeletePicture(std::int64_t id) override {
+        std::erase_if(state_.pictures, [&](const FakeStorage::Picture& p) { return p.id == id; });
+    }
     std::int64_t RecordChange(std::int64_t pictureId) override {
         ById(pictureId).seq = ++state_.counter;
         return state_.counter;
@@ -197,7 +200,7 @@ std::optional<std::string> FakeStorage::CurrentName(std::string_view givenName) 
             return p.name;
         }
     }
-    return std::nullopt;
+    return std::string(); // deleted
 }
 
 std::optional<PictureContent> FakeStorage::ReadPicture(std::string_view name) {

@@ -244,6 +244,24 @@ TEST_P(ServiceTest, OnlyTheUploaderRenamesAndAnOldAddressKeepsLeadingToItsPictur
     EXPECT_EQ(ClientGet(sp(), "/nie_vergeben.jpg").status, 404);
 }
 
+// Deleting by the uploader: the address then answers 410, and only GET deletes.
+TEST_P(ServiceTest, TheUploaderDeletesAPicture) {
+    std::string name = UploadOk(jpeg_);
+    const std::string target = "/deletepicture.php?filename=" + name + ".jpg";
+    EXPECT_EQ(ClientGet(sp(), target).body,
+              "Nur wer den Screenshot hochgeladen hat, kann ihn löschen."_cp1252);
+    HttpResponse head =
+        RawRequest(sp(), "HEAD " + target + " HTTP/1.1\r\nHost: x\r\nCookie: " + kOwnerCookie +
+                             "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(head.status, 405);
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 200);
+    EXPECT_EQ(ClientGet(sp(), target, kOwnerCookie).body, "Der Screenshot wurde gelöscht."_cp1252);
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 410);
+    EXPECT_EQ(ClientGet(sp(), target, kOwnerCookie).body.rfind("Der Screenshot wurde nicht", 0),
+              0u);
+    EXPECT_EQ(ClientGet(sp(), "/deletepicture.php", kOwnerCookie).body.rfind("Fehlende", 0), 0u);
+}
+
 TEST_P(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=Demo_1-x").body, "ok Demo_1-x");
     EXPECT_EQ(ClientGet(sp(), "/loginsession.php?sessionname=" + std::string(40, 'a')).body,

@@ -27,13 +27,13 @@ TEST(OwnerTokenTest, OnlyAWellFormedTokenIsTakenFromTheCookies) {
     const std::string token = "0123456789abcdef0123456789abcdef";
     EXPECT_EQ(OwnerTokenFromCookies("glimmerly_owner=" + token), token);
     EXPECT_EQ(OwnerTokenFromCookies("a=b;glimmerly_owner=" + token + "; c=d"), token);
-    EXPECT_EQ(OwnerTokenFromCookies("glimmerly_owner=" + token.substr(1) + "; glimmerly_owner=" +
-                                    token),
-              token);
-    for (const std::string& bad :
-         std::vector<std::string>{"", "glimmerly_owner=", "glimmerly_owner=" + token + "0",
-          "glimmerly_owner=0123456789ABCDEF0123456789ABCDEF", "x_glimmerly_owner=" + token,
-          "glimmerly_owner2=" + token, "glimmerly_owner " + token}) {
+    EXPECT_EQ(
+        OwnerTokenFromCookies("glimmerly_owner=" + token.substr(1) + "; glimmerly_owner=" + token),
+        token);
+    for (const std::string& bad : std::vector<std::string>{
+             "", "glimmerly_owner=", "glimmerly_owner=" + token + "0",
+             "glimmerly_owner=0123456789ABCDEF0123456789ABCDEF", "x_glimmerly_owner=" + token,
+             "glimmerly_owner2=" + token, "glimmerly_owner " + token}) {
         EXPECT_FALSE(OwnerTokenFromCookies(bad)) << bad;
     }
 }

@@ -111,6 +111,33 @@ TEST_P(StoreTest, ANameOnceGivenOutNeverLeadsToAnotherPicture) {
     EXPECT_FALSE(store->CurrentName("nie_vergeben"));
 }
 
+// A picture its uploader deleted is gone, files and all, but its names stay given out.
+TEST_P(StoreTest, TheUploaderDeletesAPictureAndItsNamesStayGivenOut) {
+    auto store = OpenStore();
+    store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner);
+    auto kept = store->AddPicture(jpeg_, size_, "Bleibt", "", 1h, kOwner);
+    std::string renamed;
+    ASSERT_EQ(store->Rename("plan", "Neu", renamed, kOwner), Store::RenameStatus::Renamed);
+    ASSERT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 2u : 0u);
+    using Status = Store::DeleteStatus;
+    EXPECT_EQ(store->Delete("neu", ""), Status::NotOwner);
+    EXPECT_EQ(store->Delete("neu", "someone else"), Status::NotOwner);
+    EXPECT_EQ(store->Delete("plan", kOwner), Status::UnknownPicture) << "an earlier name";
+    EXPECT_EQ(store->Delete("neu", kOwner), Status::Deleted);
+    EXPECT_EQ(store->Delete("neu", kOwner), Status::UnknownPicture);
+    EXPECT_FALSE(store->FindPicture("neu"));
+    EXPECT_FALSE(store->ReadPicture("neu"));
+    EXPECT_EQ(store->CurrentName("neu"), "");
+    EXPECT_EQ(store->CurrentName("plan"), "");
+    EXPECT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 1u : 0u);
+
+    store.reset();
+    store = OpenStore(); // nothing for the start-up to repair or to refuse
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "Neu", "", 1h, kOwner).name, "neu-2");
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner).name, "plan-2");
+    EXPECT_TRUE(store->ReadPicture(kept.name));
+}
+
 // The series counts on from where it stopped, also past -9 (which sorts between -1 and -2) and
 // beside names that only look alike.
 TEST_P(StoreTest, LongSeriesCountOnWithoutGaps) {
