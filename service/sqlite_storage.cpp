@@ -75,6 +75,11 @@ CREATE TABLE name_series(
     base TEXT PRIMARY KEY,
     next INTEGER NOT NULL
 ) WITHOUT ROWID;
+-- Deleted pictures' last changes: the change counter never goes back below them.
+CREATE TABLE deleted_pictures(
+    id  INTEGER PRIMARY KEY,
+    seq INTEGER NOT NULL
+);
 )sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kSteps));
@@ -177,9 +182,10 @@ bool SqliteStorage::Init(const fs::path& folder, std::string& error, const Sqlit
     if (!Repair(options, error)) {
         return false;
     }
-    // Quarantined rows count too: their changes may have been seen by a page already.
+    // Quarantined and deleted rows count too: their changes may have been seen by a page already.
     Statement max(db_, "SELECT max(coalesce((SELECT max(seq) FROM pictures), 0), "
-                       "coalesce((SELECT max(seq) FROM quarantined_pictures), 0))");
+                       "coalesce((SELECT max(seq) FROM quarantined_pictures), 0), "
+                       "coalesce((SELECT max(seq) FROM deleted_pictures), 0))");
     if (max.Step() == SQLITE_ROW) {
         seq_ = max.Int(0);
     }

@@ -149,6 +149,9 @@ public:
         if (file.Bind(1, id).Step() == SQLITE_ROW) {
             deletedFiles_.push_back(file.Text(0));
         }
+        Statement keep(db_, "INSERT OR REPLACE INTO deleted_pictures(id, seq) "
+                            "SELECT id, seq FROM pictures WHERE id = ?");
+        Done(keep.Bind(1, id).Step());
         Statement s(db_, "DELETE FROM pictures WHERE id = ?");
         Done(s.Bind(1, id).Step());
     }

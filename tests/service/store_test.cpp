@@ -131,8 +131,11 @@ TEST_P(StoreTest, TheUploaderDeletesAPictureAndItsNamesStayGivenOut) {
     EXPECT_EQ(store->CurrentName("plan"), "");
     EXPECT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 1u : 0u);
 
+    // The rename was the last change: a page that saw it must not see its number again.
+    const std::int64_t last = store->LastSeq();
     store.reset();
     store = OpenStore(); // nothing for the start-up to repair or to refuse
+    EXPECT_EQ(store->LastSeq(), last);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "Neu", "", 1h, kOwner).name, "neu-2");
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner).name, "plan-2");
     EXPECT_TRUE(store->ReadPicture(kept.name));
