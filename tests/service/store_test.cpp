@@ -168,6 +168,7 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsNamesAfterTheUpgrade) {
         ASSERT_EQ(sqlite3_open((temp_.Root() / "data" / "glimmerly.db").c_str(), &db), SQLITE_OK);
         EXPECT_EQ(sqlite3_exec(db,
                                "DROP TABLE given_names; DROP TABLE name_series; "
+                               "DROP TABLE deleted_pictures; "
                                "ALTER TABLE pictures DROP COLUMN owner; "
                                "ALTER TABLE quarantined_pictures DROP COLUMN owner; "
                                "PRAGMA user_version = 0",
@@ -183,6 +184,7 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsNamesAfterTheUpgrade) {
                   "");
     }
     auto store = OpenStore();
+    ASSERT_TRUE(store);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner).name, "plan-3");
     std::string renamed;
     EXPECT_EQ(store->Rename("plan-2", "Neu", renamed, kOwner), Store::RenameStatus::NotOwner);
