@@ -249,6 +249,19 @@ std::optional<PictureContent> PostgresStorage::ReadPicture(std::string_view name
     return content;
 }
 
+std::optional<std::string> PostgresStorage::CurrentName(std::string_view givenName) {
+    pg::Result r = Query([&](pg::Connection& c) {
+        // No row of its picture: deleted.
+        return c.Must("SELECT coalesce(p.name, '') FROM given_names g "
+                      "LEFT JOIN pictures p ON p.id = g.picture WHERE g.name = $1",
+                      pg::Params().Text(givenName));
+    });
+    if (r.Rows() != 1) {
+        return std::nullopt;
+    }
+    return r.Text(0, 0);
+}
+
 std::int64_t PostgresStorage::LastChange() {
     pg::Result r =
         Query([&](pg::Connection& c) { return c.Must("SELECT last FROM change_counter"); });

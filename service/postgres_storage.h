@@ -43,6 +43,7 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::optional<std::string> CurrentName(std::string_view givenName) override;
     std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
                                             int limit) override;
     std::int64_t LastChange() override;

@@ -198,9 +198,11 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     ConnectionGuard::BodyComplete(connection);
     const char* lastEventId =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
+    const char* cookie =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
     return Send(connection, *exchange, Guarded([&] {
                     return server->HandleService(method, exchange->rawTarget, lastEventId,
-                                                 ClientAddress(connection));
+                                                 ClientAddress(connection), cookie);
                 }),
                 server->Draining());
 }
@@ -244,6 +246,11 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
     ConnectionGuard::BodyComplete(connection);
     const char* contentType =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
+    for (auto [field, name] : {std::pair{&exchange->hostHeader, MHD_HTTP_HEADER_HOST},
+                               std::pair{&exchange->cookie, MHD_HTTP_HEADER_COOKIE}}) {
+        const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+        *field = value ? value : "";
+    }
     return Send(connection, *exchange, Guarded([&] {
                     return server->HandleUpload(method, exchange->rawTarget, contentType,
                                                 *exchange);

@@ -81,7 +81,8 @@ public:
     struct Exchange;
     struct Reply;
     Reply HandleService(const std::string& method, const std::string& rawTarget,
-                        const char* lastEventId, const std::string& client = {});
+                        const char* lastEventId, const std::string& client = {},
+                        const char* cookie = nullptr);
     Reply HandleUpload(const std::string& method, const std::string& rawTarget,
                        const char* contentType, Exchange& exchange);
 
@@ -90,7 +91,8 @@ public:
     const std::string& Instance() const { return instance_; }
 
 private:
-    Reply Rename(const std::string& query);
+    Reply Rename(const std::string& query, const char* cookie);
+    Reply DeletePicture(const std::string& query, const char* cookie);
     Reply Login(const std::string& query);
     Reply SessionPage(const std::string& session);
     Reply Events(const std::string& session, const std::string& query, const char* lastEventId,

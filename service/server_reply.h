@@ -34,6 +34,8 @@ struct Server::Exchange {
     unsigned status = 0; // of the reply queued, 0 before
     std::optional<std::uint64_t> bytes;
     std::string cause;
+    std::string hostHeader; // the Host header
+    std::string cookie;     // the Cookie header
 };
 
 struct Server::Reply {
