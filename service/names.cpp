@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -208,6 +209,12 @@ std::string RandomPictureName() {
 
 std::string RandomToken() {
     return RandomChars("0123456789abcdef", 32);
+}
+
+bool IsToken(std::string_view text) {
+    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 } // namespace glimmerly::service

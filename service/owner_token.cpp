@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "service/names.h"
+#include "service/request.h"
+
 namespace glimmerly::service {
 
 namespace {
@@ -46,28 +49,6 @@ void Compress(std::array<std::uint32_t, 8>& h, const unsigned char* block) {
     for (int i = 0; i < 8; ++i) {
         h[i] += v[i];
     }
-}
-
-bool IsHexToken(std::string_view t) {
-    if (t.size() != 32) {
-        return false;
-    }
-    for (char c : t) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 // The host of a Host header or host[:port]; empty for a bracketed (IPv6) address.
@@ -136,11 +117,11 @@ std::string Sha256Hex(std::string_view bytes) {
 std::optional<std::string> OwnerTokenFromCookies(std::string_view header) {
     while (!header.empty()) {
         std::size_t semi = header.find(';');
-        std::string_view item = Trim(header.substr(0, semi));
+        std::string_view item = TrimBlanks(header.substr(0, semi));
         std::size_t eq = item.find('=');
-        if (eq != std::string_view::npos && Trim(item.substr(0, eq)) == kOwnerCookieName) {
-            std::string_view value = Trim(item.substr(eq + 1));
-            if (IsHexToken(value)) {
+        if (eq != std::string_view::npos && TrimBlanks(item.substr(0, eq)) == kOwnerCookieName) {
+            std::string_view value = TrimBlanks(item.substr(eq + 1));
+            if (IsToken(value)) {
                 return std::string(value);
             }
         }

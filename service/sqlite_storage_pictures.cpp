@@ -14,7 +14,6 @@
 namespace glimmerly::service {
 
 namespace fs = std::filesystem;
-using sqlite::IsToken;
 using sqlite::Statement;
 using sqlite::SyncFolder;
 

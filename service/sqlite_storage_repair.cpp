@@ -15,6 +15,7 @@
 #include <chrono>
 #include <set>
 
+#include "service/names.h"
 #include "service/sqlite_internal.h"
 
 namespace glimmerly::service {
