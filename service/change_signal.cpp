@@ -99,10 +99,20 @@ std::int64_t ChangeSignal::Wait(std::int64_t seen, std::chrono::milliseconds tim
 ChangeBatch ChangeSignal::Next(std::string_view session, std::int64_t after, std::uint64_t& epoch,
                                Deadline deadline) {
     std::unique_lock lock(mutex_);
+    ChangeBatch batch;
     if (epoch == 0) {
         epoch = epoch_;
+        if (after > known_ && !stopping_) {
+            // A position beyond the counter read: the page was made before an older state was
+            // restored (the epoch it would have seen end is gone with it), or from a change this
+            // instance has not read yet. The session again is right for both.
+            hint_ = true;
+            hinted_.notify_one();
+            batch.kind = ChangeBatch::Kind::Resync;
+            batch.upto = known_;
+            return batch;
+        }
     }
-    ChangeBatch batch;
     for (;;) {
         if (stopping_) {
             batch.kind = ChangeBatch::Kind::Stopping;

@@ -8,6 +8,22 @@ namespace glimmerly::service {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+// How long kept-alive connections may still bring a request after a stop began: a balancer
+// sends on its idle connections until its health check has seen the instance go, and a request
+// that meets a connection being closed is lost (its client gets a 502), so they are served, with
+// "Connection: close", for this long before the idle ones are closed.
+constexpr std::chrono::milliseconds kDrainIdleGrace{1000};
+
+// True when bytes of a next request wait on the socket, so that closing it would drop them.
+bool RequestWaiting(int fd) {
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+} // namespace
+
 struct ConnectionGuard::Tracked {
     enum class Phase {
         Head,    // waiting for a request line and headers, the deadline applies
@@ -114,6 +130,7 @@ void ConnectionGuard::Drain() {
     {
         std::lock_guard lock(mutex_);
         draining_ = true;
+        drainStart_ = Clock::now();
     }
     wake_.notify_all();
 }
@@ -134,8 +151,9 @@ void ConnectionGuard::Watch() {
         Clock::time_point now = Clock::now();
         for (Tracked* tracked : connections_) {
             bool late = tracked->phase != Tracked::Phase::Serving && now >= tracked->deadline;
-            bool idleAtShutdown =
-                draining_ && tracked->phase == Tracked::Phase::Head && tracked->keptAlive;
+            bool idleAtShutdown = draining_ && now >= drainStart_ + kDrainIdleGrace &&
+                                  tracked->phase == Tracked::Phase::Head && tracked->keptAlive &&
+                                  !RequestWaiting(tracked->fd);
             if ((late || idleAtShutdown) && !tracked->cut && tracked->fd >= 0) {
                 // Wakes the connection's thread, which then sees the end of the stream and
                 // closes the connection itself.

@@ -38,8 +38,8 @@ public:
     // Called when a request is finished; the connection waits for its next request head.
     static void RequestDone(MHD_Connection* connection);
 
-    // From now on connections waiting for their next request are closed, at once and whenever one
-    // comes to wait.
+    // From now on connections waiting for their next request are closed, after kDrainIdleGrace
+    // and whenever one comes to wait after it. A request that arrives on one before is served.
     void Drain();
     // Waits until no connection is left or the deadline passes; true when none is left.
     bool WaitUntilNone(std::chrono::steady_clock::time_point deadline);
@@ -56,6 +56,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable gone_;
     bool draining_ = false;
+    std::chrono::steady_clock::time_point drainStart_;
     std::unordered_set<Tracked*> connections_;
     bool stopping_ = false;
     std::thread watchdog_;

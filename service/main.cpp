@@ -5,13 +5,16 @@
 #include <signal.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "service/access_log.h"
 #include "service/picture_store.h"
 #include "service/server.h"
 #include "service/sqlite_storage.h"
@@ -66,6 +69,11 @@ void Usage(std::FILE* out) {
         "                      reconnects (default 600)\n"
         "  --event-streams N   live-update streams one client address may hold open (default\n"
         "                      32; a session may hold 8; raise it behind a load balancer)\n"
+        "  --session-retention DAYS  sessions expired longer ago are deleted, hourly; their\n"
+        "                      pictures stay (default 30; 0 keeps them for ever)\n"
+        "  --access-log FILE   append a line per request to FILE (default -: stderr; off: none)\n"
+        "  --log-format F      text or json (one JSON object per line); default text\n"
+        "  --instance NAME     this instance's name in the access log (default ADDR:PORT)\n"
         "  --help              this text\n",
         out);
 }
@@ -89,6 +97,50 @@ bool ParseSeconds(const char* text, std::chrono::milliseconds& result) {
     return true;
 }
 
+// Deletes the sessions that expired more than retention ago: at start, then every hour, until
+// the service stops. Every instance on a shared database does it; the deletes are idempotent.
+class SessionPurge {
+public:
+    SessionPurge(StorageBackend& storage, std::chrono::milliseconds retention)
+        : storage_(storage), retention_(retention), thread_([this] { Run(); }) {}
+    ~SessionPurge() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!stopping_) {
+            lock.unlock();
+            auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            try {
+                if (std::int64_t n = storage_.PurgeSessions((now - retention_).count())) {
+                    std::fprintf(stderr, "glimmerly-service: deleted %lld expired session(s)\n",
+                                 static_cast<long long>(n));
+                }
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "glimmerly-service: cannot delete expired sessions: %s\n",
+                             e.what());
+            }
+            lock.lock();
+            wake_.wait_for(lock, std::chrono::hours(1), [this] { return stopping_; });
+        }
+    }
+
+    StorageBackend& storage_;
+    const std::chrono::milliseconds retention_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_; // last: starts when the rest is ready
+};
+
 bool ParsePort(const char* text, std::uint16_t& port) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
@@ -106,6 +158,9 @@ int main(int argc, char** argv) {
     std::filesystem::path data = DefaultDataFolder();
     StoreOptions storeOptions;
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(30);
+    std::chrono::milliseconds sessionRetention = std::chrono::hours(24 * 30);
+    std::string accessLogPath = "-";
+    glimmerly::service::LogFormat logFormat = glimmerly::service::LogFormat::Text;
     if (const char* database = std::getenv("GLIMMERLY_DATABASE"); database && *database) {
         storeOptions.database = database;
     }
@@ -185,6 +240,20 @@ int main(int argc, char** argv) {
             ok = ParseSeconds(value, config.bodyTimeout);
         } else if (arg == "--drain-timeout") {
             ok = ParseSeconds(value, drainTimeout);
+        } else if (arg == "--session-retention") {
+            char* end = nullptr;
+            double days = std::strtod(value, &end);
+            ok = *value && !*end && days >= 0 && days <= 100000;
+            sessionRetention = std::chrono::milliseconds(static_cast<long long>(days * 86400000));
+        } else if (arg == "--access-log") {
+            accessLogPath = value;
+            ok = !accessLogPath.empty();
+        } else if (arg == "--log-format") {
+            ok = std::string_view(value) == "text" || std::string_view(value) == "json";
+            logFormat = std::string_view(value) == "json" ? glimmerly::service::LogFormat::Json
+                                                          : glimmerly::service::LogFormat::Text;
+        } else if (arg == "--instance") {
+            config.instance = value;
         } else {
             std::fprintf(stderr, "glimmerly-service: unknown option: %s\n", argv[i - 1]);
             Usage(stderr);
@@ -207,6 +276,15 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     std::string error;
+    if (accessLogPath == "-") {
+        config.accessLog = std::make_shared<glimmerly::service::AccessLog>(2, logFormat);
+    } else if (accessLogPath != "off") {
+        config.accessLog = glimmerly::service::AccessLog::OpenFile(accessLogPath, logFormat, error);
+        if (!config.accessLog) {
+            std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
+            return 1;
+        }
+    }
     storeOptions.folder = data.string();
     std::unique_ptr<StorageBackend> storage = glimmerly::service::OpenStorage(storeOptions, error);
     if (!storage) {
@@ -227,7 +305,13 @@ int main(int argc, char** argv) {
                          repairs.restored.size());
         }
     }
+    StorageBackend& backend = *storage; // owned by the store from here on
+    config.healthCheck = [&backend] { return backend.CheckHealth(); };
     PictureStore store(std::move(storage));
+    std::unique_ptr<SessionPurge> purge;
+    if (sessionRetention.count() > 0) {
+        purge = std::make_unique<SessionPurge>(backend, sessionRetention);
+    }
     Server server(store, config);
     if (!server.Start(error)) {
         std::fprintf(stderr, "glimmerly-service: %s\n", error.c_str());
@@ -245,6 +329,16 @@ int main(int argc, char** argv) {
     // the requests in flight are answered first.
     std::printf("glimmerly-service: %s: finishing the requests in flight\n", name);
     std::fflush(stdout);
+    // A second stop signal means now: the stores are safe against an exit at any point (SQLite's
+    // journal and the start-up repair, PostgreSQL's rollback of what was not committed).
+    std::thread([stopSignals] {
+        int again = 0;
+        sigwait(&stopSignals, &again);
+        std::printf("glimmerly-service: %s again: stopped without waiting\n",
+                    again == SIGTERM ? "SIGTERM" : "SIGINT");
+        std::fflush(stdout);
+        std::_Exit(1);
+    }).detach();
     bool finished = server.Drain(drainTimeout);
     std::printf("glimmerly-service: stopped (%s)%s\n", name,
                 finished ? "" : "; requests still running at the deadline were cut off");

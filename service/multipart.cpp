@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "service/request.h"
+
 namespace glimmerly::service {
 
 namespace {
@@ -15,16 +17,6 @@ char Lower(char c) {
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 // Parameters after the first ";" of a header value: name=token or name="anything but a quote".
@@ -41,7 +33,7 @@ std::vector<std::pair<std::string, std::string>> Parameters(std::string_view val
             pos = eq;
             continue;
         }
-        std::string key(Trim(value.substr(pos, eq - pos)));
+        std::string key(TrimBlanks(value.substr(pos, eq - pos)));
         std::transform(key.begin(), key.end(), key.begin(), Lower);
         pos = eq + 1;
         std::string val;
@@ -57,7 +49,7 @@ std::vector<std::pair<std::string, std::string>> Parameters(std::string_view val
         } else {
             std::size_t end = value.find(';', pos);
             val = std::string(
-                Trim(value.substr(pos, end == std::string_view::npos ? end : end - pos)));
+                TrimBlanks(value.substr(pos, end == std::string_view::npos ? end : end - pos)));
             pos = end;
         }
         out.emplace_back(std::move(key), std::move(val));
@@ -69,7 +61,7 @@ std::vector<std::pair<std::string, std::string>> Parameters(std::string_view val
 
 std::optional<std::string> MultipartBoundary(std::string_view contentType) {
     std::size_t semi = contentType.find(';');
-    if (!EqualsNoCase(Trim(contentType.substr(0, semi)), "multipart/form-data") ||
+    if (!EqualsNoCase(TrimBlanks(contentType.substr(0, semi)), "multipart/form-data") ||
         semi == std::string_view::npos) {
         return std::nullopt;
     }
@@ -130,10 +122,10 @@ std::optional<std::vector<FormPart>> ParseMultipart(std::string_view body,
             if (colon == std::string_view::npos) {
                 continue;
             }
-            std::string_view key = Trim(line.substr(0, colon));
-            std::string_view value = Trim(line.substr(colon + 1));
+            std::string_view key = TrimBlanks(line.substr(0, colon));
+            std::string_view value = TrimBlanks(line.substr(colon + 1));
             if (EqualsNoCase(key, "Content-Disposition")) {
-                if (!EqualsNoCase(Trim(value.substr(0, value.find(';'))), "form-data")) {
+                if (!EqualsNoCase(TrimBlanks(value.substr(0, value.find(';'))), "form-data")) {
                     continue;
                 }
                 for (auto& [pkey, pval] : Parameters(value)) {

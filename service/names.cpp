@@ -1,6 +1,11 @@
 #include "service/names.h"
 
-#include <random>
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 
 namespace glimmerly::service {
 
@@ -106,12 +111,26 @@ bool IsNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 
+// count characters of alphabet drawn from the kernel's random source. A byte is taken only
+// below the largest multiple of the alphabet's size, so every character is equally likely.
 std::string RandomChars(std::string_view alphabet, int count) {
-    thread_local std::mt19937_64 engine{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    const unsigned size = static_cast<unsigned>(alphabet.size());
+    const unsigned limit = 256 - 256 % size;
     std::string out;
-    for (int i = 0; i < count; ++i) {
-        out += alphabet[pick(engine)];
+    unsigned char bytes[64];
+    while (out.size() < static_cast<std::size_t>(count)) {
+        ssize_t n = ::getrandom(bytes, sizeof bytes, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw std::runtime_error(std::string("getrandom: ") + std::strerror(errno));
+        }
+        for (ssize_t i = 0; i < n && out.size() < static_cast<std::size_t>(count); ++i) {
+            if (bytes[i] < limit) {
+                out += alphabet[bytes[i] % size];
+            }
+        }
     }
     return out;
 }
@@ -190,6 +209,12 @@ std::string RandomPictureName() {
 
 std::string RandomToken() {
     return RandomChars("0123456789abcdef", 32);
+}
+
+bool IsToken(std::string_view text) {
+    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 } // namespace glimmerly::service

@@ -30,7 +30,9 @@ bool IsSessionName(std::string_view name);
 // A short random picture name of eight characters a-z, 0-9.
 std::string RandomPictureName();
 
-// A random token of 32 hex digits, used for stored file names.
+// A random token of 32 hex digits, used for stored file names and owners.
 std::string RandomToken();
+// True for what RandomToken makes: 32 digits 0-9 a-f.
+bool IsToken(std::string_view text);
 
 } // namespace glimmerly::service

@@ -1,7 +1,5 @@
 #include "service/picture_store.h"
 
-#include <algorithm>
-
 #include "service/names.h"
 #include "text/cp1252.h"
 
@@ -29,17 +27,46 @@ private:
     bool kept_ = false;
 };
 
+// Inserts the picture under a random name; another instance may draw the same name meanwhile,
+// and then a new one is drawn. An empty title becomes the name.
+std::optional<std::int64_t> TakeRandomName(StorageTransaction& t, NewPicture& picture,
+                                           const std::string& title) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        picture.name = RandomPictureName();
+        picture.title = title.empty() ? picture.name : title;
+        if (std::optional<std::int64_t> id = t.InsertIfNameFree(picture)) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+// Inserts the picture under the next free name of base's series. Names are never given out twice,
+// so the series only grows: its counter says where it goes on. A name in between may have been
+// given out otherwise (typed as "plan-7", say); the insert, which the unique index decides, then
+// passes it. When kSeriesProbes names were passed, nothing is stored but keepProgress is set:
+// committing then keeps the counter past them.
+std::optional<std::int64_t> TakeNameInSeries(StorageTransaction& t, const std::string& base,
+                                             NewPicture& picture, const std::string& title,
+                                             bool& keepProgress) {
+    picture.title = title;
+    const std::int64_t first = t.SeriesNext(base);
+    for (std::int64_t n = first; n < first + kSeriesProbes; ++n) {
+        picture.name = NameInSeries(base, n);
+        if (std::optional<std::int64_t> id = t.InsertIfNameFree(picture)) {
+            t.SetSeriesNext(base, n + 1);
+            return id;
+        }
+    }
+    t.SetSeriesNext(base, first + kSeriesProbes);
+    keepProgress = true;
+    return std::nullopt;
+}
+
 } // namespace
 
-std::string FirstFreeName(const std::string& base, const std::vector<std::string>& taken) {
-    auto used = [&](const std::string& name) {
-        return std::find(taken.begin(), taken.end(), name) != taken.end();
-    };
-    std::string name = base;
-    for (int n = 2; used(name); ++n) {
-        name = base + "-" + std::to_string(n);
-    }
-    return name;
+std::string NameInSeries(const std::string& base, std::int64_t n) {
+    return n <= 1 ? base : base + "-" + std::to_string(n);
 }
 
 PictureStore::PictureStore(std::unique_ptr<StorageBackend> backend, Now now)
@@ -73,7 +100,8 @@ std::int64_t PictureStore::NowMs() const {
 
 Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize size,
                                              std::string_view typedName, std::string_view session,
-                                             std::chrono::milliseconds ttl) {
+                                             std::chrono::milliseconds ttl,
+                                             std::string_view owner) {
     UploadResult result;
     // Refused before anything is staged; checked again in the transaction, since the session
     // may run out meanwhile.
@@ -82,11 +110,13 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
         return result;
     }
     const std::string base = MakePictureName(typedName);
+    const std::string typedTitle = cp1252::ToUtf8(typedName);
     NewPicture picture;
     picture.session = session;
     picture.width = size.width;
     picture.height = size.height;
     picture.jpeg = jpeg;
+    picture.owner = owner;
     if (!backend_->Stage(picture)) {
         return result;
     }
@@ -95,25 +125,22 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
         backend_->Transact([&](StorageTransaction& t) {
             result = UploadResult();
             picture.created = NowMs();
+            bool keepProgress = false;
+            std::optional<std::int64_t> id =
+                base.empty() ? TakeRandomName(t, picture, typedName.empty() ? "" : typedTitle)
+                             : TakeNameInSeries(t, base, picture, typedTitle, keepProgress);
+            if (!id) {
+                return keepProgress;
+            }
             if (!session.empty() &&
                 !t.ExtendSession(session, picture.created, picture.created + ttl.count())) {
                 result.status = UploadStatus::WrongSession;
                 return false;
             }
-            // Between looking at the names and inserting, another instance may take the name;
-            // the insert then fails and the next free name is tried.
-            for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-                picture.name =
-                    base.empty() ? RandomPictureName() : FirstFreeName(base, t.NamesInSeries(base));
-                picture.title = typedName.empty() ? picture.name : cp1252::ToUtf8(typedName);
-                if (std::optional<std::int64_t> id = t.InsertIfNameFree(picture)) {
-                    t.RecordChange(*id);
-                    result.status = UploadStatus::Stored;
-                    result.name = picture.name;
-                    return true;
-                }
-            }
-            return false;
+            t.RecordChange(*id);
+            result.status = UploadStatus::Stored;
+            result.name = picture.name;
+            return true;
         });
     } catch (const StorageFailed&) {
         return UploadResult();
@@ -126,7 +153,7 @@ Store::UploadResult PictureStore::AddPicture(std::string_view jpeg, JpegSize siz
 }
 
 Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_view typedName,
-                                         std::string& newName) {
+                                         std::string& newName, std::string_view owner) {
     if (!IsPictureName(current)) {
         return RenameStatus::UnknownPicture;
     }
@@ -135,21 +162,26 @@ Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_v
     const std::string title = cp1252::ToUtf8(typedName);
     RenameStatus status = RenameStatus::UnknownPicture;
     backend_->Transact([&](StorageTransaction& t) {
-        std::optional<std::int64_t> id = t.FindForChange(current);
-        if (!id) {
+        std::optional<PictureToChange> found = t.FindForChange(current);
+        if (!found) {
             status = RenameStatus::UnknownPicture;
+            return false;
+        }
+        // Pictures from before uploads had owners have none: nobody renames them.
+        if (owner.empty() || found->owner != owner) {
+            status = RenameStatus::NotOwner;
             return false;
         }
         if (name.empty()) {
             status = RenameStatus::InvalidName;
             return false;
         }
-        // The picture's own name is free for it.
-        if (!t.RenameIfFree(*id, name, title)) {
+        // The picture's own names, the current one and earlier ones, are free for it.
+        if (!t.RenameIfFree(found->id, name, title)) {
             status = RenameStatus::NameTaken;
             return false;
         }
-        t.RecordChange(*id);
+        t.RecordChange(found->id);
         status = RenameStatus::Renamed;
         return true;
     });
@@ -157,6 +189,28 @@ Store::RenameStatus PictureStore::Rename(std::string_view current, std::string_v
         changes_.Hint();
         newName = name;
     }
+    return status;
+}
+
+Store::DeleteStatus PictureStore::Delete(std::string_view name, std::string_view owner) {
+    if (!IsPictureName(name)) {
+        return DeleteStatus::UnknownPicture;
+    }
+    DeleteStatus status = DeleteStatus::UnknownPicture;
+    backend_->Transact([&](StorageTransaction& t) {
+        std::optional<PictureToChange> found = t.FindForChange(name);
+        if (!found) {
+            status = DeleteStatus::UnknownPicture;
+            return false;
+        }
+        if (owner.empty() || found->owner != owner) {
+            status = DeleteStatus::NotOwner;
+            return false;
+        }
+        t.DeletePicture(found->id);
+        status = DeleteStatus::Deleted;
+        return true;
+    });
     return status;
 }
 
@@ -191,6 +245,13 @@ std::optional<PictureContent> PictureStore::ReadPicture(std::string_view name) {
         return std::nullopt;
     }
     return backend_->ReadPicture(name);
+}
+
+std::optional<std::string> PictureStore::CurrentName(std::string_view givenName) {
+    if (!IsPictureName(givenName)) {
+        return std::nullopt;
+    }
+    return backend_->CurrentName(givenName);
 }
 
 std::int64_t PictureStore::LastSeq() {

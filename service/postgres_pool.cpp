@@ -1,5 +1,6 @@
 #include "service/postgres_pool.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <libpq-fe.h>
@@ -20,6 +21,20 @@ std::string Trimmed(const char* text) {
 // (class 08), admin/crash shutdown and "cannot connect now" (57P01-57P03).
 bool IsOutage(const std::string& state) {
     return state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03";
+}
+
+// SQL states of a wait that ran out or was given up: lock_not_available (lock_timeout),
+// query_canceled (statement_timeout), deadlock_detected, serialization_failure. The transaction
+// is lost but may simply be run again later.
+bool IsBusy(const std::string& state) {
+    return state == "55P03" || state == "57014" || state == "40P01" || state == "40001";
+}
+
+// The server-side bounds every connection starts with.
+std::string BoundOptions() {
+    return "-c lock_timeout=" + std::to_string(kLockTimeoutMs) +
+           " -c statement_timeout=" + std::to_string(kStatementTimeoutMs) +
+           " -c idle_in_transaction_session_timeout=" + std::to_string(kIdleInTransactionTimeoutMs);
 }
 
 } // namespace
@@ -97,11 +112,19 @@ Params& Params::Null() {
 Connection::Connection(const std::string& address) {
     // Defaults first, so that the address can override them: a database host that vanishes
     // from the network is noticed within about half a minute instead of hanging requests.
-    const char* keys[] = {
-        "connect_timeout",  "application_name", "keepalives_idle", "keepalives_interval",
-        "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
-    const char* values[] = {"5",     "glimmerly-service", "10",   "5", "3",
-                            "30000", address.c_str(),     nullptr};
+    const std::string bounds = BoundOptions();
+    const char* keys[] = {"connect_timeout",
+                          "application_name",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "options",
+                          "dbname",
+                          nullptr};
+    const char* values[] = {
+        "5",    "glimmerly-service", "10", "5", "3", "30000", bounds.c_str(), address.c_str(),
+        nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     // Notices ("relation already exists, skipping") are no news to the service.
     PQsetNoticeProcessor(
@@ -137,6 +160,9 @@ Result Connection::Exec(const char* sql, const Params& params, bool binaryResult
         throw ConnectionLost("database connection lost: " +
                              (result.Message().empty() ? Error() : result.Message()));
     }
+    if (!result.ok() && IsBusy(result.SqlState())) {
+        throw StoreBusy("database busy: " + result.Message());
+    }
     return result;
 }
 
@@ -148,7 +174,7 @@ Result Connection::Must(const char* sql, const Params& params, bool binaryResult
     return result;
 }
 
-void Connection::Script(const char* sql) {
+Result Connection::Script(const char* sql) {
     if (!ok()) {
         throw ConnectionLost("database connection lost: " + Error());
     }
@@ -157,42 +183,55 @@ void Connection::Script(const char* sql) {
         if (PQstatus(conn_) != CONNECTION_OK || IsOutage(result.SqlState())) {
             throw ConnectionLost("database connection lost: " + result.Message());
         }
+        if (IsBusy(result.SqlState())) {
+            throw StoreBusy("database busy: " + result.Message());
+        }
         throw StatementFailed(result.Message());
     }
+    return result;
 }
 
 std::unique_ptr<Connection> Connect(const std::string& address) {
     return std::make_unique<Connection>(address);
 }
 
-Pool::Pool(std::string address, int size) : address_(std::move(address)), size_(size) {}
+Pool::Pool(std::string address, int size, std::chrono::milliseconds wait)
+    : address_(std::move(address)), size_(std::max(size, 1)),
+      writeLimit_(size_ > 1 ? size_ - std::max(1, size_ / 4) : 1), wait_(wait) {}
 
 Pool::~Pool() = default;
 
 Pool::Lease::~Lease() {
     if (pool_) {
-        pool_->Return(std::move(connection_));
+        pool_->Return(std::move(connection_), use_);
     }
 }
 
-Pool::Lease Pool::Acquire() {
+Pool::Lease Pool::Acquire(Use use) {
     std::unique_lock lock(mutex_);
-    freed_.wait(lock, [&] { return !idle_.empty() || leased_ < size_; });
+    auto free = [&] {
+        return (!idle_.empty() || leased_ < size_) && (use == Use::Read || writing_ < writeLimit_);
+    };
+    if (!freed_.wait_for(lock, wait_, free)) {
+        throw StoreBusy("no database connection came free within " + std::to_string(wait_.count()) +
+                        " ms");
+    }
     ++leased_;
+    writing_ += use == Use::Write;
     if (!idle_.empty()) {
         std::unique_ptr<Connection> c = std::move(idle_.back());
         idle_.pop_back();
-        return Lease(*this, std::move(c));
+        return Lease(*this, std::move(c), use);
     }
     lock.unlock();
     // Connecting may take a while; other requests go on meanwhile.
     std::unique_ptr<Connection> c = Connect(address_);
     if (!c->ok()) {
         std::string why = c->Error();
-        Return(nullptr);
+        Return(nullptr, use);
         throw StoreUnavailable("cannot connect to the database: " + why);
     }
-    return Lease(*this, std::move(c));
+    return Lease(*this, std::move(c), use);
 }
 
 void Pool::DropIdle() {
@@ -202,13 +241,15 @@ void Pool::DropIdle() {
     freed_.notify_all();
 }
 
-void Pool::Return(std::unique_ptr<Connection> connection) {
+void Pool::Return(std::unique_ptr<Connection> connection, Use use) {
     std::lock_guard lock(mutex_);
     --leased_;
+    writing_ -= use == Use::Write;
     if (connection && connection->ok() && PQtransactionStatus(connection->raw()) == PQTRANS_IDLE) {
         idle_.push_back(std::move(connection));
     }
-    freed_.notify_one();
+    // Readers and writers wait for different things: wake them all to look.
+    freed_.notify_all();
 }
 
 } // namespace glimmerly::service::pg

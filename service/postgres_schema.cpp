@@ -42,6 +42,22 @@ INSERT INTO change_counter VALUES (1, 0);
     R"sql(
 CREATE INDEX pictures_by_seq ON pictures(seq);
 )sql",
+    // Owners of pictures, and every name ever given out (to the picture it was given to), which
+    // is never given to another; existing names are given to their pictures. The counters say
+    // where a series of names goes on. Both are found by equality on their primary key, which
+    // the index serves under any collation.
+    R"sql(
+ALTER TABLE pictures ADD COLUMN owner text;
+CREATE TABLE given_names(
+    name    text PRIMARY KEY,
+    picture bigint NOT NULL
+);
+INSERT INTO given_names SELECT name, id FROM pictures;
+CREATE TABLE name_series(
+    base text PRIMARY KEY,
+    next bigint NOT NULL
+);
+)sql",
 };
 
 } // namespace

@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <optional>
+#include <thread>
+
 #include <libpq-fe.h>
 
 #include "service/postgres_transaction.h"
@@ -17,6 +21,11 @@ StoredPicture PictureFromRow(const pg::Result& r, int row) {
                                    [&](int i) { return r.Text(row, i); });
 }
 
+// How long a request whose COMMIT went unanswered looks for the transaction's outcome: past the
+// idle-in-transaction bound, after which the server has ended a transaction whose COMMIT never
+// arrived.
+constexpr std::chrono::milliseconds kOutcomeSearch{pg::kIdleInTransactionTimeoutMs + 1000};
+
 } // namespace
 
 std::unique_ptr<PostgresStorage> PostgresStorage::Open(const std::string& address, int poolSize,
@@ -24,6 +33,14 @@ std::unique_ptr<PostgresStorage> PostgresStorage::Open(const std::string& addres
     std::unique_ptr<pg::Connection> first = pg::Connect(address);
     if (!first->ok()) {
         error = "cannot connect to the database: " + first->Error();
+        return nullptr;
+    }
+    try {
+        // An upgrade may take long and wait for the other instances' transactions (which are
+        // bounded themselves): better a start that waits than one that fails.
+        first->Script("SET lock_timeout = 0; SET statement_timeout = 0");
+    } catch (const std::exception& e) {
+        error = "cannot prepare the database connection: " + std::string(e.what());
         return nullptr;
     }
     if (!pg::PrepareSchema(*first, error)) {
@@ -63,16 +80,47 @@ PostgresStorage::~PostgresStorage() {
     }
 }
 
+std::optional<bool> PostgresStorage::Committed(const std::string& transaction) {
+    const auto until = std::chrono::steady_clock::now() + kOutcomeSearch;
+    for (;;) {
+        try {
+            pg::Pool::Lease lease = pool_.Acquire(pg::Pool::Use::Read);
+            pg::Result r = lease->Must("SELECT txid_status($1)", pg::Params().Text(transaction));
+            const std::string status = r.Rows() == 1 ? r.Text(0, 0) : "";
+            if (status == "committed") {
+                return true;
+            }
+            if (status == "aborted") {
+                return false;
+            }
+            if (status != "in progress") {
+                return std::nullopt; // too old to tell
+            }
+        } catch (const StoreBusy&) {
+            // no connection free for the moment
+        } catch (const StoreUnavailable&) {
+            pool_.DropIdle(); // the database is away (and may come back in time)
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+}
+
 template <typename Body> auto PostgresStorage::InTransaction(Body body, bool single) {
+    using Out = decltype(body(std::declval<pg::Connection&>()));
     for (int attempt = 0;; ++attempt) {
-        pg::Pool::Lease lease = pool_.Acquire();
+        pg::Pool::Lease lease = pool_.Acquire(single ? pg::Pool::Use::Read : pg::Pool::Use::Write);
         pg::Connection& c = *lease;
         bool committing = false;
+        std::string transaction; // its id, to learn the outcome of a COMMIT that went unanswered
+        std::optional<Out> result;
         try {
             if (!single) {
-                c.Must("BEGIN");
+                transaction = c.Script("BEGIN; SELECT txid_current()").Text(0, 0);
             }
-            auto result = body(c);
+            result.emplace(body(c));
             switch (PQtransactionStatus(c.raw())) {
             case PQTRANS_INTRANS:
                 committing = true;
@@ -84,12 +132,25 @@ template <typename Body> auto PostgresStorage::InTransaction(Body body, bool sin
             default:
                 break;
             }
-            return result;
+            return std::move(*result);
         } catch (const pg::ConnectionLost&) {
             lease.Discard();
             pool_.DropIdle();
-            // A lost COMMIT may or may not have landed: never run the body twice then.
-            if (committing || attempt > 0) {
+            // A lost COMMIT may or may not have landed: never run the body twice then, and
+            // never answer "refused" for a change that was stored (its client would send it
+            // again), nor "stored" for one that was not.
+            if (committing) {
+                std::optional<bool> committed = Committed(transaction);
+                if (!committed) {
+                    throw pg::CommitUnknown("the database connection was lost during COMMIT "
+                                            "and the outcome could not be found out");
+                }
+                if (*committed) {
+                    return std::move(*result);
+                }
+                throw;
+            }
+            if (attempt > 0) {
                 throw;
             }
         } catch (...) {
@@ -188,10 +249,39 @@ std::optional<PictureContent> PostgresStorage::ReadPicture(std::string_view name
     return content;
 }
 
+std::optional<std::string> PostgresStorage::CurrentName(std::string_view givenName) {
+    pg::Result r = Query([&](pg::Connection& c) {
+        // No row of its picture: deleted.
+        return c.Must("SELECT coalesce(p.name, '') FROM given_names g "
+                      "LEFT JOIN pictures p ON p.id = g.picture WHERE g.name = $1",
+                      pg::Params().Text(givenName));
+    });
+    if (r.Rows() != 1) {
+        return std::nullopt;
+    }
+    return r.Text(0, 0);
+}
+
 std::int64_t PostgresStorage::LastChange() {
     pg::Result r =
         Query([&](pg::Connection& c) { return c.Must("SELECT last FROM change_counter"); });
     return r.Int(0, 0);
+}
+
+std::int64_t PostgresStorage::PurgeSessions(std::int64_t before) {
+    pg::Result r = Query([&](pg::Connection& c) {
+        return c.Must("DELETE FROM sessions WHERE expires < $1", pg::Params().Int(before));
+    });
+    return r.Affected();
+}
+
+std::string PostgresStorage::CheckHealth() {
+    try {
+        LastChange();
+        return {};
+    } catch (const std::exception& e) {
+        return std::string("database: ") + e.what();
+    }
 }
 
 std::string PostgresStorage::Describe() const {

@@ -43,12 +43,15 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::optional<std::string> CurrentName(std::string_view givenName) override;
     std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
                                             int limit) override;
     std::int64_t LastChange() override;
     // Starts the listener.
     void WatchChanges(std::function<void(std::int64_t)> changed) override;
     std::string Describe() const override;
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    std::string CheckHealth() override;
 
 private:
     PostgresStorage(const std::string& address, int poolSize);
@@ -56,10 +59,15 @@ private:
     // Runs body inside a transaction on a pooled connection, committing when it leaves the
     // transaction open and rolling back when a statement failed. A connection found dead before
     // anything was committed is replaced and the whole body run once more (after a database
-    // restart every pooled connection is stale).
+    // restart every pooled connection is stale). A lost COMMIT is looked up: committed, the
+    // result stands; rolled back, StoreUnavailable; not to be found out, pg::CommitUnknown.
+    // Transactions take writers' connections from the pool, single statements readers'.
     template <typename Body> auto InTransaction(Body body, bool single = false);
     // One reading statement: no transaction around it, but the same retry on a stale connection.
     template <typename Body> auto Query(Body body);
+    // Whether the transaction with this id committed, asked on another connection after its
+    // COMMIT went unanswered; nullopt when that cannot be found out in a few seconds.
+    std::optional<bool> Committed(const std::string& transaction);
     void Listen();
 
     std::string address_;

@@ -14,6 +14,16 @@ Target SplitTarget(std::string_view raw) {
     return t;
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
 std::optional<std::string> QueryValue(std::string_view query, std::string_view key) {
     std::size_t pos = 0;
     while (pos <= query.size()) {

@@ -19,6 +19,9 @@ Target SplitTarget(std::string_view raw);
 // The raw value of the first "key=" field of a query; fields are separated by "&".
 std::optional<std::string> QueryValue(std::string_view query, std::string_view key);
 
+// s without the blanks and tabs at both ends (header values and their items).
+std::string_view TrimBlanks(std::string_view s);
+
 struct RenameQuery {
     std::string filename;    // current last address segment, e.g. "abc.jpg"
     std::string newFilename; // the typed name, raw

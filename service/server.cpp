@@ -10,6 +10,7 @@
 
 #include <microhttpd.h>
 
+#include "service/access_log.h"
 #include "service/connection_guard.h"
 #include "service/listener.h"
 #include "service/server_reply.h"
@@ -25,20 +26,40 @@ constexpr unsigned kIdleTimeoutSeconds = 60;
 template <typename Handler> Server::Reply Guarded(Handler handler) {
     try {
         return handler();
-    } catch (const StoreUnavailable&) {
+    } catch (const StoreBusy& e) {
+        // A wait for the database ran out; the operation was rolled back.
+        Server::Reply r = Server::Reply::Text("Der Dienst ist gerade ausgelastet. Bitte versuchen "
+                                              "Sie es in einigen Sekunden noch einmal.",
+                                              MHD_HTTP_SERVICE_UNAVAILABLE);
+        r.headers.emplace_back("Retry-After", "2");
+        r.cause = e.what();
+        return r;
+    } catch (const StoreUnavailable& e) {
         Server::Reply r = Server::Reply::Text("Die Datenbank ist gerade nicht erreichbar. Bitte "
                                               "versuchen Sie es in einigen Sekunden noch einmal.",
                                               MHD_HTTP_SERVICE_UNAVAILABLE);
         r.headers.emplace_back("Retry-After", "5");
+        r.cause = e.what();
         return r;
-    } catch (const std::exception&) {
-        return Server::Reply::Text("Interner Fehler. Bitte versuchen Sie es später noch einmal.",
-                                   MHD_HTTP_INTERNAL_SERVER_ERROR);
+    } catch (const std::exception& e) {
+        Server::Reply r =
+            Server::Reply::Text("Interner Fehler. Bitte versuchen Sie es später noch einmal.",
+                                MHD_HTTP_INTERNAL_SERVER_ERROR);
+        r.cause = e.what();
+        return r;
     }
 }
 
 // closeAfter: the connection ends with this reply (at shutdown, or when a body is left unread).
-MHD_Result Send(MHD_Connection* connection, Server::Reply reply, bool closeAfter) {
+MHD_Result Send(MHD_Connection* connection, Server::Exchange& exchange, Server::Reply reply,
+                bool closeAfter) {
+    exchange.status = reply.status;
+    exchange.cause = std::move(reply.cause);
+    if (exchange.method == "HEAD") {
+        exchange.bytes = 0;
+    } else if (!reply.events) {
+        exchange.bytes = reply.fd >= 0 ? reply.fdSize : reply.body.size();
+    }
     MHD_Response* response = nullptr;
     if (reply.events) {
         response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, ReadEvents,
@@ -70,15 +91,55 @@ MHD_Result Send(MHD_Connection* connection, Server::Reply reply, bool closeAfter
 }
 
 // Keeps the raw request target: libmicrohttpd would otherwise decode "%xx" and "+" in it.
-void* KeepRawTarget(void*, const char* uri, MHD_Connection*) {
+// cls: the daemon's name in the access log.
+void* KeepRawTarget(void* cls, const char* uri, MHD_Connection*) {
     auto* exchange = new Server::Exchange();
     exchange->rawTarget = uri ? uri : "";
+    exchange->host = static_cast<const char*>(cls);
     return exchange;
 }
 
-void Completed(void*, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+const char* EndText(MHD_RequestTerminationCode code) {
+    switch (code) {
+    case MHD_REQUEST_TERMINATED_COMPLETED_OK:
+        return "";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+        return "timeout";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+        return "shutdown";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+    case MHD_REQUEST_TERMINATED_READ_ERROR:
+        return "client-gone";
+    default:
+        return "error";
+    }
+}
+
+void Completed(void* cls, MHD_Connection* connection, void** context,
+               MHD_RequestTerminationCode code) {
     ConnectionGuard::RequestDone(connection);
-    delete static_cast<Server::Exchange*>(*context);
+    auto* exchange = static_cast<Server::Exchange*>(*context);
+    auto* server = static_cast<Server*>(cls);
+    if (exchange && server->config().accessLog) {
+        AccessRecord record;
+        record.time = std::chrono::system_clock::now();
+        record.instance = server->Instance();
+        record.host = exchange->host;
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        record.client = info ? AddressText(info->client_addr) : std::string();
+        record.method = exchange->method;
+        record.target = exchange->rawTarget;
+        record.status = exchange->status;
+        record.bytes = exchange->bytes;
+        record.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                              exchange->begun)
+                        .count();
+        record.end = EndText(code);
+        record.cause = exchange->cause;
+        server->config().accessLog->Write(record);
+    }
+    delete exchange;
     *context = nullptr;
 }
 
@@ -113,6 +174,7 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     }
     if (!exchange->started) {
         exchange->started = true;
+        exchange->method = method;
         // The service host takes no bodies: one announced is refused before a byte of it is
         // read, and the connection closes after the reply.
         const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
@@ -122,7 +184,7 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
         if ((length && std::strtoull(length, nullptr, 10) > 0) || encoding) {
             // Other methods than GET and HEAD get their usual refusal, only sooner.
             bool read = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
-            return Send(connection,
+            return Send(connection, *exchange,
                         read ? TooLarge()
                              : server->HandleService(method, exchange->rawTarget, nullptr),
                         true);
@@ -136,9 +198,11 @@ MHD_Result OnServiceRequest(void* cls, MHD_Connection* connection, const char*, 
     ConnectionGuard::BodyComplete(connection);
     const char* lastEventId =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Last-Event-ID");
-    return Send(connection, Guarded([&] {
+    const char* cookie =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
+    return Send(connection, *exchange, Guarded([&] {
                     return server->HandleService(method, exchange->rawTarget, lastEventId,
-                                                 ClientAddress(connection));
+                                                 ClientAddress(connection), cookie);
                 }),
                 server->Draining());
 }
@@ -153,10 +217,11 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
     }
     if (!exchange->started) {
         exchange->started = true;
+        exchange->method = method;
         const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                          MHD_HTTP_HEADER_CONTENT_LENGTH);
         if (length && std::strtoull(length, nullptr, 10) > kRefusedUploadBody) {
-            return Send(connection, TooLarge(), true);
+            return Send(connection, *exchange, TooLarge(), true);
         }
         return MHD_YES;
     }
@@ -164,7 +229,7 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
         exchange->received += *uploadSize;
         if (exchange->received > kRefusedUploadBody) {
             *uploadSize = 0;
-            return Send(connection, TooLarge(), true);
+            return Send(connection, *exchange, TooLarge(), true);
         }
         if (!exchange->overflow && exchange->body.size() + *uploadSize <= kMaxUploadBody) {
             exchange->body.append(uploadData, *uploadSize);
@@ -181,7 +246,12 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
     ConnectionGuard::BodyComplete(connection);
     const char* contentType =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
-    return Send(connection, Guarded([&] {
+    for (auto [field, name] : {std::pair{&exchange->hostHeader, MHD_HTTP_HEADER_HOST},
+                               std::pair{&exchange->cookie, MHD_HTTP_HEADER_COOKIE}}) {
+        const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+        *field = value ? value : "";
+    }
+    return Send(connection, *exchange, Guarded([&] {
                     return server->HandleUpload(method, exchange->rawTarget, contentType,
                                                 *exchange);
                 }),
@@ -190,15 +260,16 @@ MHD_Result OnUploadRequest(void* cls, MHD_Connection* connection, const char*, c
 
 // A daemon without a socket of its own: its Listener accepts the connections and hands them over.
 MHD_Daemon* StartDaemon(const ServiceConfig& config, ConnectionGuard* guard,
-                        MHD_AccessHandlerCallback handler, Server* server, std::string& error) {
+                        MHD_AccessHandlerCallback handler, Server* server, const char* host,
+                        std::string& error) {
     MHD_Daemon* daemon = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
             MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
-        0, nullptr, nullptr, handler, server, MHD_OPTION_URI_LOG_CALLBACK, KeepRawTarget, nullptr,
-        MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_UNESCAPE_CALLBACK, NoUnescape,
-        nullptr, MHD_OPTION_CONNECTION_LIMIT, 512u, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        config.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
-        MHD_OPTION_NOTIFY_CONNECTION, &ConnectionGuard::OnConnection, guard,
+        0, nullptr, nullptr, handler, server, MHD_OPTION_URI_LOG_CALLBACK, KeepRawTarget,
+        const_cast<char*>(host), MHD_OPTION_NOTIFY_COMPLETED, Completed, server,
+        MHD_OPTION_UNESCAPE_CALLBACK, NoUnescape, nullptr, MHD_OPTION_CONNECTION_LIMIT, 512u,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, config.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+        kIdleTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION, &ConnectionGuard::OnConnection, guard,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<std::size_t>(64 * 1024), MHD_OPTION_END);
     if (!daemon) {
         error = "cannot start the HTTP server";
@@ -226,14 +297,18 @@ bool Server::Start(std::string& error) {
     // A kept-alive connection may wait as long as the idle time-out for its next request.
     guard_ = std::make_unique<ConnectionGuard>(
         config_.headerTimeout, std::chrono::seconds(kIdleTimeoutSeconds), config_.bodyTimeout);
-    service_ = StartDaemon(config_, guard_.get(), OnServiceRequest, this, error);
-    upload_ = service_ ? StartDaemon(config_, guard_.get(), OnUploadRequest, this, error) : nullptr;
+    service_ = StartDaemon(config_, guard_.get(), OnServiceRequest, this, "service", error);
+    upload_ = service_ ? StartDaemon(config_, guard_.get(), OnUploadRequest, this, "upload", error)
+                       : nullptr;
     if (!upload_) {
         Stop();
         return false;
     }
     servicePort_ = serviceListener_->Port();
     uploadPort_ = uploadListener_->Port();
+    instance_ = config_.instance.empty()
+                    ? config_.listenAddress + ":" + std::to_string(servicePort_)
+                    : config_.instance;
     serviceListener_->Start(service_, config_.proxyProtocol, config_.headerTimeout);
     uploadListener_->Start(upload_, config_.proxyProtocol, config_.headerTimeout);
     return true;

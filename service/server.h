@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@ struct MHD_Daemon;
 
 namespace glimmerly::service {
 
+class AccessLog;
 class ConnectionGuard;
 class Listener;
 
@@ -41,6 +43,12 @@ struct ServiceConfig {
     // Every connection starts with a PROXY protocol header (from a balancer), whose client
     // address then counts for the per-address limit.
     bool proxyProtocol = false;
+    // Where a line per request goes; none when null.
+    std::shared_ptr<AccessLog> accessLog;
+    // The instance's name in the access log; empty: listen address and service port.
+    std::string instance;
+    // Empty when the store can take requests, else what is wrong: GET /health answers 503 then.
+    std::function<std::string()> healthCheck;
 };
 
 // Largest JPEG the upload host takes; larger ones are answered with "toobig".
@@ -73,20 +81,24 @@ public:
     struct Exchange;
     struct Reply;
     Reply HandleService(const std::string& method, const std::string& rawTarget,
-                        const char* lastEventId, const std::string& client = {});
+                        const char* lastEventId, const std::string& client = {},
+                        const char* cookie = nullptr);
     Reply HandleUpload(const std::string& method, const std::string& rawTarget,
                        const char* contentType, Exchange& exchange);
 
     Store& store() { return store_; }
     const ServiceConfig& config() const { return config_; }
+    const std::string& Instance() const { return instance_; }
 
 private:
-    Reply Rename(const std::string& query);
+    Reply Rename(const std::string& query, const char* cookie);
+    Reply DeletePicture(const std::string& query, const char* cookie);
     Reply Login(const std::string& query);
     Reply SessionPage(const std::string& session);
     Reply Events(const std::string& session, const std::string& query, const char* lastEventId,
                  const std::string& client);
     Reply Picture(const std::string& name);
+    Reply Health();
     std::string PictureAddress(const std::string& name) const;
 
     Store& store_;
@@ -99,6 +111,7 @@ private:
     MHD_Daemon* upload_ = nullptr;
     std::uint16_t servicePort_ = 0;
     std::uint16_t uploadPort_ = 0;
+    std::string instance_;
 };
 
 } // namespace glimmerly::service

@@ -2,7 +2,9 @@
 // What a request handler of the Server gets and gives: the state of one exchange and the reply
 // (a text, a page, a file or a live-update stream) that the daemon side sends.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,6 +27,15 @@ struct Server::Exchange {
     std::string body;
     std::size_t received = 0;
     bool overflow = false;
+    // For the access log.
+    const char* host = "";
+    std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
+    std::string method;
+    unsigned status = 0; // of the reply queued, 0 before
+    std::optional<std::uint64_t> bytes;
+    std::string cause;
+    std::string hostHeader; // the Host header
+    std::string cookie;     // the Cookie header
 };
 
 struct Server::Reply {
@@ -35,6 +46,7 @@ struct Server::Reply {
     std::uint64_t fdSize = 0;
     EventStream* events = nullptr;
     std::vector<std::pair<std::string, std::string>> headers;
+    std::string cause; // why a 500 or 503 is answered, for the access log
 
     static Reply Text(std::string_view utf8, unsigned status = MHD_HTTP_OK) {
         Reply r;

@@ -8,6 +8,7 @@
 #include "service/jpeg_check.h"
 #include "service/multipart.h"
 #include "service/names.h"
+#include "service/owner_token.h"
 #include "service/pages.h"
 #include "service/request.h"
 #include "service/server_reply.h"
@@ -31,6 +32,9 @@ std::string Server::PictureAddress(const std::string& name) const {
 Server::Reply Server::HandleUpload(const std::string& method, const std::string& rawTarget,
                                    const char* contentType, Exchange& exchange) {
     Target target = SplitTarget(rawTarget);
+    if (target.path == "/health" && (method == "GET" || method == "HEAD")) {
+        return Health();
+    }
     if (target.path != "/upload.php") {
         return NotFound();
     }
@@ -73,11 +77,17 @@ Server::Reply Server::HandleUpload(const std::string& method, const std::string&
     if (!session.empty() && !IsSessionName(session)) {
         return Reply::Text("wrongsession");
     }
-    Store::UploadResult stored =
-        store_.AddPicture(file->data, *size, typedName, session, config_.sessionTtl);
+    // The client that sent a token owns this upload too; one without gets a new one.
+    std::string token = OwnerTokenFromCookies(exchange.cookie).value_or(RandomToken());
+    Store::UploadResult stored = store_.AddPicture(file->data, *size, typedName, session,
+                                                   config_.sessionTtl, OwnerKey(token));
     switch (stored.status) {
-    case Store::UploadStatus::Stored:
-        return Reply::Text("ok|" + config_.version + "|" + PictureAddress(stored.name));
+    case Store::UploadStatus::Stored: {
+        Reply r = Reply::Text("ok|" + config_.version + "|" + PictureAddress(stored.name));
+        r.headers.emplace_back("Set-Cookie",
+                               OwnerCookie(token, exchange.hostHeader, config_.publicHost));
+        return r;
+    }
     case Store::UploadStatus::WrongSession:
         return Reply::Text("wrongsession");
     case Store::UploadStatus::Failed:
@@ -88,7 +98,8 @@ Server::Reply Server::HandleUpload(const std::string& method, const std::string&
 }
 
 Server::Reply Server::HandleService(const std::string& method, const std::string& rawTarget,
-                                    const char* lastEventId, const std::string& client) {
+                                    const char* lastEventId, const std::string& client,
+                                    const char* cookie) {
     if (method != "GET" && method != "HEAD") {
         Reply r =
             Reply::Text("Diese Adresse kann nur gelesen werden.", MHD_HTTP_METHOD_NOT_ALLOWED);
@@ -106,13 +117,25 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
         }
         return Reply::Html(HomePage(config_.version));
     }
+    if (path == "/health") {
+        return Health();
+    }
     if (path == "/download.htm") {
         return Reply::Html(DownloadPage(config_.version));
     }
-    if (path == "/setname.php") {
-        return Rename(target.query);
-    }
-    if (path == "/loginsession.php") {
+    if (path == "/setname.php" || path == "/loginsession.php" || path == "/deletepicture.php") {
+        // These act: a HEAD (a link checker, a proxy probing the address) must not.
+        if (method != "GET") {
+            Reply r = Reply::Text("Diese Adresse nimmt nur GET an.", MHD_HTTP_METHOD_NOT_ALLOWED);
+            r.headers.emplace_back("Allow", "GET");
+            return r;
+        }
+        if (path == "/setname.php") {
+            return Rename(target.query, cookie);
+        }
+        if (path == "/deletepicture.php") {
+            return DeletePicture(target.query, cookie);
+        }
         return Login(target.query);
     }
     if (path == "/style.css") {
@@ -145,7 +168,7 @@ Server::Reply Server::HandleService(const std::string& method, const std::string
     return NotFound();
 }
 
-Server::Reply Server::Rename(const std::string& query) {
+Server::Reply Server::Rename(const std::string& query, const char* cookie) {
     std::optional<RenameQuery> q = ParseRenameQuery(query);
     if (!q) {
         return Reply::Text("Fehlende Angaben: filename und newfilename werden benötigt.");
@@ -154,8 +177,9 @@ Server::Reply Server::Rename(const std::string& query) {
     if (current.ends_with(".jpg")) {
         current.resize(current.size() - 4);
     }
+    std::optional<std::string> token = OwnerTokenFromCookies(cookie ? cookie : "");
     std::string newName;
-    switch (store_.Rename(current, q->newFilename, newName)) {
+    switch (store_.Rename(current, q->newFilename, newName, token ? OwnerKey(*token) : "")) {
     case Store::RenameStatus::Renamed:
         return Reply::Text(PictureAddress(newName));
     case Store::RenameStatus::UnknownPicture:
@@ -164,11 +188,34 @@ Server::Reply Server::Rename(const std::string& query) {
     case Store::RenameStatus::InvalidName:
         return Reply::Text("Ungültiger Name. Bitte verwenden Sie Buchstaben oder Ziffern "
                            "(höchstens 200 Zeichen).");
+    case Store::RenameStatus::NotOwner:
+        return Reply::Text("Nur wer den Screenshot hochgeladen hat, kann ihn umbenennen.");
     case Store::RenameStatus::NameTaken:
         break;
     }
     return Reply::Text("Der Name „" + cp1252::ToUtf8(MakePictureName(q->newFilename)) +
                        "“ ist bereits vergeben. Bitte wählen Sie einen anderen Namen.");
+}
+
+Server::Reply Server::DeletePicture(const std::string& query, const char* cookie) {
+    std::optional<std::string> name = QueryValue(query, "filename");
+    if (!name || name->empty()) {
+        return Reply::Text("Fehlende Angaben: filename wird benötigt.");
+    }
+    if (name->ends_with(".jpg")) {
+        name->resize(name->size() - 4);
+    }
+    std::optional<std::string> token = OwnerTokenFromCookies(cookie ? cookie : "");
+    switch (store_.Delete(*name, token ? OwnerKey(*token) : "")) {
+    case Store::DeleteStatus::Deleted:
+        return Reply::Text("Der Screenshot wurde gelöscht.");
+    case Store::DeleteStatus::NotOwner:
+        return Reply::Text("Nur wer den Screenshot hochgeladen hat, kann ihn löschen.");
+    case Store::DeleteStatus::UnknownPicture:
+        break;
+    }
+    return Reply::Text("Der Screenshot wurde nicht gefunden. Vielleicht wurde er inzwischen "
+                       "umbenannt.");
 }
 
 Server::Reply Server::Login(const std::string& query) {
@@ -234,10 +281,41 @@ Server::Reply Server::Events(const std::string& session, const std::string& quer
     return r;
 }
 
+// For a load balancer's check: whether this instance can take requests now.
+Server::Reply Server::Health() {
+    std::string problem = draining_             ? std::string("stopping")
+                          : config_.healthCheck ? config_.healthCheck()
+                                                : std::string();
+    Reply r =
+        problem.empty() ? Reply::Text("ok") : Reply::Text(problem, MHD_HTTP_SERVICE_UNAVAILABLE);
+    r.headers.emplace_back("Cache-Control", "no-store");
+    if (!problem.empty()) {
+        r.headers.emplace_back("Retry-After", "5");
+        r.cause = std::move(problem);
+    }
+    return r;
+}
+
 Server::Reply Server::Picture(const std::string& name) {
     std::optional<PictureContent> content = store_.ReadPicture(name);
     if (!content) {
-        return NotFound();
+        // An old name of a renamed picture leads on to it. Not for good (302, not 301): the
+        // redirect would outlive the picture in every cache.
+        std::optional<std::string> current = store_.CurrentName(name);
+        if (current && current->empty()) {
+            return Reply::Html(MessagePage("Gelöscht", "Dieses Bild wurde von seinem Absender "
+                                                       "gelöscht."),
+                               MHD_HTTP_GONE);
+        }
+        if (!current || *current == name) {
+            return NotFound();
+        }
+        Reply r =
+            Reply::Html(MessagePage("Umbenannt", "Dieses Bild heißt jetzt " + *current + ".jpg."),
+                        MHD_HTTP_FOUND);
+        r.headers.emplace_back("Location", PictureAddress(*current));
+        r.headers.emplace_back("Cache-Control", "no-cache");
+        return r;
     }
     Reply r;
     r.contentType = "image/jpeg";

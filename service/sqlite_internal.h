@@ -49,18 +49,6 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-inline bool IsToken(std::string_view t) {
-    if (t.size() != 32) {
-        return false;
-    }
-    for (char c : t) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 inline void SyncFolder(const std::filesystem::path& folder) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {

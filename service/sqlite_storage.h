@@ -56,11 +56,15 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::optional<std::string> CurrentName(std::string_view givenName) override;
     std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
                                             int limit) override;
     std::int64_t LastChange() override;
     void WatchChanges(std::function<void(std::int64_t)> changed) override;
     std::string Describe() const override;
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    // The database answers, and a file can be created in the picture folder.
+    std::string CheckHealth() override;
 
     // Path of the stored file of a picture, checked to lie inside the data folder.
     std::optional<std::filesystem::path> PictureFile(std::string_view name);

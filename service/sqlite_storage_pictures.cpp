@@ -14,11 +14,15 @@
 namespace glimmerly::service {
 
 namespace fs = std::filesystem;
-using sqlite::IsToken;
 using sqlite::Statement;
 using sqlite::SyncFolder;
 
 namespace {
+
+// The write lock stayed with another process for the whole busy time-out.
+bool IsBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
 
 StoredPicture PictureFromRow(Statement& s) {
     return sql::PictureFromColumns([&](int i) { return s.Int(i); },
@@ -73,25 +77,29 @@ public:
         return sqlite3_changes(db_) == 1;
     }
 
-    std::vector<std::string> NamesInSeries(std::string_view base) override {
-        // Names go by their bytes here: those from base + "-" up to, not including, base + "."
-        // are exactly the names that begin with base + "-", and the index finds them.
-        Statement s(db_, "SELECT name FROM pictures WHERE name = ?1 OR (name >= ?2 AND name < ?3)");
-        std::string prefix(base);
-        s.Bind(1, base).Bind(2, prefix + "-").Bind(3, prefix + ".");
-        std::vector<std::string> names;
-        int rc;
-        while ((rc = s.Step()) == SQLITE_ROW) {
-            names.push_back(s.Text(0));
+    std::int64_t SeriesNext(std::string_view base) override {
+        Statement s(db_, "SELECT next FROM name_series WHERE base = ?");
+        int rc = s.Bind(1, base).Step();
+        if (rc == SQLITE_ROW) {
+            return s.Int(0);
         }
         Done(rc);
-        return names;
+        return 1;
+    }
+
+    void SetSeriesNext(std::string_view base, std::int64_t next) override {
+        Statement s(db_, "INSERT INTO name_series(base, next) VALUES(?, ?) "
+                         "ON CONFLICT(base) DO UPDATE SET next = excluded.next");
+        Done(s.Bind(1, base).Bind(2, next).Step());
     }
 
     std::optional<std::int64_t> InsertIfNameFree(const NewPicture& p) override {
+        // Taken first, for no picture yet: the picture's id comes with its row.
+        if (!GiveName(p.name, 0)) {
+            return std::nullopt;
+        }
         Statement s(db_, "INSERT INTO pictures(name, file, title, session, size, width, height, "
-                         "created, seq) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 0) "
-                         "ON CONFLICT(name) DO NOTHING");
+                         "created, seq, owner) VALUES(?, ?, ?, ?, ?, ?, ?, ?, 0, ?)");
         s.Bind(1, p.name).Bind(2, p.file).Bind(3, p.title);
         if (p.session.empty()) {
             s.BindNull(4);
@@ -102,24 +110,35 @@ public:
             .Bind(6, static_cast<std::int64_t>(p.width))
             .Bind(7, static_cast<std::int64_t>(p.height))
             .Bind(8, p.created);
-        Done(s.Step());
-        if (sqlite3_changes(db_) != 1) {
-            return std::nullopt;
+        if (p.owner.empty()) {
+            s.BindNull(9);
+        } else {
+            s.Bind(9, p.owner);
         }
-        return sqlite3_last_insert_rowid(db_);
+        Done(s.Step());
+        const std::int64_t id = sqlite3_last_insert_rowid(db_);
+        Statement given(db_, "UPDATE given_names SET picture = ? WHERE name = ?");
+        Done(given.Bind(1, id).Bind(2, p.name).Step());
+        return id;
     }
 
-    std::optional<std::int64_t> FindForChange(std::string_view name) override {
-        Statement s(db_, "SELECT id FROM pictures WHERE name = ?");
+    std::optional<PictureToChange> FindForChange(std::string_view name) override {
+        Statement s(db_, "SELECT id, coalesce(owner, '') FROM pictures WHERE name = ?");
         int rc = s.Bind(1, name).Step();
         if (rc == SQLITE_ROW) {
-            return s.Int(0);
+            return PictureToChange{s.Int(0), s.Text(1)};
         }
         Done(rc);
         return std::nullopt;
     }
 
     bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) override {
+        if (!GiveName(name, id)) {
+            Statement owner(db_, "SELECT picture FROM given_names WHERE name = ?");
+            if (owner.Bind(1, name).Step() != SQLITE_ROW || owner.Int(0) != id) {
+                return false;
+            }
+        }
         Statement s(db_, "UPDATE pictures SET name = ?, title = ? WHERE id = ?");
         int rc = s.Bind(1, name).Bind(2, title).Bind(3, id).Step();
         if (rc == SQLITE_CONSTRAINT && sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE) {
@@ -129,6 +148,20 @@ public:
         return true;
     }
 
+    void DeletePicture(std::int64_t id) override {
+        Statement file(db_, "SELECT file FROM pictures WHERE id = ?");
+        if (file.Bind(1, id).Step() == SQLITE_ROW) {
+            deletedFiles_.push_back(file.Text(0));
+        }
+        Statement keep(db_, "INSERT OR REPLACE INTO deleted_pictures(id, seq) "
+                            "SELECT id, seq FROM pictures WHERE id = ?");
+        Done(keep.Bind(1, id).Step());
+        Statement s(db_, "DELETE FROM pictures WHERE id = ?");
+        Done(s.Bind(1, id).Step());
+    }
+    // The files of the pictures this transaction deleted.
+    const std::vector<std::string>& DeletedFiles() const { return deletedFiles_; }
+
     std::int64_t RecordChange(std::int64_t pictureId) override {
         Statement s(db_, "UPDATE pictures SET seq = ? WHERE id = ?");
         Done(s.Bind(1, seq_ + 1).Bind(2, pictureId).Step());
@@ -136,8 +169,19 @@ public:
     }
 
 private:
+    // Records name as given to picture; false when it was given out before.
+    bool GiveName(std::string_view name, std::int64_t picture) {
+        Statement s(db_, "INSERT INTO given_names(name, picture) VALUES(?, ?) "
+                         "ON CONFLICT(name) DO NOTHING");
+        Done(s.Bind(1, name).Bind(2, picture).Step());
+        return sqlite3_changes(db_) == 1;
+    }
+
     // A statement that had to run to its end.
     void Done(int rc) {
+        if (IsBusy(rc)) {
+            throw StoreBusy(std::string("database busy: ") + sqlite3_errmsg(db_));
+        }
         if (rc != SQLITE_DONE) {
             throw StorageFailed(std::string("database statement failed: ") + sqlite3_errmsg(db_));
         }
@@ -145,6 +189,7 @@ private:
 
     sqlite3* db_;
     std::int64_t seq_; // the change counter, with this transaction's changes
+    std::vector<std::string> deletedFiles_;
 };
 
 void SqliteStorage::Transact(const std::function<bool(StorageTransaction&)>& work) {
@@ -165,12 +210,24 @@ void SqliteStorage::Transact(const std::function<bool(StorageTransaction&)>& wor
         run("ROLLBACK");
         return;
     }
-    if (run("COMMIT") != SQLITE_OK) {
+    if (int rc = run("COMMIT"); rc != SQLITE_OK) {
         std::string why = sqlite3_errmsg(db_);
         run("ROLLBACK");
+        if (IsBusy(rc)) {
+            throw StoreBusy("database busy: " + why);
+        }
         throw StorageFailed("cannot commit: " + why);
     }
     seq_ = t.Seq();
+    // A crash before this leaves files without a row, which the next start quarantines.
+    for (const std::string& token : t.DeletedFiles()) {
+        if (IsToken(token)) {
+            ::unlink((pictures_ / (token + ".jpg")).c_str());
+        }
+    }
+    if (!t.DeletedFiles().empty()) {
+        SyncFolder(pictures_);
+    }
 }
 
 bool SqliteStorage::Stage(NewPicture& picture) {
@@ -188,7 +245,13 @@ void SqliteStorage::OpenSession(std::string_view name, std::int64_t now, std::in
     std::lock_guard lock(mutex_);
     Statement s(db_, "INSERT INTO sessions(name, created, expires) VALUES(?, ?, ?) "
                      "ON CONFLICT(name) DO UPDATE SET expires = excluded.expires");
-    s.Bind(1, name).Bind(2, now).Bind(3, expires).Step();
+    // A login must not be answered "ok" for a session that was not stored.
+    if (int rc = s.Bind(1, name).Bind(2, now).Bind(3, expires).Step(); rc != SQLITE_DONE) {
+        if (IsBusy(rc)) {
+            throw StoreBusy(std::string("database busy: ") + sqlite3_errmsg(db_));
+        }
+        throw StorageFailed(std::string("cannot open the session: ") + sqlite3_errmsg(db_));
+    }
 }
 
 std::optional<std::int64_t> SqliteStorage::SessionExpiry(std::string_view name) {
@@ -237,6 +300,18 @@ std::optional<StoredPicture> SqliteStorage::FindPicture(std::string_view name) {
         return std::nullopt;
     }
     return PictureFromRow(s);
+}
+
+std::optional<std::string> SqliteStorage::CurrentName(std::string_view givenName) {
+    std::lock_guard lock(mutex_);
+    // Neither stored nor in quarantine: deleted.
+    Statement s(db_, "SELECT coalesce(p.name, ''), p.id IS NOT NULL, q.id IS NOT NULL "
+                     "FROM given_names g LEFT JOIN pictures p ON p.id = g.picture "
+                     "LEFT JOIN quarantined_pictures q ON q.id = g.picture WHERE g.name = ?");
+    if (s.Bind(1, givenName).Step() != SQLITE_ROW || (!s.Int(1) && s.Int(2))) {
+        return std::nullopt;
+    }
+    return s.Text(0);
 }
 
 std::optional<fs::path> SqliteStorage::PictureFile(std::string_view name) {

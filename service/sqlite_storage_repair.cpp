@@ -15,6 +15,7 @@
 #include <chrono>
 #include <set>
 
+#include "service/names.h"
 #include "service/sqlite_internal.h"
 
 namespace glimmerly::service {
@@ -143,9 +144,9 @@ bool SqliteStorage::QuarantineRows(const std::vector<std::int64_t>& ids, std::st
     const std::int64_t now = NowMs();
     for (std::size_t i = 0; ok && i < ids.size(); ++i) {
         Statement keep(db_, "INSERT INTO quarantined_pictures(id, name, file, title, session, "
-                            "size, width, height, created, seq, quarantined, reason) "
+                            "size, width, height, created, seq, owner, quarantined, reason) "
                             "SELECT id, name, file, title, session, size, width, height, "
-                            "created, seq, ?, 'file missing' FROM pictures WHERE id = ?");
+                            "created, seq, owner, ?, 'file missing' FROM pictures WHERE id = ?");
         Statement drop(db_, "DELETE FROM pictures WHERE id = ?");
         ok = keep.Bind(1, now).Bind(2, ids[i]).Step() == SQLITE_DONE &&
              drop.Bind(1, ids[i]).Step() == SQLITE_DONE;
@@ -158,8 +159,8 @@ bool SqliteStorage::QuarantineRows(const std::vector<std::int64_t>& ids, std::st
     return true;
 }
 
-// Puts a quarantined row back when the file it names turned up again with the size it had and
-// its name is still free.
+// Puts a quarantined row back when the file it names turned up again with the size it had (its
+// name stayed given to it meanwhile).
 bool SqliteStorage::PutBackRow(const std::string& token, std::uintmax_t size, std::string& name) {
     std::int64_t id = 0;
     std::string found;
@@ -178,8 +179,9 @@ bool SqliteStorage::PutBackRow(const std::string& token, std::uintmax_t size, st
         return false;
     }
     Statement back(db_, "INSERT OR IGNORE INTO pictures(id, name, file, title, session, size, "
-                        "width, height, created, seq) SELECT id, name, file, title, session, "
-                        "size, width, height, created, seq FROM quarantined_pictures WHERE id = ?");
+                        "width, height, created, seq, owner) SELECT id, name, file, title, "
+                        "session, size, width, height, created, seq, owner "
+                        "FROM quarantined_pictures WHERE id = ?");
     bool ok = back.Bind(1, id).Step() == SQLITE_DONE && sqlite3_changes(db_) == 1;
     Statement drop(db_, "DELETE FROM quarantined_pictures WHERE id = ?");
     ok = ok && drop.Bind(1, id).Step() == SQLITE_DONE;

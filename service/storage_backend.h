@@ -33,7 +33,14 @@ struct NewPicture {
     int height = 0;
     std::int64_t created = 0; // Unix time in milliseconds
     std::string_view jpeg;
-    std::string file; // where Stage put the bytes, when the back end keeps them outside its rows
+    std::string file;  // where Stage put the bytes, when the back end keeps them outside its rows
+    std::string owner; // OwnerKey of the uploader's token; empty: nobody may change it
+};
+
+// A picture about to be changed.
+struct PictureToChange {
+    std::int64_t id = 0;
+    std::string owner; // empty for pictures stored before uploads had owners
 };
 
 // The statements one transaction may run. Changes become visible together when the transaction
@@ -45,18 +52,24 @@ public:
     // Moves the expiry of a session that is open at now to expires; false when there is no such
     // session (unknown or expired).
     virtual bool ExtendSession(std::string_view name, std::int64_t now, std::int64_t expires) = 0;
-    // The names in use that equal base or begin with base + "-": all that a series base, base-2,
-    // base-3, … can run into.
-    virtual std::vector<std::string> NamesInSeries(std::string_view base) = 0;
-    // Inserts the picture unless its name is in use; its id, or nullopt when the name is taken
-    // (then nothing was written and the transaction can go on).
+    // The number the series base, base-2, base-3, … goes on with: 1 (base itself) for a base never
+    // counted, else the number after the last one handed out. Held against concurrent uploads of
+    // the same base until the end of the transaction.
+    virtual std::int64_t SeriesNext(std::string_view base) = 0;
+    virtual void SetSeriesNext(std::string_view base, std::int64_t next) = 0;
+    // Inserts the picture unless its name was ever given out (to any picture, also one renamed,
+    // quarantined or gone since); its id, or nullopt when it was (then nothing was written and
+    // the transaction can go on). The name stays given to the picture for good.
     virtual std::optional<std::int64_t> InsertIfNameFree(const NewPicture& picture) = 0;
-    // The id of the picture with this name, held against concurrent changes until the end of
-    // the transaction.
-    virtual std::optional<std::int64_t> FindForChange(std::string_view name) = 0;
-    // Gives a picture a new name and title unless another picture has that name; false when it
-    // has (then the transaction must end without committing).
+    // The picture with this name, held against concurrent changes until the end of the
+    // transaction.
+    virtual std::optional<PictureToChange> FindForChange(std::string_view name) = 0;
+    // Gives a picture a new name and title unless the name was ever given to another picture;
+    // false when it was (then the transaction must end without committing). Its old names stay
+    // given to it.
     virtual bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) = 0;
+    // Deletes the picture (its bytes once the transaction committed). Its names stay given out.
+    virtual void DeletePicture(std::int64_t id) = 0;
     // Raises the change counter and stamps the picture with the new count, which it returns.
     // The last statement of a transaction that changes a picture: changes then commit in counter
     // order, so whoever has seen change n has seen every change below n.
@@ -93,6 +106,10 @@ public:
                                                        std::int64_t afterSeq) = 0;
     virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
     virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
+    // The current name of the picture this name was once given to; empty when that picture was
+    // deleted; nullopt when the name was never given out or its picture is not stored right now
+    // (in quarantine).
+    virtual std::optional<std::string> CurrentName(std::string_view givenName) = 0;
 
     // Pictures whose last change lies in (after, upto], in change order, at most limit of them.
     virtual std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
@@ -106,6 +123,12 @@ public:
 
     // Where the data lives, for the ready line (no passwords).
     virtual std::string Describe() const = 0;
+
+    // Deletes the sessions that expired before `before` (Unix time in milliseconds); their
+    // pictures stay. Returns how many were deleted.
+    virtual std::int64_t PurgeSessions(std::int64_t before) = 0;
+    // Empty when the store can take requests; else what is wrong, for a health check.
+    virtual std::string CheckHealth() = 0;
 
 protected:
     StorageBackend() = default;

@@ -47,6 +47,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Thrown when a wait for the database ran out (a lock another writer holds, a full connection
+// pool, a statement running too long): the service answers at once instead of hanging. As with
+// StoreUnavailable, the operation was rolled back and may be tried again shortly.
+class StoreBusy : public StoreUnavailable {
+public:
+    using StoreUnavailable::StoreUnavailable;
+};
+
 class Store {
 public:
     using Clock = std::chrono::system_clock;
@@ -63,15 +71,22 @@ public:
     };
     // Stores a checked JPEG. typedName (Windows-1252) gives the address name when it yields one,
     // made unique with "-2", "-3", …; otherwise a random name is used. A non-empty session must
-    // be open and not expired; the upload then extends the session by ttl.
+    // be open and not expired; the upload then extends the session by ttl. owner (an OwnerKey)
+    // is who may change the picture later; empty: nobody.
     virtual UploadResult AddPicture(std::string_view jpeg, JpegSize size,
                                     std::string_view typedName, std::string_view session,
-                                    std::chrono::milliseconds ttl) = 0;
+                                    std::chrono::milliseconds ttl, std::string_view owner = {}) = 0;
 
-    enum class RenameStatus { Renamed, UnknownPicture, InvalidName, NameTaken };
-    // Renames the picture with the address name current to the name made from typedName.
+    enum class RenameStatus { Renamed, UnknownPicture, InvalidName, NameTaken, NotOwner };
+    // Renames the picture with the address name current to the name made from typedName, when
+    // owner (an OwnerKey) is the one it was uploaded with.
     virtual RenameStatus Rename(std::string_view current, std::string_view typedName,
-                                std::string& newName) = 0;
+                                std::string& newName, std::string_view owner) = 0;
+
+    enum class DeleteStatus { Deleted, UnknownPicture, NotOwner };
+    // Deletes the picture with the address name, when owner is the one it was uploaded with. Its
+    // names stay given out: they lead nowhere from then on.
+    virtual DeleteStatus Delete(std::string_view name, std::string_view owner) = 0;
 
     // Opens the session, or extends an existing one, until now + ttl.
     virtual void OpenSession(std::string_view name, std::chrono::milliseconds ttl) = 0;
@@ -84,6 +99,10 @@ public:
                                                        std::int64_t afterSeq = 0) = 0;
     virtual std::optional<StoredPicture> FindPicture(std::string_view name) = 0;
     virtual std::optional<PictureContent> ReadPicture(std::string_view name) = 0;
+    // The current name of the picture a name was once given to (it was renamed since); empty when
+    // that picture was deleted; nullopt when the name was never given out or its picture is not
+    // stored right now.
+    virtual std::optional<std::string> CurrentName(std::string_view givenName) = 0;
 
     // The highest seq handed out so far. Every change with a seq up to it is visible.
     virtual std::int64_t LastSeq() = 0;

@@ -5,11 +5,13 @@ the service has renamed the picture and the window shows its new address.
 Runs inside the desktop harness. Arguments: the glimmerly binary, the glimmerly-service binary.
 The program keeps its build-time hosts, so the service listens on 8460 and 8461.
 """
+import http.client
 import os
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -36,12 +38,14 @@ def check_served(old_address):
     with urllib.request.urlopen("http://127.0.0.1:8460/urlaub_am_see.jpg", timeout=5) as r:
         if r.status != 200 or not r.read().startswith(b"\xff\xd8"):
             fail("the service does not serve the renamed picture")
-    try:
-        urllib.request.urlopen(old_address.replace("localhost", "127.0.0.1"), timeout=5)
-        fail("the old address still answers")
-    except urllib.error.HTTPError as e:
-        if e.code != 404:
-            fail("old address: %d" % e.code)
+    # A link shared before the rename keeps leading to the picture.
+    connection = http.client.HTTPConnection("127.0.0.1", 8460, timeout=5)
+    connection.request("GET", urllib.parse.urlsplit(old_address).path)
+    reply = connection.getresponse()
+    location = reply.getheader("Location")
+    connection.close()
+    if reply.status != 302 or location != "http://localhost:8460/urlaub_am_see.jpg":
+        fail("old address: %d %s" % (reply.status, location))
 
 
 def main():

@@ -49,9 +49,15 @@ def raw_request(port, request, timeout=10):
     return data.partition(b"\r\n\r\n")[2]
 
 
+# The owner cookie every request of these helpers carries, as the desktop client's cookie store
+# sends it after its first upload: the renames need it.
+OWNER_COOKIE = b"Cookie: glimmerly_owner=0123456789abcdef0123456789abcdef\r\n"
+
+
 def client_get(port, target):
     return raw_request(port, b"GET " + target + b" HTTP/1.1\r\nHost: localhost\r\n"
-                       b"Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n")
+                       b"Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n" +
+                       OWNER_COOKIE + b"\r\n")
 
 
 def upload(port, jpeg, session, name):
@@ -66,9 +72,9 @@ def upload(port, jpeg, session, name):
         b"Content-Transfer-Encoding: binary\r\n\r\n" + jpeg + b"\r\n--" + b + b"--\r\n"
     head = ("POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n"
             "Content-Type: multipart/form-data; boundary=%s\r\nContent-Length: %d\r\n"
-            "Host: localhost\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n"
+            "Host: localhost\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n"
             % (BOUNDARY, len(body))).encode()
-    return raw_request(port, head + body)
+    return raw_request(port, head + OWNER_COOKIE + b"\r\n" + body)
 
 
 def tiny_jpeg():
@@ -117,7 +123,7 @@ class Cdp:
 def start_service(binary, data):
     process = subprocess.Popen(
         [binary, "--data", data, "--service-port", "0", "--upload-port", "0"],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        stdout=subprocess.PIPE, text=True)  # its access log goes on to our stderr
     line = process.stdout.readline()
     m = re.search(r"service http://127\.0\.0\.1:(\d+) upload http://127\.0\.0\.1:(\d+)", line)
     if not m:

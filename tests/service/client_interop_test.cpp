@@ -47,7 +47,7 @@ TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
     EXPECT_EQ(reply, "ok|3.2|http://localhost:8460/besprechung.jpg");
 
     // The rename goes out raw: blanks and a Windows-1252 umlaut byte; the GET after the POST
-    // carries the upload's Connection and Content-Type lines.
+    // carries the upload's Connection and Content-Type lines, and the cookie the upload set.
     std::string renamed =
         client.Get(serviceHost + "/setname.php?filename=besprechung.jpg&newfilename=" +
                    "Präsentation für Kunden"_cp1252);
@@ -59,6 +59,49 @@ TEST(ServiceClientTest, RealClientUploadsRenamesAndLogsIn) {
     std::string page = ClientGet(service.servicePort(), "/~Demo").body;
     EXPECT_NE(page.find("/praesentation_fuer_kunden.jpg"), std::string::npos);
     EXPECT_NE(page.find("Pr\xC3\xA4sentation f\xC3\xBCr Kunden"), std::string::npos); // UTF-8
+}
+
+// Upload host and service host are two names on one parent domain: the client's cookie store
+// sends the upload's cookie to the service host, and to nobody else's client.
+TEST(ServiceClientTest, OnlyTheClientThatUploadedRenames) {
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data", {"--public-host", "www.bilder.test"});
+    ASSERT_TRUE(service.ok());
+    const std::string uploadAddress =
+        "http://upload.bilder.test:" + std::to_string(service.uploadPort()) + "/upload.php";
+    const std::string serviceHost =
+        "http://www.bilder.test:" + std::to_string(service.servicePort());
+    auto loopback = [](const std::string&, int port) {
+        return Connect(static_cast<std::uint16_t>(port));
+    };
+    std::filesystem::path file = temp.Root() / "screen.jpg";
+    std::ofstream(file, std::ios::binary) << MakeJpeg(40, 30, 3);
+    auto upload = [&](net::HttpClient& client, const std::string& name) {
+        net::MultipartBody body;
+        body.AddField("filename", "screenshot");
+        body.AddField("version", "3.2");
+        body.AddField("screenshotname", name);
+        body.AddFilePart("screenshot", file.string(), "image/jpeg");
+        return client.Post(uploadAddress, body);
+    };
+    net::HttpClient owner;
+    net::HttpClient other;
+    for (net::HttpClient* client : {&owner, &other}) {
+        client->SetIdleTimeout(5000);
+        client->SetConnector(loopback);
+    }
+    EXPECT_EQ(upload(owner, "Quartalszahlen"), "ok|3.2|http://www.bilder.test/quartalszahlen.jpg");
+    EXPECT_EQ(upload(owner, "Anhang"), "ok|3.2|http://www.bilder.test/anhang.jpg");
+    EXPECT_EQ(upload(other, "Eigenes"), "ok|3.2|http://www.bilder.test/eigenes.jpg");
+
+    EXPECT_EQ(other.Get(serviceHost + "/setname.php?filename=quartalszahlen.jpg&newfilename=weg"),
+              "Nur wer den Screenshot hochgeladen hat, kann ihn umbenennen.");
+    EXPECT_EQ(owner.Get(serviceHost + "/setname.php?filename=anhang.jpg&newfilename=Anhang 2"),
+              "http://www.bilder.test/anhang_2.jpg");
+    EXPECT_EQ(owner.Get(serviceHost + "/setname.php?filename=quartalszahlen.jpg&newfilename=Q2"),
+              "http://www.bilder.test/q2.jpg");
+    EXPECT_EQ(other.Get(serviceHost + "/setname.php?filename=eigenes.jpg&newfilename=Q2 neu"),
+              "http://www.bilder.test/q2_neu.jpg");
 }
 
 } // namespace

@@ -31,21 +31,18 @@ public:
         it->second = expires;
         return true;
     }
-    std::vector<std::string> NamesInSeries(std::string_view base) override {
-        std::string prefix = std::string(base) + "-";
-        std::vector<std::string> names;
-        for (const auto& p : state_.pictures) {
-            if (p.name == base || p.name.starts_with(prefix)) {
-                names.push_back(p.name);
-            }
-        }
-        return names;
+    std::int64_t SeriesNext(std::string_view base) override {
+        auto it = state_.series.find(base);
+        return it == state_.series.end() ? 1 : it->second;
+    }
+    void SetSeriesNext(std::string_view base, std::int64_t next) override {
+        state_.series[std::string(base)] = next;
     }
     std::optional<std::int64_t> InsertIfNameFree(const NewPicture& picture) override {
         if (storage_.beforeInsert) {
             storage_.beforeInsert(picture, state_);
         }
-        if (state_.Named(picture.name)) {
+        if (state_.given.count(picture.name)) {
             return std::nullopt;
         }
         FakeStorage::Picture p;
@@ -55,22 +52,27 @@ public:
         p.session = picture.session;
         p.created = picture.created;
         p.bytes = picture.jpeg;
+        p.owner = picture.owner;
         state_.pictures.push_back(p);
+        state_.given[p.name] = p.id;
         return p.id;
     }
-    std::optional<std::int64_t> FindForChange(std::string_view name) override {
+    std::optional<PictureToChange> FindForChange(std::string_view name) override {
         FakeStorage::Picture* p = state_.Named(name);
-        return p ? std::optional<std::int64_t>(p->id) : std::nullopt;
+        return p ? std::optional<PictureToChange>({p->id, p->owner}) : std::nullopt;
     }
     bool RenameIfFree(std::int64_t id, std::string_view name, std::string_view title) override {
-        FakeStorage::Picture* other = state_.Named(name);
-        if (other && other->id != id) {
+        auto given = state_.given.try_emplace(std::string(name), id).first;
+        if (given->second != id) {
             return false;
         }
         FakeStorage::Picture& p = ById(id);
         p.name = name;
         p.title = title;
         return true;
+    }
+    void DeletePicture(std::int64_t id) override {
+        std::erase_if(state_.pictures, [&](const FakeStorage::Picture& p) { return p.id == id; });
     }
     std::int64_t RecordChange(std::int64_t pictureId) override {
         ById(pictureId).seq = ++state_.counter;
@@ -104,6 +106,7 @@ void FakeStorage::State::Add(const std::string& name) {
     p.name = name;
     p.title = name;
     pictures.push_back(p);
+    given[name] = p.id;
 }
 
 void FakeStorage::Transact(const std::function<bool(StorageTransaction&)>& work) {
@@ -165,6 +168,11 @@ void FakeStorage::OpenSession(std::string_view name, std::int64_t, std::int64_t 
     state.sessions[std::string(name)] = expires;
 }
 
+std::int64_t FakeStorage::PurgeSessions(std::int64_t before) {
+    return static_cast<std::int64_t>(
+        std::erase_if(state.sessions, [&](const auto& s) { return s.second < before; }));
+}
+
 std::optional<std::int64_t> FakeStorage::SessionExpiry(std::string_view name) {
     auto it = state.sessions.find(name);
     return it == state.sessions.end() ? std::nullopt : std::optional<std::int64_t>(it->second);
@@ -185,6 +193,19 @@ std::vector<StoredPicture> FakeStorage::SessionPictures(std::string_view session
 std::optional<StoredPicture> FakeStorage::FindPicture(std::string_view name) {
     Picture* p = state.Named(name);
     return p ? std::optional<StoredPicture>(Stored(*p)) : std::nullopt;
+}
+
+std::optional<std::string> FakeStorage::CurrentName(std::string_view givenName) {
+    auto it = state.given.find(givenName);
+    if (it == state.given.end()) {
+        return std::nullopt;
+    }
+    for (const Picture& p : state.pictures) {
+        if (p.id == it->second) {
+            return p.name;
+        }
+    }
+    return std::string(); // deleted
 }
 
 std::optional<PictureContent> FakeStorage::ReadPicture(std::string_view name) {

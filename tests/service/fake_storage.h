@@ -24,10 +24,13 @@ public:
         std::int64_t created = 0;
         std::int64_t seq = 0;
         std::string bytes;
+        std::string owner;
     };
     struct State {
         std::map<std::string, std::int64_t, std::less<>> sessions; // name → expiry
         std::vector<Picture> pictures;
+        std::map<std::string, std::int64_t, std::less<>> given;  // name → picture, for good
+        std::map<std::string, std::int64_t, std::less<>> series; // base → next number
         std::int64_t counter = 0;
         std::int64_t nextId = 1;
 
@@ -61,6 +64,7 @@ public:
                                                std::int64_t afterSeq) override;
     std::optional<StoredPicture> FindPicture(std::string_view name) override;
     std::optional<PictureContent> ReadPicture(std::string_view name) override;
+    std::optional<std::string> CurrentName(std::string_view givenName) override;
     std::vector<StoredPicture> ChangesAfter(std::int64_t after, std::int64_t upto,
                                             int limit) override;
     std::int64_t LastChange() override;
@@ -69,6 +73,10 @@ public:
     void Publish();
     void WatchChanges(std::function<void(std::int64_t)> watcher) override;
     std::string Describe() const override { return "memory"; }
+    std::int64_t PurgeSessions(std::int64_t before) override;
+    std::string CheckHealth() override { return health; }
+
+    std::string health; // what CheckHealth answers
 
 private:
     std::mutex published_mutex_;

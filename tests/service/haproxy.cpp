@@ -75,6 +75,8 @@ HaproxyProcess::HaproxyProcess(const fs::path& folder,
                              "    mode http\n"
                              "    balance roundrobin\n"
                              "    retry-on conn-failure\n"
+                             "    option httpchk GET /health\n"
+                             "    http-check expect status 200\n"
                           << Servers(uploadPorts, sendProxy)
                           << "frontend pages\n"
                              "    mode tcp\n"
@@ -85,6 +87,8 @@ HaproxyProcess::HaproxyProcess(const fs::path& folder,
                              "backend service_instances\n"
                              "    mode tcp\n"
                              "    balance roundrobin\n"
+                             "    option httpchk GET /health\n"
+                             "    http-check expect status 200\n"
                           << Servers(servicePorts, sendProxy);
     std::string program = Program();
     if (program.empty()) {

@@ -1,7 +1,8 @@
 #pragma once
 // A load balancer in front of several service instances for the tests: haproxy in the foreground
-// with a generated configuration on free loopback ports, round robin, health checks every 200 ms,
-// and retries of connections that fail (never of requests that reached an instance).
+// with a generated configuration on free loopback ports, round robin, health checks (GET /health)
+// every 200 ms, and retries of connections that fail (never of requests that reached an
+// instance).
 
 #include <sys/types.h>
 
@@ -31,6 +32,7 @@ public:
     bool ok() const { return pid_ > 0 && ready_; }
     std::uint16_t uploadPort() const { return uploadPort_; }
     std::uint16_t servicePort() const { return servicePort_; }
+    pid_t pid() const { return pid_; }
     std::string Log() const;
 
 private:

@@ -235,11 +235,12 @@ HttpResponse RawRequest(std::uint16_t port, const std::string& request, int time
     return response;
 }
 
-HttpResponse ClientGet(std::uint16_t port, const std::string& target) {
+HttpResponse ClientGet(std::uint16_t port, const std::string& target, const std::string& cookie) {
     return RawRequest(port, "GET " + target +
                                 " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
                                 "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza "
-                                "Zudavove\r\n\r\n");
+                                "Zudavove\r\n" +
+                                (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") + "\r\n");
 }
 
 std::string UploadBody(const std::string& jpeg, const UploadFields& fields) {
@@ -275,7 +276,11 @@ std::string UploadRequest(const std::string& body, std::uint16_t port,
 
 HttpResponse Upload(std::uint16_t port, const std::string& jpeg, const UploadFields& fields,
                     int timeoutMs) {
-    return RawRequest(port, UploadRequest(UploadBody(jpeg, fields), port), timeoutMs);
+    std::string request = UploadRequest(UploadBody(jpeg, fields), port);
+    if (!fields.cookie.empty()) {
+        request.insert(request.find("\r\n") + 2, "Cookie: " + fields.cookie + "\r\n");
+    }
+    return RawRequest(port, request, timeoutMs);
 }
 
 std::string MakeJpeg(int width, int height, unsigned seed, int quality) {

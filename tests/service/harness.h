@@ -28,6 +28,7 @@ public:
     bool ok() const { return pid_ > 0 && servicePort_ != 0; }
     std::uint16_t servicePort() const { return servicePort_; }
     std::uint16_t uploadPort() const { return uploadPort_; }
+    pid_t pid() const { return pid_; }
     const std::string& readyLine() const { return readyLine_; }
     // Sends sig and waits for the process; returns its wait status.
     int Stop(int sig);
@@ -69,8 +70,14 @@ bool ReadMore(int fd, std::string& buffer, int timeoutMs);
 
 HttpResponse RawRequest(std::uint16_t port, const std::string& request, int timeoutMs = 10000);
 
-// A GET the way the desktop client sends it before any upload: HTTP/1.1, Host, Accept, User-Agent.
-HttpResponse ClientGet(std::uint16_t port, const std::string& target);
+// The owner cookie of the test client, as the desktop client's cookie store holds it after an
+// upload (uploads send it unless told otherwise, so the tests' renames can send it back).
+constexpr const char* kOwnerCookie = "glimmerly_owner=0123456789abcdef0123456789abcdef";
+
+// A GET the way the desktop client sends it: HTTP/1.1, Host, Accept, User-Agent, and a Cookie
+// line when cookie is not empty.
+HttpResponse ClientGet(std::uint16_t port, const std::string& target,
+                       const std::string& cookie = {});
 
 constexpr const char* kBoundary = "--------120626134507089";
 
@@ -78,6 +85,7 @@ struct UploadFields {
     std::optional<std::string> screenshotName;
     std::optional<std::string> sessionName;
     std::string path = "/tmp/x/screen.jpg";
+    std::string cookie = kOwnerCookie; // empty: no Cookie line
 };
 
 // The multipart body of an upload exactly as the desktop client lays it out.

@@ -60,7 +60,7 @@ TEST_P(ServiceTest, LiveUpdatesAnnounceUploadsAndRenames) {
     EXPECT_NE(seen.find("\"title\":\"Erstes \\\"Bild\\\"\""), std::string::npos) << seen;
     EXPECT_EQ(seen.find("fremd"), std::string::npos);
 
-    ClientGet(sp(), "/setname.php?filename=" + name + ".jpg&newfilename=Umbenannt");
+    ClientGet(sp(), "/setname.php?filename=" + name + ".jpg&newfilename=Umbenannt", kOwnerCookie);
     EXPECT_TRUE(StreamShows(fd, seen, "\"name\":\"umbenannt\"", 3000)) << seen;
     ::close(fd);
 

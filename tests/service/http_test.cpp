@@ -142,43 +142,124 @@ TEST_P(ServiceTest, RenameTakesRawBlanksUmlautsAndAmpersands) {
                           " Wiese am See HTTP/1.1\r\n"
                           "Connection: keep-alive\r\nContent-Type: multipart/form-data; "
                           "boundary=--------120626134507089\r\nHost: localhost\r\n"
-                          "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
+                          "Accept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n"
+                          "Cookie: " +
+                          std::string(kOwnerCookie) + "\r\n\r\n";
     HttpResponse r = RawRequest(sp(), request);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "http://localhost:8460/gruene_wiese_am_see.jpg");
-    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 404);
     EXPECT_EQ(ClientGet(sp(), "/gruene_wiese_am_see.jpg").body, jpeg_);
 
     // "&" and "=" inside the typed name survive: only the first "&newfilename=" splits.
-    r = ClientGet(sp(),
-                  "/setname.php?filename=gruene_wiese_am_see.jpg&newfilename=Tom & Jerry=1+1");
+    r = ClientGet(sp(), "/setname.php?filename=gruene_wiese_am_see.jpg&newfilename=Tom & Jerry=1+1",
+                  kOwnerCookie);
     EXPECT_EQ(r.body, "http://localhost:8460/tom_jerry_1_1.jpg");
     // Renaming to its own name again is fine.
-    r = ClientGet(sp(), "/setname.php?filename=tom_jerry_1_1.jpg&newfilename=Tom Jerry 1 1");
+    r = ClientGet(sp(), "/setname.php?filename=tom_jerry_1_1.jpg&newfilename=Tom Jerry 1 1",
+                  kOwnerCookie);
     EXPECT_EQ(r.body, "http://localhost:8460/tom_jerry_1_1.jpg");
 }
 
 TEST_P(ServiceTest, RenameErrorsAreGermanTexts) {
     std::string a = UploadOk(jpeg_);
     std::string b = UploadOk(jpeg_);
-    HttpResponse taken = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + b);
+    HttpResponse taken =
+        ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + b, kOwnerCookie);
     EXPECT_EQ(taken.body.rfind("Der Name „"_cp1252 + b + "“ ist bereits vergeben."_cp1252, 0), 0u)
         << taken.body;
-    HttpResponse unknown = ClientGet(sp(), "/setname.php?filename=nothere.jpg&newfilename=x");
+    HttpResponse unknown =
+        ClientGet(sp(), "/setname.php?filename=nothere.jpg&newfilename=x", kOwnerCookie);
     EXPECT_EQ(unknown.body.rfind("Der Screenshot wurde nicht gefunden.", 0), 0u);
     for (const std::string& bad :
          std::vector<std::string>{"", "...", " / ", std::string(201, 'a')}) {
-        HttpResponse r = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + bad);
+        HttpResponse r =
+            ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=" + bad, kOwnerCookie);
         EXPECT_EQ(r.body.rfind("Ungültiger Name."_cp1252, 0), 0u) << bad << ": " << r.body;
     }
-    HttpResponse missing = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg");
+    HttpResponse missing = ClientGet(sp(), "/setname.php?filename=" + a + ".jpg", kOwnerCookie);
     EXPECT_EQ(missing.body.rfind("Fehlende Angaben", 0), 0u);
     // A traversal attempt as the current name is simply unknown.
-    HttpResponse trav = ClientGet(sp(), "/setname.php?filename=../glimmerly.db&newfilename=x");
+    HttpResponse trav =
+        ClientGet(sp(), "/setname.php?filename=../glimmerly.db&newfilename=x", kOwnerCookie);
     EXPECT_EQ(trav.body.rfind("Der Screenshot wurde nicht gefunden.", 0), 0u);
     // None of this moved the pictures.
     EXPECT_EQ(ClientGet(sp(), "/" + a + ".jpg").status, 200);
     EXPECT_EQ(ClientGet(sp(), "/" + b + ".jpg").status, 200);
+}
+
+// Taking over a shared link: rename the victim's picture away, then upload one's own under its
+// name. Only the uploader renames, and a name stays with its picture for good.
+TEST_P(ServiceTest, OnlyTheUploaderRenamesAndAnOldAddressKeepsLeadingToItsPicture) {
+    UploadFields victim;
+    victim.screenshotName = "Quartalszahlen";
+    victim.cookie = ""; // the first upload of a run: the client has no cookie yet
+    HttpResponse first = Upload(up(), jpeg_, victim);
+    ASSERT_EQ(NameFromReply(first.body), "quartalszahlen");
+    const std::string setCookie = first.Header("set-cookie");
+    const std::string cookie = setCookie.substr(0, setCookie.find(';'));
+    ASSERT_EQ(cookie.size(), std::string(kOwnerCookie).size()) << setCookie;
+    EXPECT_NE(cookie, kOwnerCookie);
+    // Path "/" (a cookie without one is never sent back); no Domain between equal hosts.
+    EXPECT_NE(setCookie.find("; Path=/"), std::string::npos) << setCookie;
+    EXPECT_EQ(setCookie.find("Domain"), std::string::npos) << setCookie;
+    // The client's next uploads keep its token.
+    victim.cookie = cookie;
+    victim.screenshotName = "Anhang";
+    EXPECT_EQ(Upload(up(), jpeg_, victim).Header("set-cookie"), setCookie);
+
+    const std::string refusal = "Nur wer den Screenshot hochgeladen hat, kann ihn umbenennen.";
+    const std::string away = "/setname.php?filename=quartalszahlen.jpg&newfilename=weg";
+    for (const std::string& other : {std::string(), std::string(kOwnerCookie),
+                                     std::string("glimmerly_owner=") + std::string(32, 'x'),
+                                     "other=1; glimmerly_owner=" + cookie.substr(16, 31)}) {
+        HttpResponse r = ClientGet(sp(), away, other);
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.body, refusal) << other;
+    }
+    EXPECT_EQ(ClientGet(sp(), "/quartalszahlen.jpg").body, jpeg_);
+
+    // The owner renames; the attacker's upload under the old name gets a name of its own.
+    EXPECT_EQ(ClientGet(sp(), "/setname.php?filename=quartalszahlen.jpg&newfilename=Q2",
+                        "theme=dark; " + cookie)
+                  .body,
+              "http://localhost:8460/q2.jpg");
+    const std::string mine = MakeJpeg(64, 48, 2);
+    UploadFields attacker;
+    attacker.screenshotName = "Quartalszahlen";
+    EXPECT_EQ(NameFromReply(Upload(up(), mine, attacker).body), "quartalszahlen-2");
+    EXPECT_EQ(ClientGet(sp(),
+                        "/setname.php?filename=quartalszahlen-2.jpg&newfilename="
+                        "quartalszahlen",
+                        kOwnerCookie)
+                  .body.rfind("Der Name „quartalszahlen“ ist bereits vergeben."_cp1252, 0),
+              0u);
+    for (const char* method : {"GET", "HEAD"}) {
+        HttpResponse old =
+            RawRequest(sp(), std::string(method) + " /quartalszahlen.jpg HTTP/1.1\r\nHost: x\r\n"
+                                                   "Connection: close\r\n\r\n");
+        EXPECT_EQ(old.status, 302) << method;
+        EXPECT_EQ(old.Header("location"), "http://localhost:8460/q2.jpg") << method;
+    }
+    EXPECT_EQ(ClientGet(sp(), "/q2.jpg").body, jpeg_);
+    EXPECT_EQ(ClientGet(sp(), "/nie_vergeben.jpg").status, 404);
+}
+
+// Deleting by the uploader: the address then answers 410, and only GET deletes.
+TEST_P(ServiceTest, TheUploaderDeletesAPicture) {
+    std::string name = UploadOk(jpeg_);
+    const std::string target = "/deletepicture.php?filename=" + name + ".jpg";
+    EXPECT_EQ(ClientGet(sp(), target).body,
+              "Nur wer den Screenshot hochgeladen hat, kann ihn löschen."_cp1252);
+    HttpResponse head =
+        RawRequest(sp(), "HEAD " + target + " HTTP/1.1\r\nHost: x\r\nCookie: " + kOwnerCookie +
+                             "\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(head.status, 405);
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 200);
+    EXPECT_EQ(ClientGet(sp(), target, kOwnerCookie).body, "Der Screenshot wurde gelöscht."_cp1252);
+    EXPECT_EQ(ClientGet(sp(), "/" + name + ".jpg").status, 410);
+    EXPECT_EQ(ClientGet(sp(), target, kOwnerCookie).body.rfind("Der Screenshot wurde nicht", 0),
+              0u);
+    EXPECT_EQ(ClientGet(sp(), "/deletepicture.php", kOwnerCookie).body.rfind("Fehlende", 0), 0u);
 }
 
 TEST_P(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {
@@ -283,9 +364,10 @@ TEST(ServiceOptionsTest, VersionAndPublicHostGoIntoReplies) {
     f.screenshotName = "plan";
     EXPECT_EQ(Upload(service.uploadPort(), jpeg, f).body,
               "ok|3.3|http://bilder.example:8080/plan.jpg");
-    EXPECT_EQ(
-        ClientGet(service.servicePort(), "/setname.php?filename=plan.jpg&newfilename=Plan B").body,
-        "http://bilder.example:8080/plan_b.jpg");
+    EXPECT_EQ(ClientGet(service.servicePort(), "/setname.php?filename=plan.jpg&newfilename=Plan B",
+                        kOwnerCookie)
+                  .body,
+              "http://bilder.example:8080/plan_b.jpg");
     // A second service cannot take the same data folder.
     std::string command = std::string(GLIMMERLY_SERVICE_BINARY) + " --data '" +
                           (temp.Root() / "data").string() +

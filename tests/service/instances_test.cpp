@@ -46,21 +46,27 @@ TEST_F(TwoInstancesTest, WhatOneTookTheOtherServesAndRenames) {
     EXPECT_EQ(ClientGet(b_->servicePort(), "/besprechung.jpg").body, jpeg);
 
     // Renamed on B with the raw typed name, served by A under the new name only.
-    EXPECT_EQ(ClientGet(b_->servicePort(), "/setname.php?filename=besprechung.jpg&newfilename="
-                                           "Pr\xE4sentation f\xFCr Kunden")
+    EXPECT_EQ(ClientGet(b_->servicePort(),
+                        "/setname.php?filename=besprechung.jpg&newfilename="
+                        "Pr\xE4sentation f\xFCr Kunden",
+                        kOwnerCookie)
                   .body,
               "http://localhost:8460/praesentation_fuer_kunden.jpg");
     EXPECT_EQ(ClientGet(a_->servicePort(), "/praesentation_fuer_kunden.jpg").body, jpeg);
-    EXPECT_EQ(ClientGet(a_->servicePort(), "/besprechung.jpg").status, 404);
+    HttpResponse old = ClientGet(a_->servicePort(), "/besprechung.jpg");
+    EXPECT_EQ(old.status, 302);
+    EXPECT_EQ(old.Header("location"), "http://localhost:8460/praesentation_fuer_kunden.jpg");
     std::string page = ClientGet(a_->servicePort(), "/~Team").body;
     EXPECT_NE(page.find("/praesentation_fuer_kunden.jpg"), std::string::npos);
     EXPECT_EQ(page.find("/besprechung.jpg"), std::string::npos);
 
-    // A name taken through one instance is taken for the other as well.
+    // A name given out through one instance is given out for the other as well.
     EXPECT_EQ(Upload(b_->uploadPort(), MakeJpeg(30, 30, 5), fields).body,
-              "ok|3.2|http://localhost:8460/besprechung.jpg");
-    EXPECT_NE(ClientGet(a_->servicePort(), "/setname.php?filename=besprechung.jpg&newfilename="
-                                           "praesentation fuer kunden")
+              "ok|3.2|http://localhost:8460/besprechung-2.jpg");
+    EXPECT_NE(ClientGet(a_->servicePort(),
+                        "/setname.php?filename=besprechung-2.jpg&newfilename="
+                        "praesentation fuer kunden",
+                        kOwnerCookie)
                   .body.find("ist bereits vergeben"),
               std::string::npos);
 }

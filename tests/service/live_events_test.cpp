@@ -124,8 +124,10 @@ TEST_P(LiveEventsTest, EventsGoOutInChangeOrderAndAReconnectBetweenThemLosesNone
     const std::string a = Upload("s", "Anfang");
     const std::string after = PageAfter("s");
     const std::string b = Upload("s", "Zweites");
-    ASSERT_EQ(ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=Umbenannt").status,
-              200);
+    ASSERT_EQ(
+        ClientGet(sp(), "/setname.php?filename=" + a + ".jpg&newfilename=Umbenannt", kOwnerCookie)
+            .status,
+        200);
 
     int fd = Open("/~s/events?after=" + after);
     std::string seen;

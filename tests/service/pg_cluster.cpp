@@ -27,9 +27,10 @@ namespace {
 constexpr const char* kBin = "/usr/lib/postgresql/15/bin";
 constexpr uid_t kNobody = 65534;
 
-std::unique_ptr<PgCluster>& Instance() {
-    static std::unique_ptr<PgCluster> cluster;
-    return cluster;
+// The program's clusters: [0] without fsync, [1] with it.
+std::unique_ptr<PgCluster>& Instance(bool fsync) {
+    static std::unique_ptr<PgCluster> clusters[2];
+    return clusters[fsync ? 1 : 0];
 }
 
 // The server's programs where `pg_config --bindir` says (Debian's wrapper names the newest
@@ -55,7 +56,10 @@ std::string& Reason() {
 // Stops the cluster when the test program ends.
 class ClusterEnvironment : public ::testing::Environment {
 public:
-    void TearDown() override { Instance().reset(); }
+    void TearDown() override {
+        Instance(false).reset();
+        Instance(true).reset();
+    }
 };
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ClusterEnvironment);
@@ -85,17 +89,25 @@ void PrintTo(Backend backend, std::ostream* out) {
 }
 
 PgCluster* PgCluster::Shared() {
+    return Started(false);
+}
+
+PgCluster* PgCluster::Flushing() {
+    return Started(true);
+}
+
+PgCluster* PgCluster::Started(bool fsync) {
     static std::mutex mutex;
-    static bool tried = false;
+    static bool tried[2] = {false, false};
     std::lock_guard lock(mutex);
-    if (!tried) {
-        tried = true;
-        std::unique_ptr<PgCluster> cluster(new PgCluster());
+    if (!tried[fsync]) {
+        tried[fsync] = true;
+        std::unique_ptr<PgCluster> cluster(new PgCluster(fsync));
         if (cluster->Init(Reason())) {
-            Instance() = std::move(cluster);
+            Instance(fsync) = std::move(cluster);
         }
     }
-    return Instance().get();
+    return Instance(fsync).get();
 }
 
 bool PostgresRequired() {
@@ -221,9 +233,15 @@ bool PgCluster::MakeData() {
 }
 
 bool PgCluster::Start() {
-    // fsync off: the tests crash the server, never the machine.
     std::string options = "-p " + std::to_string(port_) + " -k " + root_ +
-                          " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=300";
+                          " -c listen_addresses=127.0.0.1 -c max_connections=300";
+    if (fsync_) {
+        options += " -c fsync=on -c synchronous_commit=on -c track_wal_io_timing=on"
+                   " -c shared_preload_libraries=pg_stat_statements";
+    } else {
+        // The tests crash the server, never the machine.
+        options += " -c fsync=off";
+    }
     running_ = Run({bin_ + "/pg_ctl", "-D", root_ + "/data", "-l", root_ + "/server.log", "-w",
                     "-t", "60", "-o", options, "start"}) == 0;
     return running_;
@@ -233,6 +251,22 @@ bool PgCluster::Stop() {
     bool ok = Run({bin_ + "/pg_ctl", "-D", root_ + "/data", "-w", "-m", "immediate", "stop"}) == 0;
     running_ = !ok;
     return ok;
+}
+
+pid_t PgCluster::Postmaster() const {
+    if (!running_) {
+        return 0;
+    }
+    // The first line of postmaster.pid is the postmaster's process id.
+    std::FILE* f = std::fopen((root_ + "/data/postmaster.pid").c_str(), "r");
+    long pid = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld", &pid) != 1) {
+            pid = 0;
+        }
+        std::fclose(f);
+    }
+    return static_cast<pid_t>(pid);
 }
 
 PgCluster::~PgCluster() {

@@ -2,7 +2,10 @@
 // A throwaway PostgreSQL 15 cluster for the tests: initdb into a temporary folder, run as an
 // unprivileged user (the tests may run as root), listening on a free loopback port with its
 // socket in that folder, stopped and removed at the end. One cluster per test program, started
-// on first use; every test takes a fresh database in it.
+// on first use; every test takes a fresh database in it. A second one that flushes its commits
+// to disk is there for the tests and measurements whose subject is the cost of a commit.
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <ostream>
@@ -26,6 +29,10 @@ public:
     // The program's cluster, started on the first call; nullptr when PostgreSQL is not installed
     // or did not start (Why() then says so).
     static PgCluster* Shared();
+    // The program's cluster with fsync on, as in production: every commit waits for its WAL
+    // flush. It also loads pg_stat_statements and times its WAL writes and flushes (pg_stat_wal).
+    // Started on first use; nullptr when it did not start (Why() then says so).
+    static PgCluster* Flushing();
     static const std::string& Why();
 
     // A new, empty database; returns its postgresql:// address.
@@ -37,6 +44,9 @@ public:
     std::uint16_t Port() const { return port_; }
     // The path of one of the server's programs (pg_dump, pg_restore, …).
     std::string Program(const std::string& name) const { return bin_ + "/" + name; }
+    // The process id of the server's postmaster (the parent of all its backends); 0 when it
+    // is not running.
+    pid_t Postmaster() const;
 
     // Stops the server right away (like a crash) and starts it again; true on success.
     bool Stop();
@@ -45,7 +55,8 @@ public:
     ~PgCluster();
 
 private:
-    PgCluster() = default;
+    explicit PgCluster(bool fsync) : fsync_(fsync) {}
+    static PgCluster* Started(bool fsync);
     bool Init(std::string& why);
     bool MakeData();
     void WatchForOurEnd();
@@ -56,6 +67,7 @@ private:
     std::string bin_;
     std::uint16_t port_ = 0;
     int databases_ = 0;
+    bool fsync_ = false;
     bool running_ = false;
     int watch_ = -1;
 };

@@ -21,6 +21,8 @@ namespace {
 using namespace std::chrono_literals;
 using namespace glimmerly::testing::literals;
 
+constexpr std::string_view kOwner = "the uploader's key";
+
 class PictureStoreTest : public ::testing::Test {
 protected:
     PictureStoreTest() {
@@ -29,7 +31,7 @@ protected:
         store_ = std::make_unique<PictureStore>(std::move(storage), [this] { return now_; });
     }
     Store::UploadResult Upload(std::string_view typed, std::string_view session = "") {
-        return store_->AddPicture(jpeg_, {4, 3}, typed, session, 1h);
+        return store_->AddPicture(jpeg_, {4, 3}, typed, session, 1h, kOwner);
     }
     std::int64_t Ms(Store::Clock::time_point t) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
@@ -82,25 +84,29 @@ TEST_F(PictureStoreTest, WithoutAUsableNameAPictureGetsARandomOne) {
     EXPECT_NE(r.name, first);
 }
 
-// Two instances on one database: between this one's look at the names and its insert, the other
-// takes the name it picked.
+// Two instances on one database: a name of the series may be taken by another instance (or have
+// been typed as such) before this one gets to it; it is passed, once and for good.
 TEST_F(PictureStoreTest, ANameTakenMeanwhileByAnotherInstanceMovesOnToTheNext) {
     fake_->state.Add("plan");
     int inserts = 0;
     fake_->beforeInsert = [&](const NewPicture& p, FakeStorage::State& s) {
-        if (++inserts <= 2) {
+        if (++inserts <= 3 && p.name != "plan") {
             s.Add(p.name);
         }
     };
     auto r = Upload("Plan");
     EXPECT_EQ(r.status, Store::UploadStatus::Stored);
     EXPECT_EQ(r.name, "plan-4");
-    EXPECT_EQ(inserts, 3);
+    EXPECT_EQ(inserts, 4);
     EXPECT_EQ(store_->FindPicture("plan-4")->seq, 1);
     EXPECT_EQ(store_->LastSeq(), 1);
+    inserts = 0;
+    fake_->beforeInsert = [&](const NewPicture&, FakeStorage::State&) { ++inserts; };
+    EXPECT_EQ(Upload("Plan").name, "plan-5");
+    EXPECT_EQ(inserts, 1) << "the next upload looked at the passed names again";
 
-    // When the other instance keeps winning, the upload gives up, and nothing stays: neither its
-    // bytes nor its session's extension nor a change.
+    // When the names keep being taken, the upload gives up: nothing of it stays (neither its
+    // bytes nor its session's extension nor a change) but how far the series got.
     store_->OpenSession("s", 1h);
     const std::int64_t expires = *fake_->SessionExpiry("s");
     now_ += 10min;
@@ -111,10 +117,21 @@ TEST_F(PictureStoreTest, ANameTakenMeanwhileByAnotherInstanceMovesOnToTheNext) {
     };
     auto lost = Upload("Plan", "s");
     EXPECT_EQ(lost.status, Store::UploadStatus::Failed);
-    EXPECT_EQ(inserts, kNameAttempts);
-    EXPECT_EQ(fake_->staged.size(), 1u) << "the failed upload's bytes were not taken back";
+    EXPECT_EQ(inserts, kSeriesProbes);
+    EXPECT_EQ(fake_->staged.size(), 2u) << "the failed upload's bytes were not taken back";
     EXPECT_EQ(*fake_->SessionExpiry("s"), expires);
-    EXPECT_EQ(store_->LastSeq(), 1);
+    EXPECT_EQ(store_->LastSeq(), 2);
+    fake_->beforeInsert = nullptr;
+    EXPECT_EQ(Upload("Plan", "s").name, "plan-" + std::to_string(6 + kSeriesProbes));
+
+    // Random names are drawn again, a bounded number of times.
+    inserts = 0;
+    fake_->beforeInsert = [&](const NewPicture& p, FakeStorage::State& s) {
+        ++inserts;
+        s.Add(p.name);
+    };
+    EXPECT_EQ(Upload("").status, Store::UploadStatus::Failed);
+    EXPECT_EQ(inserts, kNameAttempts);
 }
 
 TEST_F(PictureStoreTest, AnUploadGoesOnlyIntoAnOpenSessionAndExtendsIt) {
@@ -164,24 +181,31 @@ TEST_F(PictureStoreTest, ARenameChecksThePictureAndTheNameBeforeItChangesAnythin
     const std::int64_t before = store_->LastSeq();
     std::string renamed = "unchanged";
     using Status = Store::RenameStatus;
-    EXPECT_EQ(store_->Rename("fehlt", "Neu", renamed), Status::UnknownPicture);
-    EXPECT_EQ(store_->Rename("../plan", "Neu", renamed), Status::UnknownPicture);
-    EXPECT_EQ(store_->Rename("fehlt", "!!", renamed), Status::UnknownPicture);
-    EXPECT_EQ(store_->Rename("plan", "!!", renamed), Status::InvalidName);
-    EXPECT_EQ(store_->Rename("plan", "", renamed), Status::InvalidName);
+    EXPECT_EQ(store_->Rename("fehlt", "Neu", renamed, kOwner), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("../plan", "Neu", renamed, kOwner), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("fehlt", "!!", renamed, kOwner), Status::UnknownPicture);
+    EXPECT_EQ(store_->Rename("plan", "!!", renamed, kOwner), Status::InvalidName);
+    EXPECT_EQ(store_->Rename("plan", "", renamed, kOwner), Status::InvalidName);
     // Over 200 typed bytes is refused even though a name could be made of them.
-    EXPECT_EQ(store_->Rename("plan", std::string(201, 'x'), renamed), Status::InvalidName);
-    EXPECT_EQ(store_->Rename("plan", "NOTIZ", renamed), Status::NameTaken);
+    EXPECT_EQ(store_->Rename("plan", std::string(201, 'x'), renamed, kOwner), Status::InvalidName);
+    EXPECT_EQ(store_->Rename("plan", "NOTIZ", renamed, kOwner), Status::NameTaken);
+    // Only with the uploader's key, whatever else is wrong with the rename.
+    for (std::string_view other : {std::string_view(), std::string_view("another key")}) {
+        EXPECT_EQ(store_->Rename("plan", "Neu", renamed, other), Status::NotOwner);
+        EXPECT_EQ(store_->Rename("plan", "!!", renamed, other), Status::NotOwner);
+    }
+    fake_->state.Add("ohne_besitzer"); // from before pictures had owners
+    EXPECT_EQ(store_->Rename("ohne_besitzer", "Neu", renamed, ""), Status::NotOwner);
     EXPECT_EQ(renamed, "unchanged");
     EXPECT_EQ(store_->FindPicture("plan")->title, "Plan");
     EXPECT_EQ(store_->LastSeq(), before);
 
     // The picture's own name is no conflict: only the title changes, and the page hears of it.
-    EXPECT_EQ(store_->Rename("plan", "PLAN", renamed), Status::Renamed);
+    EXPECT_EQ(store_->Rename("plan", "PLAN", renamed, kOwner), Status::Renamed);
     EXPECT_EQ(renamed, "plan");
     EXPECT_EQ(store_->FindPicture("plan")->title, "PLAN");
     EXPECT_EQ(store_->FindPicture("plan")->seq, before + 1);
-    EXPECT_EQ(store_->Rename("plan", std::string(200, 'x'), renamed), Status::Renamed);
+    EXPECT_EQ(store_->Rename("plan", std::string(200, 'x'), renamed, kOwner), Status::Renamed);
     EXPECT_EQ(renamed, std::string(kMaxPictureNameLength, 'x'));
     EXPECT_EQ(store_->LastSeq(), before + 2);
 }
@@ -258,6 +282,27 @@ TEST_F(PictureStoreTest, StreamsShareOneReadOfEachChange) {
     }
     EXPECT_LE(fake_->changeReads.load(), kUploads);
     EXPECT_EQ(fake_->sessionReads.load(), 0);
+}
+
+// A page made before an older state came back (or from a change this instance has not read yet)
+// has a position beyond the counter: its stream starts with the whole session, and then gets
+// what comes after the counter, instead of waiting for the counter to pass its position.
+TEST_F(PictureStoreTest, AStreamFromBeyondTheCounterStartsWithTheSessionAgain) {
+    store_->OpenSession("s", 1h);
+    Upload("vorher", "s");
+    const std::int64_t counter = store_->LastSeq();
+    ASSERT_EQ(store_->Changes().Wait(counter - 1, 2s), counter);
+    std::uint64_t epoch = 0;
+    ChangeBatch first =
+        store_->Changes().Next("s", counter + 50, epoch, std::chrono::steady_clock::now() + 2s);
+    EXPECT_EQ(first.kind, ChangeBatch::Kind::Resync);
+    EXPECT_EQ(first.upto, counter);
+    Upload("nachher", "s");
+    ChangeBatch next =
+        store_->Changes().Next("s", first.upto, epoch, std::chrono::steady_clock::now() + 2s);
+    ASSERT_EQ(next.kind, ChangeBatch::Kind::Changes);
+    ASSERT_EQ(next.pictures.size(), 1u);
+    EXPECT_EQ(next.pictures[0].name, "nachher");
 }
 
 } // namespace

@@ -70,7 +70,7 @@ TEST_F(PostgresTest, StoresOnOneDatabaseNeverHandOutANameTwice) {
             while (!go) {
             }
             for (int i = 0; i < kEach; ++i) {
-                auto r = store.AddPicture(jpeg_, size_, "Gleicher Name", "", 1h);
+                auto r = store.AddPicture(jpeg_, size_, "Gleicher Name", "", 1h, "k");
                 EXPECT_EQ(r.status, Store::UploadStatus::Stored);
                 std::lock_guard lock(mutex);
                 names.insert(r.name);
@@ -91,11 +91,11 @@ TEST_F(PostgresTest, StoresOnOneDatabaseNeverHandOutANameTwice) {
     std::atomic<int> renamed{0};
     std::thread x([&] {
         std::string n;
-        renamed += a->Rename("gleicher_name", "Ziel", n) == Store::RenameStatus::Renamed;
+        renamed += a->Rename("gleicher_name", "Ziel", n, "k") == Store::RenameStatus::Renamed;
     });
     std::thread y([&] {
         std::string n;
-        renamed += b->Rename("gleicher_name-2", "Ziel", n) == Store::RenameStatus::Renamed;
+        renamed += b->Rename("gleicher_name-2", "Ziel", n, "k") == Store::RenameStatus::Renamed;
     });
     x.join();
     y.join();
@@ -119,11 +119,11 @@ TEST_F(PostgresTest, ReadingAfterTheLastSeenChangeNeverSkipsOne) {
         writers.emplace_back([&, w] {
             Store& store = w % 2 ? *a : *b;
             for (int i = 0; i < kEach; ++i) {
-                auto r = store.AddPicture(jpeg_, size_, "", "s", 1h);
+                auto r = store.AddPicture(jpeg_, size_, "", "s", 1h, "k");
                 EXPECT_EQ(r.status, Store::UploadStatus::Stored);
                 if (i % 5 == 0) {
                     std::string n;
-                    store.Rename(r.name, "w" + std::to_string(w) + "_" + std::to_string(i), n);
+                    store.Rename(r.name, "w" + std::to_string(w) + "_" + std::to_string(i), n, "k");
                 }
             }
             --running;

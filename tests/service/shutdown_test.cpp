@@ -132,6 +132,25 @@ TEST_P(ServiceShutdownTest, RequestOutlastingTheDrainDeadlineIsCutOff) {
     EXPECT_NE(service.Output().find("cut off"), std::string::npos) << service.Output();
 }
 
+TEST_P(ServiceShutdownTest, ASecondSignalStopsWithoutWaitingForTheDrain) {
+    ServiceProcess service(temp_.Root() / "data",
+                           Args({"--drain-timeout", "60", "--body-timeout", "60"}));
+    ASSERT_TRUE(service.ok());
+    std::string request = UploadRequest(UploadBody(MakeJpeg(64, 48, 2)), service.uploadPort());
+    int stuck = Connect(service.uploadPort());
+    ASSERT_GE(stuck, 0);
+    ASSERT_TRUE(SendAll(stuck, std::string_view(request).substr(0, request.size() / 2)));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(::kill(service.pid(), SIGTERM), 0);
+    ASSERT_TRUE(RefusedWithin(service.servicePort(), 5000ms)); // draining now
+
+    // ServiceProcess::Stop fails the test when the process is still there after 5 s.
+    int status = service.Stop(SIGINT);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    ::close(stuck);
+    EXPECT_NE(service.Output().find("SIGINT again"), std::string::npos) << service.Output();
+}
+
 GLIMMERLY_BOTH_STORES(ServiceShutdownTest);
 
 } // namespace
