@@ -22,7 +22,8 @@ exe=${GLIMMERLY_EXE:-$build/app/glimmerly.exe}
 qt=${GLIMMERLY_QT_PREFIX:-}
 if [ -z "$qt" ]; then
     qt_dir=$(sed -n 's/^Qt6_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
-    [ -n "$qt_dir" ] && [ -d "$qt_dir" ] || fail "$build names no Qt (Qt6_DIR); set GLIMMERLY_QT_PREFIX"
+    [ -n "$qt_dir" ] || fail "$build names no Qt (Qt6_DIR); set GLIMMERLY_QT_PREFIX"
+    [ -d "$qt_dir" ] || fail "Qt6_DIR of $build, $qt_dir, does not exist"
     qt=$(cd "$qt_dir/../../.." && pwd)
 fi
 version=$(sed -n 's/^project(Glimmerly VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
@@ -77,6 +78,7 @@ find "$stage" -type f \( -iname '*.exe' -o -iname '*.dll' \) -exec "$triple-stri
 # The icon, and the uninstaller's list: every staged file, then the folders deepest first.
 python3 "$top/packaging/windows/make_icon.py" "$work/glimmerly.ico" \
     "$top"/packaging/icons/{16x16,24x24,32x32,48x48,64x64,256x256}.png
+# shellcheck disable=SC2016 # $INSTDIR is NSIS's, not the shell's
 (
     cd "$stage"
     find . -type f | sort | sed 's|^\./||; s|/|\\|g; s|.*|    Delete "$INSTDIR\\&"|'

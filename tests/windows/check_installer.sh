@@ -61,7 +61,8 @@ uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly'
 run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 # The installer and the uninstaller hand on to copies of themselves: wait for every process.
 run() { wine "$@" >/dev/null 2>&1 || true; wineserver -w; }
-reg_value() { wine reg query "$1\\$2" /v "$3" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$3 *REG_[A-Z_]* *//p"; }
+# A value's data, empty when it or its key is missing.
+reg_value() { { wine reg query "$1\\$2" /v "$3" 2>/dev/null || true; } | tr -d '\r' | sed -n "s/^ *$3 *REG_[A-Z_]* *//p"; }
 installed_files() { (cd "$1" && find . -type f | sort | sed 's|^\./||'); }
 expected=$( (cd "$work/out/glimmerly-package/Glimmerly" && find . -type f; echo ./uninstall.exe) | sort | sed 's|^\./||')
 
@@ -88,13 +89,15 @@ wine reg query "HKLM\\$uninstall_key" >/dev/null 2>&1 && fail "the uninstall key
 
 run "$setup" /CurrentUser /AUTOSTART /S
 user_dir=$(find "$drive/users" -path '*/AppData/Local/Programs/Glimmerly' -type d | head -n1)
-[ -n "$user_dir" ] && [ "$(installed_files "$user_dir")" = "$expected" ] ||
+if [ -z "$user_dir" ] || [ "$(installed_files "$user_dir")" != "$expected" ]; then
     fail "no install under the user's AppData\\Local\\Programs"
+fi
 [ "$(installed_files "$dir")" = notes.txt ] ||
     fail "a per-user install wrote to Program Files"
 wine reg query "HKLM\\$uninstall_key" >/dev/null 2>&1 && fail "a per-user install registered for all users"
 [ "$(reg_value HKCU "$uninstall_key" DisplayVersion)" = "$version" ] || fail "no uninstall key for the user"
 autostart=$(reg_value HKCU "$run_key" Glimmerly)
+# shellcheck disable=SC1003 # backslashes of Windows paths, not escapes
 [[ "$autostart" == '"C:\users\'*'\AppData\Local\Programs\Glimmerly\glimmerly.exe"' ]] || fail "autostart: $autostart"
 user_link=$(find "$drive/users" -path '*/Start Menu/Programs/Glimmerly.lnk' | head -n1)
 [ -n "$user_link" ] || fail "no Start menu link for the user"

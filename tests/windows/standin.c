@@ -17,16 +17,16 @@ static int print_version(void) {
         return 3;
     char *product = NULL, *version = NULL;
     UINT n = 0;
-    if (!VerQueryValueA(info, "\\StringFileInfo\\040704E4\\ProductName", (void **)&product, &n) ||
-        !VerQueryValueA(info, "\\StringFileInfo\\040704E4\\ProductVersion", (void **)&version, &n))
+    if (!VerQueryValueA(info, "\\StringFileInfo\\040704E4\\ProductName", (void**)&product, &n) ||
+        !VerQueryValueA(info, "\\StringFileInfo\\040704E4\\ProductVersion", (void**)&version, &n))
         return 4;
     printf("%s %s\n", product, version);
     return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    char *slash = strrchr(path, '\\');
+    char* slash = strrchr(path, '\\');
     if (length == 0 || length == MAX_PATH || slash == NULL || slash - path + 30 > MAX_PATH)
         return 2;
     char plugin_path[MAX_PATH];
