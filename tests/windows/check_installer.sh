@@ -36,6 +36,8 @@ for file in "$setup" "$staged"; do
     done
     "$here/check_icon.py" "$file" "$top/packaging/icons" "${icon_sizes[@]}" || fail "icon of $(basename "$file")"
 done
+# Qt's Windows platform gives the windows the icon of this name.
+"$here/pe_resources.py" "$staged" dump 14 IDI_ICON1 >/dev/null || fail "the program has no icon IDI_ICON1"
 manifest=$("$here/pe_resources.py" "$staged" dump 24 1 || true)
 for part in '<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2' \
     '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' 'level="asInvoker"'; do

@@ -2,7 +2,7 @@
 """Reads the resources of a Windows program (PE32 or PE32+) without Windows:
     pe_resources.py FILE list            one line a resource: type id language size
     pe_resources.py FILE dump TYPE ID    the resource's bytes (the first language) to stdout
-Types and ids are numbers (3 icon, 14 icon group, 16 version, 24 manifest)."""
+Types and ids are numbers (3 icon, 14 icon group, 16 version, 24 manifest) or names."""
 import struct
 import sys
 
@@ -31,9 +31,14 @@ def resources(data):
     base = offset(rsrc_rva)
 
     def entries(directory):
+        """(number or name, target) of a directory's entries; names come before numbers."""
         named, numbered = struct.unpack_from("<HH", data, base + directory + 12)
         for i in range(named + numbered):
             name, target = struct.unpack_from("<II", data, base + directory + 16 + i * 8)
+            if name & 0x80000000:
+                at = base + (name & 0x7FFFFFFF)
+                (length,) = struct.unpack_from("<H", data, at)
+                name = data[at + 2 : at + 2 + 2 * length].decode("utf-16-le")
             yield name, target
 
     found = []
@@ -53,7 +58,7 @@ def main(argv):
             print(kind, ident, language, len(body))
     elif argv[2] == "dump":
         for kind, ident, _, body in found:
-            if kind == int(argv[3]) and ident == int(argv[4]):
+            if str(kind) == argv[3] and str(ident) == argv[4]:
                 sys.stdout.buffer.write(body)
                 return 0
         return 1
