@@ -45,7 +45,13 @@ for part in '<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsS
 done
 
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
-cp -a --reflink=auto "${GLIMMERLY_WINEPREFIX:-$HOME/.cache/glimmerly-windows/wineprefix}" "$WINEPREFIX"
+common=${GLIMMERLY_WINEPREFIX:-$HOME/.cache/glimmerly-windows/wineprefix}
+if [ -d "$common/drive_c" ]; then
+    cp -a --reflink=auto "$common" "$WINEPREFIX"
+else
+    wineboot --init >/dev/null 2>&1
+    wineserver -w
+fi
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 drive=$WINEPREFIX/drive_c
 
