@@ -51,7 +51,14 @@ done
 # libstdc++, libgcc and winpthread).
 gcc_dir=$(dirname "$("$triple-gcc-posix" -print-libgcc-file-name)")
 search=("$qt/bin" "$gcc_dir" "/usr/$triple/lib" "/usr/$triple/bin")
-windows_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+# Windows' own DLLs: those wine brings, or those the compiler has an import library for, or the
+# API sets.
+windows_dll() {
+    local name=${1,,}
+    [[ "$name" =~ ^(api|ext)-ms- ]] ||
+        [ -f "/usr/$triple/lib/lib${name%.*}.a" ] ||
+        [ -n "$(find /usr/lib/x86_64-linux-gnu/wine/x86_64-windows -maxdepth 1 -iname "$name" -print -quit 2>/dev/null)" ]
+}
 imports() { "$triple-objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r'; }
 queue=("$stage/glimmerly.exe")
 while IFS= read -r -d '' plugin; do queue+=("$plugin"); done < <(find "$stage" -mindepth 2 -name '*.dll' -print0)
@@ -68,7 +75,7 @@ while [ ${#queue[@]} -gt 0 ]; do
         if [ -n "$found" ]; then
             cp "$found" "$stage/"
             queue+=("$stage/$(basename "$found")")
-        elif [ -z "$(find "$windows_dlls" -maxdepth 1 -iname "$dll" -print -quit)" ] && [[ ! "${dll,,}" =~ ^(api|ext)-ms- ]]; then
+        elif ! windows_dll "$dll"; then
             fail "$(basename "$file") links $dll, found neither in $qt/bin nor among the compiler's or Windows' DLLs"
         fi
     done
