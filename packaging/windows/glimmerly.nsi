@@ -58,6 +58,17 @@ VIAddVersionKey /LANG=${LANG_GERMAN} "CompanyName" "The Glimmerly developers"
 VIAddVersionKey /LANG=${LANG_GERMAN} "LegalCopyright" "Copyright 2026 The Glimmerly developers"
 VIAddVersionKey /LANG=${LANG_GERMAN} "FileDescription" "Glimmerly ${VERSION} - Installation"
 
+; While Glimmerly runs (it holds this mutex), its files can be neither replaced nor removed.
+!macro GLIMMERLY_NOT_RUNNING
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Screenshot") p .r0'
+    ${If} $0 != 0
+        System::Call 'kernel32::CloseHandle(p r0)'
+        MessageBox MB_OK|MB_ICONEXCLAMATION "Glimmerly läuft noch. Bitte beenden Sie Glimmerly und versuchen Sie es dann noch einmal." /SD IDOK
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
+!macroend
+
 Section "Glimmerly" SectionProgram
     SectionIn RO
     SetOutPath "$INSTDIR"
@@ -92,6 +103,7 @@ SectionEnd
 Function .onInit
     SetRegView 64
     !insertmacro MULTIUSER_INIT
+    !insertmacro GLIMMERLY_NOT_RUNNING
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/AUTOSTART" $1
@@ -103,6 +115,7 @@ FunctionEnd
 Function un.onInit
     SetRegView 64
     !insertmacro MULTIUSER_UNINIT
+    !insertmacro GLIMMERLY_NOT_RUNNING
 FunctionEnd
 
 Section "Uninstall"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Packs a Windows build with scripts/windows/package.sh and proves the package under wine, in a
 # copy of the common wine prefix (which stays untouched):
-#   check_installer.sh PROGRAM.exe QT_PREFIX WORK_DIR
+#   check_installer.sh PROGRAM.exe QT_PREFIX WORK_DIR HOLD_MUTEX.exe
 # - the program and the installer carry the icon, the version and (the program) the manifest;
 # - the portable zip's program starts;
+# - while the program runs (HOLD_MUTEX.exe holds its mutex), neither the installer nor the
+#   uninstaller changes anything;
 # - /S installs for all users into Program Files: files, Start menu link, uninstall key, no
 #   autostart; the installed program starts; the uninstaller (/S) removes all that and leaves a
 #   file of the user's own in the folder;
@@ -12,7 +14,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/../.." && pwd)
-exe=$1 qt=$2 work=$3
+exe=$1 qt=$2 work=$3 holder=$4
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 icon_sizes=(16 24 32 48 64 256)
@@ -72,7 +74,38 @@ run() { wine "$@" >/dev/null 2>&1 || true; wineserver -w; }
 # A value's data, empty when it or its key is missing.
 reg_value() { { wine reg query "$1\\$2" /v "$3" 2>/dev/null || true; } | tr -d '\r' | sed -n "s/^ *$3 *REG_[A-Z_]* *//p"; }
 installed_files() { (cd "$1" && find . -type f | sort | sed 's|^\./||'); }
+# A running Glimmerly, until release.
+hold() {
+    rm -f "$work/hold" "$work/held"
+    mkfifo "$work/hold"
+    wine "$holder" <"$work/hold" >"$work/held" 2>/dev/null &
+    holder_pid=$!
+    exec 3>"$work/hold"
+    for _ in $(seq 100); do
+        grep -q held "$work/held" 2>/dev/null && return
+        sleep 0.2
+    done
+    fail "the mutex was not taken"
+}
+release() {
+    exec 3>&-
+    wait "$holder_pid" || true
+}
 expected=$( (cd "$work/out/glimmerly-package/Glimmerly" && find . -type f; echo ./uninstall.exe) | sort | sed 's|^\./||')
+
+# While the mutex is held, wineserver -w would wait for the holder too: these runs are waited
+# for alone (the uninstaller, with _?=, runs where it lies instead of from a copy), and say
+# by their exit status 2 that they stopped.
+refused() {
+    local status=0
+    wine "$@" >/dev/null 2>&1 || status=$?
+    [ $status -eq 2 ] || fail "$(basename "$1") ended with $status while the program ran"
+}
+hold
+refused "$setup" /S
+release
+dir="$drive/Program Files/Glimmerly"
+[ ! -e "$dir" ] || fail "installed while the program ran"
 
 run "$setup" /S
 dir="$drive/Program Files/Glimmerly"
@@ -87,6 +120,13 @@ quiet=$(reg_value HKLM "$uninstall_key" QuietUninstallString)
 [ -z "$(reg_value HKLM "$run_key" Glimmerly)" ] || fail "starts with Windows without being asked"
 starts "$dir/glimmerly.exe"
 "$here/check_icon.py" "$dir/uninstall.exe" "$top/packaging/icons" "${icon_sizes[@]}" || fail "icon of the uninstaller"
+
+hold
+# (_?= takes the rest of the command line, unquoted: the folder by its short name.)
+refused "$dir/uninstall.exe" /AllUsers /S '_?=C:\PROGRA~1\Glimmerly'
+release
+[ "$(installed_files "$dir")" = "$expected" ] || fail "files removed while the program ran"
+[ "$(reg_value HKLM "$uninstall_key" DisplayVersion)" = "$version" ] || fail "unregistered while the program ran"
 
 echo "kept" > "$dir/notes.txt"
 run "$dir/uninstall.exe" /AllUsers /S
