@@ -7,7 +7,8 @@
 # GLIMMERLY_QT_PREFIX name others. Beside the program go the DLLs it and its Qt plugins link,
 # found by their import tables; what is neither in the Qt prefix nor in the compiler's runtime
 # folders must be one of Windows' own DLLs, or the packing stops.
-# The installer's path is the last line of the output.
+# The staged folder stays in OUT_DIR/glimmerly-package/Glimmerly. The last two lines of the
+# output are the zip's path and the installer's; the sizes go to standard error.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 [ $# -eq 2 ] || { echo "usage: package.sh BUILD_DIR OUT_DIR" >&2; exit 2; }
