@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -16,7 +16,8 @@ TempDir::TempDir(const std::string& prefix) {
     for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "-%08x", static_cast<unsigned>(random()));
-        std::filesystem::path candidate = std::filesystem::temp_directory_path() / (prefix + suffix);
+        std::filesystem::path candidate =
+            std::filesystem::temp_directory_path() / (prefix + suffix);
         std::error_code error;
         if (std::filesystem::create_directory(candidate, error)) {
             root_ = candidate;
