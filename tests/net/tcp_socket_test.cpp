@@ -1,0 +1,121 @@
+// The socket layer under the HTTP client, on whichever system it was built for: the error
+// numbers and texts it raises come from the system's own failures, a cancel from another thread
+// ends a blocked wait, and a peer's end is told apart from a peer's reset.
+#include "net/http_errors.h"
+#include "net/tcp_socket.h"
+#include "tests/support/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace glimmerly::net {
+namespace {
+
+using testing::LoopbackServer;
+using testing::ServerConnection;
+
+// The number of the SocketError a call raises; 0 when it raises none.
+template <typename Call> int ErrorNumber(Call call) {
+    try {
+        call();
+    } catch (const SocketError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+TEST(TcpSocket, RefusedConnect) {
+    CancelSignal cancel;
+    TcpSocket socket(cancel);
+    try {
+        socket.Connect("127.0.0.1", testing::UnusedPort(), 5000);
+        FAIL() << "connected where nobody listens";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.number(), 10061);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_FALSE(socket.IsOpen());
+}
+
+TEST(TcpSocket, CancelFromAnotherThreadEndsABlockedReceive) {
+    LoopbackServer server([&](ServerConnection& c) {
+        c.Send("x");
+        c.Stall(20000);
+    });
+    CancelSignal cancel;
+    TcpSocket socket(cancel);
+    socket.Connect("localhost", server.Port(), 0);
+    char buffer[16];
+    // The first byte comes; the second read blocks until the cancel.
+    ASSERT_EQ(socket.WaitReadable(5000), WaitResult::Ready);
+    ASSERT_EQ(socket.ReceiveSome(buffer, sizeof buffer), 1u);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancel.Fire();
+    });
+    const int number = ErrorNumber([&] { socket.ReceiveSome(buffer, sizeof buffer); });
+    canceller.join();
+    EXPECT_EQ(number, 10004);
+    EXPECT_STREQ(SocketError(number).what(), "Socket Error # 10004\r\nInterrupted system call.");
+    EXPECT_FALSE(socket.IsOpen());
+    // It stays in force: the next connect does not even start.
+    EXPECT_EQ(ErrorNumber([&] { socket.Connect("127.0.0.1", server.Port(), 0); }), 10004);
+    server.Release();
+}
+
+TEST(TcpSocket, IdleWaitEndsAfterItsTimeAndDataEndsIt) {
+    LoopbackServer server([](ServerConnection& c) {
+        c.Stall(300);
+        c.Send("late");
+        c.Stall();
+    });
+    CancelSignal cancel;
+    TcpSocket socket(cancel);
+    socket.Connect("127.0.0.1", server.Port(), 0);
+    EXPECT_EQ(socket.WaitReadable(20), WaitResult::TimedOut);
+    EXPECT_TRUE(socket.IsOpen());
+    ASSERT_EQ(socket.WaitReadable(0), WaitResult::Ready);
+    char buffer[16];
+    EXPECT_EQ(std::string(buffer, socket.ReceiveSome(buffer, sizeof buffer)), "late");
+    server.Release();
+}
+
+TEST(TcpSocket, PeersEndIsZeroBytesItsResetAnError) {
+    LoopbackServer server([](ServerConnection& c) {
+        c.ReadHead();
+        if (c.Index() == 0) {
+            c.Send("bye");
+            c.Close();
+        } else {
+            c.Reset();
+        }
+    });
+    CancelSignal cancel;
+    char buffer[16];
+    {
+        TcpSocket socket(cancel);
+        socket.Connect("127.0.0.1", server.Port(), 0);
+        socket.SendSome("GET\r\n\r\n", 7, 0);
+        EXPECT_EQ(std::string(buffer, socket.ReceiveSome(buffer, sizeof buffer)), "bye");
+        EXPECT_EQ(socket.ReceiveSome(buffer, sizeof buffer), 0u);
+    }
+    TcpSocket socket(cancel);
+    socket.Connect("127.0.0.1", server.Port(), 0);
+    socket.SendSome("GET\r\n\r\n", 7, 0);
+    EXPECT_EQ(ErrorNumber([&] { socket.ReceiveSome(buffer, sizeof buffer); }), 10054);
+    EXPECT_FALSE(socket.IsOpen());
+    // Using the closed socket is the client's own mistake, not a socket error.
+    try {
+        socket.SendSome("x", 1, 0);
+        FAIL() << "sent on a closed socket";
+    } catch (const SocketError&) {
+        FAIL() << "a socket error for a socket that is gone";
+    } catch (const HttpError& e) {
+        EXPECT_STREQ(e.what(), "Not Connected");
+    }
+}
+
+} // namespace
+} // namespace glimmerly::net
