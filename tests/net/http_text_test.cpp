@@ -97,7 +97,10 @@ TEST(FoldHeaderLine, BreaksLongLinesOutsideQuotes) {
             EXPECT_EQ(lines[i][0], ' ');
             EXPECT_NE(lines[i][1], ' ');
         }
-        joined += (i > 0 ? " " : "") + lines[i].substr(i > 0 ? 1 : 0);
+        if (i > 0) {
+            joined += ' ';
+        }
+        joined += lines[i].substr(i > 0 ? 1 : 0);
     }
     EXPECT_EQ(joined, cookie);
 

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <thread>
 
@@ -15,6 +19,15 @@ namespace {
 
 using testing::LoopbackServer;
 using testing::ServerConnection;
+
+bool UnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 // The number of the SocketError a call raises; 0 when it raises none.
 template <typename Call> int ErrorNumber(Call call) {
@@ -82,29 +95,38 @@ TEST(TcpSocket, IdleWaitEndsAfterItsTimeAndDataEndsIt) {
     server.Release();
 }
 
-TEST(TcpSocket, PeersEndIsZeroBytesItsResetAnError) {
+TEST(TcpSocket, PeersEndIsZeroBytes) {
     LoopbackServer server([](ServerConnection& c) {
         c.ReadHead();
-        if (c.Index() == 0) {
-            c.Send("bye");
-            c.Close();
-        } else {
-            c.Reset();
-        }
+        c.Send("bye");
     });
     CancelSignal cancel;
-    char buffer[16];
-    {
-        TcpSocket socket(cancel);
-        socket.Connect("127.0.0.1", server.Port(), 0);
-        socket.SendSome("GET\r\n\r\n", 7, 0);
-        EXPECT_EQ(std::string(buffer, socket.ReceiveSome(buffer, sizeof buffer)), "bye");
-        EXPECT_EQ(socket.ReceiveSome(buffer, sizeof buffer), 0u);
-    }
     TcpSocket socket(cancel);
     socket.Connect("127.0.0.1", server.Port(), 0);
     socket.SendSome("GET\r\n\r\n", 7, 0);
-    EXPECT_EQ(ErrorNumber([&] { socket.ReceiveSome(buffer, sizeof buffer); }), 10054);
+    char buffer[16];
+    EXPECT_EQ(std::string(buffer, socket.ReceiveSome(buffer, sizeof buffer)), "bye");
+    EXPECT_EQ(socket.ReceiveSome(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(socket.ReceiveSome(buffer, sizeof buffer), 0u);
+}
+
+TEST(TcpSocket, PeersResetIsAnError) {
+    if (UnderWine()) {
+        GTEST_SKIP()
+            << "wine ends a socket closed with a zero linger time in order, not with a reset";
+    }
+    LoopbackServer server([](ServerConnection& c) {
+        c.ReadHead();
+        c.Reset();
+    });
+    CancelSignal cancel;
+    TcpSocket socket(cancel);
+    socket.Connect("127.0.0.1", server.Port(), 0);
+    socket.SendSome("GET\r\n\r\n", 7, 0);
+    char buffer[16];
+    const int number = ErrorNumber([&] { socket.ReceiveSome(buffer, sizeof buffer); });
+    EXPECT_EQ(number, 10054);
+    EXPECT_STREQ(SocketError(number).what(), "Socket Error # 10054\r\nConnection reset by peer.");
     EXPECT_FALSE(socket.IsOpen());
     // Using the closed socket is the client's own mistake, not a socket error.
     try {

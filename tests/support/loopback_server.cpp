@@ -162,8 +162,7 @@ std::string RecordedRequest::Header(std::string_view name) const {
     while (pos != std::string::npos && pos + 2 < head.size()) {
         const std::size_t end = head.find("\r\n", pos + 2);
         const std::string_view line = std::string_view(head).substr(pos + 2, end - pos - 2);
-        if (line.size() > name.size() && line[name.size()] == ':' &&
-            SameName(line, name)) {
+        if (line.size() > name.size() && line[name.size()] == ':' && SameName(line, name)) {
             const std::size_t value = line.find_first_not_of(' ', name.size() + 1);
             return value == std::string_view::npos ? std::string()
                                                    : std::string(line.substr(value));
