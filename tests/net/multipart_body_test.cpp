@@ -41,7 +41,13 @@ TEST(MultipartBody, BoundaryIsTheLocalCreationTime) {
 
 TEST(MultipartBody, UploadBodyLayoutAndSize) {
     TempDir dir;
-    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(1000, '\x55');
+    // Every byte value, line ends and the old end-of-file mark among them: the file goes out
+    // exactly as it lies on disk.
+    std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(1000, '\x55');
+    for (int value = 0; value < 256; ++value) {
+        jpeg += char(value);
+    }
+    jpeg += "\r\n\x1A\n\r\n";
     const std::string path = dir.Write("screen.jpg", jpeg);
 
     MultipartBody body(testing::SixthOfDecember2026(), 89);

@@ -55,7 +55,7 @@ TEST(TcpSocket, RefusedConnect) {
 TEST(TcpSocket, CancelFromAnotherThreadEndsABlockedReceive) {
     LoopbackServer server([&](ServerConnection& c) {
         c.Send("x");
-        c.Stall(20000);
+        c.Stall(30000);
     });
     CancelSignal cancel;
     TcpSocket socket(cancel);
@@ -68,9 +68,12 @@ TEST(TcpSocket, CancelFromAnotherThreadEndsABlockedReceive) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         cancel.Fire();
     });
+    const auto start = std::chrono::steady_clock::now();
     const int number = ErrorNumber([&] { socket.ReceiveSome(buffer, sizeof buffer); });
     canceller.join();
     EXPECT_EQ(number, 10004);
+    // Woken by the cancel, long before the server would have ended the stall.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_STREQ(SocketError(number).what(), "Socket Error # 10004\r\nInterrupted system call.");
     EXPECT_FALSE(socket.IsOpen());
     // It stays in force: the next connect does not even start.
