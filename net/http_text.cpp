@@ -104,8 +104,9 @@ ParsedUrl ParseUrl(std::string url) {
     }
     const std::size_t lastSlash = rest.substr(0, query).rfind('/');
     const std::size_t docStart = lastSlash == std::string::npos ? 0 : lastSlash + 1;
-    out.path = "/";
-    out.path += rest.substr(0, docStart);
+    std::string path(1, '/');
+    path.append(rest, 0, docStart);
+    out.path = std::move(path);
     out.document = rest.substr(docStart, query - docStart);
     out.params = rest.substr(query);
 
