@@ -68,8 +68,8 @@ public:
     CookieStore& Cookies() { return cookies_; }
 
     // Replaces the TCP connect: given host and port, returns a connected stream socket that the
-    // client then owns. For tests and fuzzing with socket pairs.
-    void SetConnector(std::function<int(const std::string& host, int port)> connector) {
+    // client then owns. For tests and fuzzing with sockets of their own.
+    void SetConnector(std::function<NativeSocket(const std::string& host, int port)> connector) {
         connector_ = std::move(connector);
     }
 
@@ -110,7 +110,7 @@ private:
 
     CancelSignal cancel_;
     TcpSocket socket_{cancel_};
-    std::function<int(const std::string&, int)> connector_;
+    std::function<NativeSocket(const std::string&, int)> connector_;
     int idleTimeoutMs_ = 0;
     int readTimeoutMs_ = 0; // while an error body is read
 

@@ -99,6 +99,7 @@ const char* SocketErrorText(int number) {
     }
 }
 
+#ifndef _WIN32
 int SocketErrorNumber(int e) {
     switch (e) {
     case EINTR:
@@ -185,5 +186,7 @@ int SocketErrorNumber(int e) {
         return e;
     }
 }
+
+#endif
 
 } // namespace glimmerly::net

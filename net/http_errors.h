@@ -47,8 +47,10 @@ public:
 // The text of a socket error number; empty for numbers the table does not list.
 const char* SocketErrorText(int number);
 
-// The socket error number for a Linux errno value. Values without a counterpart come back
-// unchanged (and then have an empty text).
+#ifndef _WIN32
+// The socket error number for a POSIX errno value. Values without a counterpart come back
+// unchanged (and then have an empty text). Windows gives these numbers itself.
 int SocketErrorNumber(int errnoValue);
+#endif
 
 } // namespace glimmerly::net

@@ -1,6 +1,7 @@
 #include "net/http_text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 
@@ -103,7 +104,9 @@ ParsedUrl ParseUrl(std::string url) {
     }
     const std::size_t lastSlash = rest.substr(0, query).rfind('/');
     const std::size_t docStart = lastSlash == std::string::npos ? 0 : lastSlash + 1;
-    out.path = "/" + rest.substr(0, docStart);
+    std::string path(1, '/');
+    path.append(rest, 0, docStart);
+    out.path = std::move(path);
     out.document = rest.substr(docStart, query - docStart);
     out.params = rest.substr(query);
 
@@ -261,7 +264,9 @@ std::vector<std::string> FoldHeaderLine(const std::string& line) {
         }
         split += skip;
         out.push_back(TrimRight(std::string_view(rest).substr(0, split)));
-        rest = " " + std::string(TrimLeft(std::string_view(rest).substr(split)));
+        std::string next(1, ' ');
+        next += TrimLeft(std::string_view(rest).substr(split));
+        rest = std::move(next);
     }
     out.push_back(rest);
     return out;
@@ -324,23 +329,26 @@ std::optional<std::time_t> ParseHttpDate(std::string_view text) {
     if (day < 1 || day > 31 || month < 0 || year < 1601 || year > 9999 || hour < 0) {
         return std::nullopt;
     }
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    return timegm(&tm);
+    // Counted on the proleptic Gregorian calendar, the same on every system; a day past the
+    // month's end runs on into the next month.
+    using namespace std::chrono;
+    const sys_days date =
+        sys_days(std::chrono::year(year) / std::chrono::month(unsigned(month) + 1) / 1) +
+        days(day - 1);
+    return (date.time_since_epoch() + hours(hour) + minutes(minute) + seconds(second)) / seconds(1);
 }
 
 std::string FormatHttpDate(std::time_t when) {
-    std::tm tm{};
-    gmtime_r(&when, &tm);
+    using namespace std::chrono;
+    const sys_seconds at{seconds(when)};
+    const sys_days date = floor<days>(at);
+    const year_month_day ymd(date);
+    const hh_mm_ss time(at - date);
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7],
-                  tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                  tm.tm_sec);
+    std::snprintf(text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d GMT",
+                  kDays[weekday(date).c_encoding()], unsigned(ymd.day()),
+                  kMonths[unsigned(ymd.month()) - 1], int(ymd.year()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()));
     return text;
 }
 

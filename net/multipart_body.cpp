@@ -2,6 +2,7 @@
 
 #include "net/http_errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +10,11 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace glimmerly::net {
 
@@ -27,6 +32,71 @@ std::string FileError(const std::string& path, int err) {
     return "Cannot open file \"" + path + "\". " + std::strerror(err);
 }
 
+// Opens a regular file for reading and gives its descriptor and size, or throws.
+#ifdef _WIN32
+// Binary, not inherited; other programs may go on reading and writing it. The path is in the
+// program's code page, as the system's ANSI calls take it.
+int OpenForSending(const std::string& path, std::int64_t& size) {
+    const int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        throw std::runtime_error(FileError(path, errno));
+    }
+    struct _stat64 st {};
+    if (::_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        const int err = (st.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : (errno ? errno : EINVAL);
+        ::_close(fd);
+        throw std::runtime_error(FileError(path, err));
+    }
+    size = st.st_size;
+    return fd;
+}
+
+void CloseFile(int fd) {
+    ::_close(fd);
+}
+
+// The parts are read one after the other and each has a descriptor of its own, so a seek and a
+// read stand in for pread().
+long ReadAt(int fd, char* buffer, std::size_t n, std::int64_t offset) {
+    if (::_lseeki64(fd, offset, SEEK_SET) < 0) {
+        return -1;
+    }
+    return ::_read(fd, buffer, unsigned(std::min<std::size_t>(n, 1u << 30)));
+}
+#else
+int OpenForSending(const std::string& path, std::int64_t& size) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        throw std::runtime_error(FileError(path, errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : (errno ? errno : EINVAL);
+        ::close(fd);
+        throw std::runtime_error(FileError(path, err));
+    }
+    size = st.st_size;
+    return fd;
+}
+
+void CloseFile(int fd) {
+    ::close(fd);
+}
+
+long ReadAt(int fd, char* buffer, std::size_t n, std::int64_t offset) {
+    return long(::pread(fd, buffer, n, offset));
+}
+#endif
+
+void LocalTime(std::time_t secs, std::tm& local) {
+#ifdef _WIN32
+    ::localtime_s(&local, &secs);
+#else
+    ::localtime_r(&secs, &local);
+#endif
+}
+
 } // namespace
 
 MultipartBody::MultipartBody() {
@@ -35,7 +105,7 @@ MultipartBody::MultipartBody() {
     const std::time_t secs = system_clock::to_time_t(now);
     const int ms = int(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm local{};
-    localtime_r(&secs, &local);
+    LocalTime(secs, local);
     boundary_ = MakeBoundary(local, ms);
 }
 
@@ -45,7 +115,7 @@ MultipartBody::MultipartBody(const std::tm& localTime, int milliseconds)
 MultipartBody::~MultipartBody() {
     for (Part& part : parts_) {
         if (part.fd >= 0) {
-            ::close(part.fd);
+            CloseFile(part.fd);
         }
     }
 }
@@ -60,23 +130,14 @@ void MultipartBody::AddField(const std::string& name, const std::string& value) 
 
 void MultipartBody::AddFilePart(const std::string& name, const std::string& path,
                                 const std::string& contentType) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        throw std::runtime_error(FileError(path, errno));
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : (errno ? errno : EINVAL);
-        ::close(fd);
-        throw std::runtime_error(FileError(path, err));
-    }
+    std::int64_t fileSize = 0;
+    const int fd = OpenForSending(path, fileSize);
     Part part;
     part.text = "--" + boundary_ + "\r\nContent-Disposition: form-data; name=\"" + name +
                 "\"; filename=\"" + path + "\"\r\nContent-Type: " + contentType +
                 "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
     part.fd = fd;
-    part.fileSize = st.st_size;
+    part.fileSize = fileSize;
     size_ += std::int64_t(part.text.size()) + part.fileSize + 2;
     parts_.push_back(std::move(part));
 }
@@ -125,8 +186,8 @@ std::size_t MultipartBody::Read(char* buffer, std::size_t n) {
             const std::size_t want = std::size_t(std::min<std::int64_t>(left, asked));
             std::size_t got = 0;
             while (got < want) {
-                const ssize_t r =
-                    ::pread(part.fd, buffer + delivered + got, want - got, fileOffset_ + got);
+                const long r =
+                    ReadAt(part.fd, buffer + delivered + got, want - got, fileOffset_ + got);
                 if (r < 0 && errno == EINTR) {
                     continue;
                 }

@@ -26,8 +26,9 @@ public:
     // Opens the file for reading and keeps it open until the body is destroyed. Throws
     // std::runtime_error when it cannot be opened or is not a regular file; no part is added then.
     //
-    // Linux has no mandatory deny-write sharing. The file is opened read-only and its size taken
-    // at this moment; that size is what the body counts and sends. Bytes appended later are never
+    // The file is opened read-only without keeping others from writing it, and its size taken at
+    // this moment; that size is what the body counts and sends. (On Windows it cannot be deleted
+    // or renamed while the body holds it.) Bytes appended later are never
     // sent, and a file that shrinks makes the body deliver fewer bytes than TotalSize(), which
     // the client reports as "No data to read.".
     void AddFilePart(const std::string& name, const std::string& path,

@@ -147,5 +147,18 @@ TEST(HttpDate, ReadsTheCommonForms) {
     EXPECT_FALSE(ParseHttpDate("Sun, 06 Nov 1994 25:49:37 GMT"));
 }
 
+// Servers delete cookies with dates long past and keep them with dates far ahead; both are
+// counted on the same calendar on every system, and a 31st of a short month runs on.
+TEST(HttpDate, DatesFarFromNow) {
+    const std::time_t firstOf1601 = -11644473600;
+    EXPECT_EQ(ParseHttpDate("Mon, 01 Jan 1601 00:00:00 GMT"), firstOf1601);
+    EXPECT_EQ(FormatHttpDate(firstOf1601), "Mon, 01 Jan 1601 00:00:00 GMT");
+    EXPECT_EQ(ParseHttpDate("Thu, 01 Jan 1970 00:00:00 GMT"), std::time_t(0));
+    EXPECT_EQ(ParseHttpDate("Fri, 31 Dec 9999 23:59:59 GMT"), std::time_t(253402300799));
+    EXPECT_EQ(FormatHttpDate(253402300799), "Fri, 31 Dec 9999 23:59:59 GMT");
+    EXPECT_EQ(ParseHttpDate("Sat, 31 Feb 2024 12:00:00 GMT"),
+              ParseHttpDate("Sat, 02 Mar 2024 12:00:00 GMT"));
+}
+
 } // namespace
 } // namespace glimmerly::net

@@ -1,10 +1,6 @@
 #include "tests/net/creation_time.h"
 #include "tests/net/http_client_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <filesystem>
 #include <thread>
 
@@ -72,13 +68,7 @@ TEST_F(HttpClientTest, TargetGoesOutRaw) {
 TEST_F(HttpClientTest, HostHeaderNamesThePortUnless80) {
     LoopbackServer server(Answer({kOk, kOk, kOk}));
     client.SetConnector([&](const std::string&, int) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(server.Port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        return fd;
+        return NativeSocket(testing::ConnectToLoopback(server.Port()));
     });
     client.Get("http://service.invalid/a");
     client.Get("http://service.invalid:80/a");

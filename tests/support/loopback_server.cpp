@@ -1,11 +1,16 @@
 #include "tests/support/loopback_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -16,27 +21,110 @@ namespace glimmerly::testing {
 
 namespace {
 
-int ListenOnLoopback(int receiveBuffer, int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+// The few calls that differ between POSIX sockets and Windows Sockets.
+#ifdef _WIN32
+constexpr int kNoSignal = 0;
+constexpr int kShutWrite = SD_SEND;
+constexpr int kShutBoth = SD_BOTH;
+
+SOCKET Native(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
+
+void StartSockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started) {
+        throw std::runtime_error("LoopbackServer: Windows Sockets did not start");
+    }
+}
+
+void CloseSocket(SocketHandle s) {
+    ::closesocket(Native(s));
+}
+
+// Whether the socket has something to read (or its peer closed) within ms.
+int Readable(SocketHandle s, int ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(Native(s), &set);
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    return ::select(0, &set, nullptr, nullptr, &wait);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return ::_strnicmp(a.data(), b.data(), b.size()) == 0;
+}
+
+SocketHandle NewSocket() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+
+SocketHandle AcceptOne(SocketHandle listening) {
+    return ::accept(Native(listening), nullptr, nullptr);
+}
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutWrite = SHUT_WR;
+constexpr int kShutBoth = SHUT_RDWR;
+
+int Native(SocketHandle s) {
+    return s;
+}
+
+void StartSockets() {}
+
+void CloseSocket(SocketHandle s) {
+    ::close(s);
+}
+
+int Readable(SocketHandle s, int ms) {
+    pollfd p{s, POLLIN, 0};
+    const int r = ::poll(&p, 1, ms);
+    return r < 0 && errno == EINTR ? 0 : r;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return ::strncasecmp(a.data(), b.data(), b.size()) == 0;
+}
+
+SocketHandle NewSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+SocketHandle AcceptOne(SocketHandle listening) {
+    return ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+}
+#endif
+
+SocketHandle ListenOnLoopback(int receiveBuffer, int& port) {
+    StartSockets();
+    const SocketHandle fd = NewSocket();
+    if (fd == kNoSocketHandle) {
         throw std::runtime_error("LoopbackServer: socket failed");
     }
+#ifndef _WIN32
+    // On Windows this would let a second listener share the port.
     const int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
     if (receiveBuffer > 0) {
         // Set before listen(), so the accepted sockets start with it.
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        ::setsockopt(Native(fd), SOL_SOCKET, SO_RCVBUF,
+                     reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 16) != 0) {
-        ::close(fd);
+    if (::bind(Native(fd), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(Native(fd), 16) != 0) {
+        CloseSocket(fd);
         throw std::runtime_error("LoopbackServer: cannot listen on loopback");
     }
     socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(Native(fd), reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     return fd;
 }
@@ -74,8 +162,7 @@ std::string RecordedRequest::Header(std::string_view name) const {
     while (pos != std::string::npos && pos + 2 < head.size()) {
         const std::size_t end = head.find("\r\n", pos + 2);
         const std::string_view line = std::string_view(head).substr(pos + 2, end - pos - 2);
-        if (line.size() > name.size() && line[name.size()] == ':' &&
-            ::strncasecmp(line.data(), name.data(), name.size()) == 0) {
+        if (line.size() > name.size() && line[name.size()] == ':' && SameName(line, name)) {
             const std::size_t value = line.find_first_not_of(' ', name.size() + 1);
             return value == std::string_view::npos ? std::string()
                                                    : std::string(line.substr(value));
@@ -87,14 +174,13 @@ std::string RecordedRequest::Header(std::string_view name) const {
 
 bool ServerConnection::Fill() {
     while (!server_.Stopping()) {
-        pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, 20);
-        if (r < 0 && errno != EINTR) {
+        const int r = Readable(fd_, 20);
+        if (r < 0) {
             return false;
         }
         if (r > 0) {
             char chunk[65536];
-            const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
+            const auto got = ::recv(Native(fd_), chunk, sizeof chunk, 0);
             if (got <= 0) {
                 return false;
             }
@@ -138,7 +224,7 @@ RecordedRequest ServerConnection::NextRequest() {
 
 void ServerConnection::Send(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const auto sent = ::send(Native(fd_), bytes.data(), int(bytes.size()), kNoSignal);
         if (sent <= 0) {
             return;
         }
@@ -149,10 +235,9 @@ void ServerConnection::Send(std::string_view bytes) {
 bool ServerConnection::WaitForClientClose(int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end && !server_.Stopping()) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) > 0) {
+        if (Readable(fd_, 20) > 0) {
             char c;
-            return ::recv(fd_, &c, 1, MSG_PEEK) <= 0;
+            return ::recv(Native(fd_), &c, 1, MSG_PEEK) <= 0;
         }
     }
     return false;
@@ -163,7 +248,7 @@ void ServerConnection::Stall(int ms) {
 }
 
 void ServerConnection::CloseGently() {
-    ::shutdown(fd_, SHUT_WR);
+    ::shutdown(Native(fd_), kShutWrite);
     while (Fill()) {
         buffer_.clear();
     }
@@ -171,13 +256,13 @@ void ServerConnection::CloseGently() {
 }
 
 void ServerConnection::Close() {
-    if (fd_ >= 0) {
+    if (fd_ != kNoSocketHandle) {
         {
             std::lock_guard lock(server_.mutex_);
             server_.open_.erase(fd_);
         }
-        ::close(fd_);
-        fd_ = -1;
+        CloseSocket(fd_);
+        fd_ = kNoSocketHandle;
     }
 }
 
@@ -195,14 +280,14 @@ LoopbackServer::~LoopbackServer() {
     {
         // Unblocks a script stuck in send() to a client that stopped reading.
         std::lock_guard lock(mutex_);
-        for (const int fd : open_) {
-            ::shutdown(fd, SHUT_RDWR);
+        for (const SocketHandle fd : open_) {
+            ::shutdown(Native(fd), kShutBoth);
         }
     }
     for (auto& worker : workers_) {
         worker.join();
     }
-    ::close(listenFd_);
+    CloseSocket(listenFd_);
 }
 
 std::string LoopbackServer::Ok(const std::string& body) {
@@ -212,12 +297,11 @@ std::string LoopbackServer::Ok(const std::string& body) {
 
 void LoopbackServer::Accept() {
     while (!stop_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) {
+        if (Readable(listenFd_, 20) <= 0) {
             continue;
         }
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        const SocketHandle fd = AcceptOne(listenFd_);
+        if (fd == kNoSocketHandle) {
             continue;
         }
         {
@@ -319,9 +403,31 @@ LoopbackServer::Script Answer(std::vector<std::string> responses) {
 
 int UnusedPort() {
     int port = 0;
-    const int fd = ListenOnLoopback(0, port);
-    ::close(fd);
+    CloseSocket(ListenOnLoopback(0, port));
     return port;
+}
+
+SocketHandle ConnectToLoopback(int port) {
+    StartSockets();
+    const SocketHandle fd = NewSocket();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd == kNoSocketHandle ||
+        ::connect(Native(fd), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("ConnectToLoopback: no connection");
+    }
+    return fd;
+}
+
+void ServerConnection::Reset() {
+    linger abort{};
+    abort.l_onoff = 1;
+    abort.l_linger = 0;
+    ::setsockopt(Native(fd_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                 sizeof abort);
+    Close();
 }
 
 } // namespace glimmerly::testing

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -19,6 +20,14 @@
 #include <vector>
 
 namespace glimmerly::testing {
+
+// A socket: a descriptor on POSIX, a SOCKET on Windows.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+inline constexpr SocketHandle kNoSocketHandle = SocketHandle(-1);
 
 struct RecordedRequest {
     std::string head;   // request line and header lines, up to and including the empty line
@@ -36,7 +45,7 @@ class LoopbackServer;
 
 class ServerConnection {
 public:
-    ServerConnection(LoopbackServer& server, int fd, int index)
+    ServerConnection(LoopbackServer& server, SocketHandle fd, int index)
         : server_(server), fd_(fd), index_(index) {}
     int Index() const { return index_; }
     // One request: the head up to the empty line plus its Content-Length body, recorded with the
@@ -55,12 +64,14 @@ public:
     // read whole even when the client has sent more.
     void CloseGently();
     void Close();
+    // Closes with a reset (RST) instead of the orderly end.
+    void Reset();
 
 private:
     bool Fill();
 
     LoopbackServer& server_;
-    int fd_;
+    SocketHandle fd_;
     int index_;
     std::string buffer_;
 };
@@ -106,7 +117,7 @@ private:
     void WaitForRelease(int ms);
 
     Script script_;
-    int listenFd_ = -1;
+    SocketHandle listenFd_ = kNoSocketHandle;
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
@@ -114,7 +125,7 @@ private:
     mutable std::condition_variable changed_;
     bool released_ = false;
     std::vector<RecordedRequest> requests_;
-    std::set<int> open_; // connections a script still holds, shut down at the server's end
+    std::set<SocketHandle> open_; // connections a script still holds, shut down at the server's end
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
@@ -125,5 +136,9 @@ LoopbackServer::Script Answer(std::vector<std::string> responses);
 
 // A port on 127.0.0.1 where nobody listens.
 int UnusedPort();
+
+// A blocking socket connected to 127.0.0.1:port (for clients handed a ready connection); the
+// caller owns it.
+SocketHandle ConnectToLoopback(int port);
 
 } // namespace glimmerly::testing

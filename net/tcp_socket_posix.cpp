@@ -1,13 +1,12 @@
+// TcpSocket and CancelSignal on POSIX sockets: poll() on the socket and an eventfd.
 #include "net/tcp_socket.h"
 
+#include "net/host_lookup.h"
 #include "net/http_errors.h"
-#include "net/http_text.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -40,7 +39,8 @@ void TcpSocket::Fail(int errnoValue) {
     throw SocketError(SocketErrorNumber(errnoValue));
 }
 
-WaitResult TcpSocket::Wait(short events, int timeoutMs) {
+WaitResult TcpSocket::Wait(Await what, int timeoutMs) {
+    const short events = what == Await::Read ? POLLIN : POLLOUT;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (true) {
@@ -50,7 +50,7 @@ WaitResult TcpSocket::Wait(short events, int timeoutMs) {
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? int(left) : 0;
         }
-        pollfd p[2] = {{fd_, events, 0}, {cancel_.Descriptor(), POLLIN, 0}};
+        pollfd p[2] = {{socket_, events, 0}, {cancel_.fd_, POLLIN, 0}};
         const int r = ::poll(p, 2, wait);
         if (r < 0) {
             if (errno == EINTR) {
@@ -79,44 +79,27 @@ void TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(std::uint16_t(port));
-    if (EqualsNoCase(host, "LOCALHOST")) {
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    } else if (IsDottedQuad(host)) {
-        if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-            throw SocketError(11001);
-        }
-    } else {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 ||
-            found == nullptr) {
-            throw SocketError(11001);
-        }
-        address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
-    }
+    address.sin_addr.s_addr = LookUpIPv4(host);
 
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd_ < 0) {
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket_ < 0) {
         throw SocketError(SocketErrorNumber(errno));
     }
     const int nodelay = 0; // keep Nagle's algorithm
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay);
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         return;
     }
     if (errno != EINPROGRESS) {
         Fail(errno);
     }
-    if (Wait(POLLOUT, timeoutMs) == WaitResult::TimedOut) {
+    if (Wait(Await::Connect, timeoutMs) == WaitResult::TimedOut) {
         Close();
         throw SocketError(10060);
     }
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
         Fail(errno);
     }
     if (error != 0) {
@@ -124,19 +107,19 @@ void TcpSocket::Connect(const std::string& host, int port, int timeoutMs) {
     }
 }
 
-void TcpSocket::Adopt(int fd) {
+void TcpSocket::Adopt(NativeSocket fd) {
     Close();
-    fd_ = fd;
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    socket_ = fd;
+    ::fcntl(socket_, F_SETFL, ::fcntl(socket_, F_GETFL) | O_NONBLOCK);
 }
 
 std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool more) {
-    if (fd_ < 0) {
+    if (!IsOpen()) {
         throw HttpError("Not Connected");
     }
     const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
     while (true) {
-        const ssize_t sent = ::send(fd_, data, n, flags);
+        const ssize_t sent = ::send(socket_, data, n, flags);
         if (sent >= 0) {
             return std::size_t(sent);
         }
@@ -146,7 +129,7 @@ std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, 
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail(errno);
         }
-        if (Wait(POLLOUT, timeoutMs) == WaitResult::TimedOut) {
+        if (Wait(Await::Write, timeoutMs) == WaitResult::TimedOut) {
             Close();
             throw SocketError(10060);
         }
@@ -154,11 +137,11 @@ std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, 
 }
 
 std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
-    if (fd_ < 0) {
+    if (!IsOpen()) {
         throw HttpError("Not Connected");
     }
     while (true) {
-        const ssize_t got = ::recv(fd_, data, n, 0);
+        const ssize_t got = ::recv(socket_, data, n, 0);
         if (got >= 0) {
             return std::size_t(got);
         }
@@ -168,22 +151,22 @@ std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail(errno);
         }
-        Wait(POLLIN, 0);
+        Wait(Await::Read, 0);
     }
 }
 
 WaitResult TcpSocket::WaitReadable(int timeoutMs) {
-    if (fd_ < 0) {
+    if (!IsOpen()) {
         throw HttpError("Not Connected");
     }
-    return Wait(POLLIN, timeoutMs);
+    return Wait(Await::Read, timeoutMs);
 }
 
 void TcpSocket::Close() {
-    if (fd_ >= 0) {
-        ::shutdown(fd_, SHUT_WR);
-        ::close(fd_);
-        fd_ = -1;
+    if (IsOpen()) {
+        ::shutdown(socket_, SHUT_WR);
+        ::close(socket_);
+        socket_ = kNoSocket;
     }
 }
 
