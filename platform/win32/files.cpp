@@ -74,7 +74,8 @@ void Win32Files::WriteFile(const std::string& path, std::span<const std::uint8_t
     DWORD error = 0;
     std::size_t done = 0;
     while (done < bytes.size() && error == 0) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
             error = ::GetLastError();

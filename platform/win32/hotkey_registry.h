@@ -24,6 +24,7 @@ public:
     bool Register(int id, Key key, unsigned modifiers);
     void Unregister(int id);
 
+    bool Holds(int id) const { return ids_.count(id) != 0; }
     // The id of a press of one of this registry's keys, -1 for every other message.
     int PressOf(const tagMSG& message) const;
 

@@ -11,9 +11,8 @@ BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
     info.cbSize = sizeof info;
     if (::GetMonitorInfoA(monitor, &info)) {
         const RECT& r = info.rcMonitor;
-        reinterpret_cast<std::vector<Monitor>*>(list)->push_back(
-            Monitor{Rect{r.left, r.top, r.right, r.bottom},
-                    (info.dwFlags & MONITORINFOF_PRIMARY) != 0});
+        reinterpret_cast<std::vector<Monitor>*>(list)->push_back(Monitor{
+            Rect{r.left, r.top, r.right, r.bottom}, (info.dwFlags & MONITORINFOF_PRIMARY) != 0});
     }
     return TRUE;
 }

@@ -27,10 +27,9 @@ std::string ErrorText(DWORD error) {
 
 FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {
     // FILE_FLAG_OVERLAPPED: should the name lead to a pipe after all, no call below waits on it.
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
-                                nullptr);
+    HANDLE file = ::CreateFileA(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Refused("die Bilddatei ist nicht zu öffnen: " + ErrorText(::GetLastError()));
     struct Closer {

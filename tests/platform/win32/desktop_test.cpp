@@ -60,8 +60,8 @@ public:
         wc.lpszClassName = "GlimmerlyTestPattern";
         ::RegisterClassA(&wc);
         window_ = ::CreateWindowExA(WS_EX_TOPMOST, "GlimmerlyTestPattern", title.c_str(),
-                                    WS_POPUP | WS_VISIBLE, at.Left, at.Top, at.Width(),
-                                    at.Height(), nullptr, nullptr, wc.hInstance, nullptr);
+                                    WS_POPUP | WS_VISIBLE, at.Left, at.Top, at.Width(), at.Height(),
+                                    nullptr, nullptr, wc.hInstance, nullptr);
         ::SetForegroundWindow(window_);
         ::UpdateWindow(window_);
         Pump();
@@ -116,7 +116,8 @@ TEST(Win32Desktop, TheGrabShowsTheWindowWhereItIsAndBlackOffTheScreen) {
 
     // A band reaching beyond the virtual screen's top-left corner: black there, the window at
     // its place further in.
-    const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN), vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN),
+              vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
     PatternWindow corner({vx, vy, vx + 40, vy + 40}, "Ecke");
     const Picture edge = screen.Grab({vx - 20, vy - 10, vx + 30, vy + 30});
     ASSERT_EQ(edge.width, 50);
