@@ -6,7 +6,9 @@
 
 namespace glimmerly::platform::win32 {
 
-Win32HotKeys::Win32HotKeys() { QCoreApplication::instance()->installNativeEventFilter(this); }
+Win32HotKeys::Win32HotKeys() {
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
 
 Win32HotKeys::~Win32HotKeys() {
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -17,7 +19,9 @@ bool Win32HotKeys::Register(int id, Key key, unsigned modifiers) {
     return registry_.Register(id, key, modifiers);
 }
 
-void Win32HotKeys::Unregister(int id) { registry_.Unregister(id); }
+void Win32HotKeys::Unregister(int id) {
+    registry_.Unregister(id);
+}
 
 void Win32HotKeys::SetHandler(std::function<void(int id)> onHotKey) {
     handler_ = std::move(onHotKey);
