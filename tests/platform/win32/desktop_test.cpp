@@ -145,5 +145,34 @@ TEST(Win32Desktop, TheForegroundWindowGivesItsAnsiTitleAndOuterRectangle) {
     EXPECT_EQ(windows.Foreground()->title, longTitle.substr(0, 254));
 }
 
+TEST(Win32Desktop, BringingToFrontRestoresAMinimisedWindowAndFocusesIt) {
+    PatternWindow other({600, 400, 660, 440}, "Anderes");
+    PatternWindow own({300, 200, 420, 290}, "Eigenes");
+    ::ShowWindow(own.get(), SW_MINIMIZE);
+    ::SetForegroundWindow(other.get());
+    Pump();
+    ASSERT_TRUE(::IsIconic(own.get()));
+
+    Win32Windows windows;
+    windows.BringToFront(reinterpret_cast<std::uintptr_t>(own.get()));
+    Pump();
+    EXPECT_FALSE(::IsIconic(own.get()));
+    EXPECT_EQ(::GetForegroundWindow(), own.get());
+
+    // A window that is only behind another comes forward too.
+    windows.BringToFront(reinterpret_cast<std::uintptr_t>(other.get()));
+    Pump();
+    EXPECT_EQ(::GetForegroundWindow(), other.get());
+}
+
+TEST(Win32Desktop, TheSimulatedShiftIsHeldUntilReleased) {
+    PatternWindow focus({300, 200, 420, 290}, "Fokus");
+    Win32Shell shell;
+    shell.PressShift();
+    EXPECT_NE(::GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+    shell.ReleaseShift();
+    EXPECT_EQ(::GetAsyncKeyState(VK_SHIFT) & 0x8000, 0);
+}
+
 } // namespace
 } // namespace glimmerly::platform::win32
