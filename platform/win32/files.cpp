@@ -1,0 +1,106 @@
+#include "platform/win32/system_error.h"
+#include "platform/win32/win32_parts.h"
+
+#include "text/cp1252.h"
+
+#include <stdexcept>
+
+#include "platform/win32/windows_api.h"
+
+namespace glimmerly::platform::win32 {
+
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    // Closes now and reports whether the close succeeded.
+    bool Close() {
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return ::CloseHandle(handle) != 0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+[[noreturn]] void Fail(const std::string& path, const char* what, DWORD error) {
+    // The path is already in the ANSI code page; only the German words need converting.
+    throw std::runtime_error(cp1252::FromUtf8("Die Datei \"") + path + cp1252::FromUtf8(what) +
+                             SystemErrorText(error));
+}
+
+} // namespace
+
+std::string Win32Files::TempDir() {
+    char buffer[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathA(MAX_PATH + 1, buffer);
+    if (n == 0 || n > MAX_PATH) {
+        throw std::runtime_error(
+            cp1252::FromUtf8("Der temporäre Ordner ist nicht bekannt: ") +
+            SystemErrorText(n == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE));
+    }
+    std::string path(buffer, n);
+    if (path.back() != '\\' && path.back() != '/')
+        path += '\\';
+    return path;
+}
+
+std::uint64_t Win32Files::FileSizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32Files::Exists(const std::string& path) {
+    return !path.empty() && ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Win32Files::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+    Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE)
+        Fail(path, "\" kann nicht angelegt werden: ", ::GetLastError());
+    DWORD error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size() && error == 0) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
+            error = ::GetLastError();
+        else if (written == 0)
+            error = ERROR_WRITE_FAULT;
+        done += written;
+    }
+    if (!file.Close() && error == 0)
+        error = ::GetLastError();
+    if (error != 0) {
+        ::DeleteFileA(path.c_str());
+        Fail(path, "\" kann nicht geschrieben werden: ", error);
+    }
+}
+
+bool Win32Files::DeleteFile(const std::string& path) {
+    return !path.empty() && ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool Win32Files::MoveFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty())
+        return false;
+    return ::MoveFileExA(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                             MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+} // namespace glimmerly::platform::win32

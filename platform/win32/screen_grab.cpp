@@ -1,0 +1,89 @@
+#include "platform/win32/system_error.h"
+#include "platform/win32/win32_parts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/win32/windows_api.h"
+
+namespace glimmerly::platform::win32 {
+
+namespace {
+
+// The device contexts and the bitmap of one grab, released in the right order.
+struct GrabObjects {
+    HDC screen = nullptr;
+    HDC memory = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    ~GrabObjects() {
+        if (previous)
+            ::SelectObject(memory, previous);
+        if (bitmap)
+            ::DeleteObject(bitmap);
+        if (memory)
+            ::DeleteDC(memory);
+        if (screen)
+            ::DeleteDC(screen);
+    }
+};
+
+[[noreturn]] void Fail(const char* step) {
+    throw std::runtime_error(std::string("Der Bildschirm ist nicht lesbar (") + step +
+                             "): " + SystemErrorText(::GetLastError()));
+}
+
+} // namespace
+
+Picture Win32Screen::Grab(const Rect& band) {
+    Picture picture(std::max(band.Width(), 0), std::max(band.Height(), 0));
+    if (picture.Empty())
+        return picture;
+    // Only the part of the band on the virtual screen is copied; the rest stays black.
+    const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const Rect part{std::max(band.Left, vx), std::max(band.Top, vy),
+                    std::min(band.Right, vx + ::GetSystemMetrics(SM_CXVIRTUALSCREEN)),
+                    std::min(band.Bottom, vy + ::GetSystemMetrics(SM_CYVIRTUALSCREEN))};
+    if (part.Width() <= 0 || part.Height() <= 0)
+        return picture;
+
+    GrabObjects g;
+    g.screen = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    if (!g.screen)
+        Fail("CreateDCA");
+    g.memory = ::CreateCompatibleDC(g.screen);
+    if (!g.memory)
+        Fail("CreateCompatibleDC");
+    g.bitmap = ::CreateCompatibleBitmap(g.screen, part.Width(), part.Height());
+    if (!g.bitmap)
+        Fail("CreateCompatibleBitmap");
+    g.previous = ::SelectObject(g.memory, g.bitmap);
+    if (!::BitBlt(g.memory, 0, 0, part.Width(), part.Height(), g.screen, part.Left, part.Top,
+                  SRCCOPY))
+        Fail("BitBlt");
+    ::SelectObject(g.memory, g.previous);
+    g.previous = nullptr;
+
+    // The bitmap's rows as 24-bit blue, green, red from the top, each padded to 4 bytes.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = part.Width();
+    info.bmiHeader.biHeight = -part.Height();
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    const std::size_t rowBytes = static_cast<std::size_t>(part.Width()) * 3;
+    const std::size_t stride = (rowBytes + 3) & ~static_cast<std::size_t>(3);
+    PixelBytes rows(stride * static_cast<std::size_t>(part.Height()));
+    if (::GetDIBits(g.memory, g.bitmap, 0, static_cast<UINT>(part.Height()), rows.data(), &info,
+                    DIB_RGB_COLORS) != part.Height())
+        Fail("GetDIBits");
+    for (int y = 0; y < part.Height(); ++y)
+        std::memcpy(picture.At(part.Left - band.Left, part.Top - band.Top + y),
+                    rows.data() + stride * static_cast<std::size_t>(y), rowBytes);
+    return picture;
+}
+
+} // namespace glimmerly::platform::win32
