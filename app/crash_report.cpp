@@ -35,9 +35,22 @@ const char* SignalName(int signal) {
     }
 }
 
-void OnCrash(int signal) {
+// The faulting address in hex, without printf (not async-signal-safe).
+void WriteAddress(const void* address) {
+    char text[2 + 16 + 1] = "0x";
+    auto value = reinterpret_cast<unsigned long long>(address);
+    for (int i = 0; i < 16; ++i) {
+        text[2 + i] = "0123456789abcdef"[(value >> (60 - 4 * i)) & 0xf];
+    }
+    text[18] = '\0';
+    WriteText(text);
+}
+
+void OnCrash(int signal, siginfo_t* info, void*) {
     WriteText("glimmerly: ");
     WriteText(SignalName(signal));
+    WriteText(" at ");
+    WriteAddress(info ? info->si_addr : nullptr);
     WriteText("; the stack of the thread it hit:\n");
 #if defined(__GLIBC__)
     void* frames[64];
@@ -60,8 +73,8 @@ void InstallCrashReport() {
     backtrace(warmUp, 1); // loads libgcc now, not inside the handler
 #endif
     struct sigaction action {};
-    action.sa_handler = OnCrash;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_sigaction = OnCrash;
+    action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
         ::sigaction(signal, &action, nullptr);
