@@ -29,7 +29,7 @@ struct ParsedUrl {
 // "?" (else at the first "="), a "#" cuts the fragment. Nothing is encoded or decoded.
 ParsedUrl ParseUrl(std::string url);
 
-// Trims bytes up to and including the space (Delphi's Trim: every control and blank).
+// Trims bytes up to and including the space at both ends (every control byte and blank).
 std::string_view Trim(std::string_view text);
 // Upper-cases ASCII letters; other bytes stay as they are.
 std::string AsciiUpper(std::string_view text);
