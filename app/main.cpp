@@ -2,6 +2,7 @@
 
 #include "app/capture_requests.h"
 #include "app/command_line.h"
+#include "app/crash_report.h"
 #include "app/desktop_check.h"
 #include "app/glimmerly_application.h"
 #include "app/main_form.h"
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    glimmerly::InstallCrashReport();
     glimmerly::GlimmerlyApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
 
