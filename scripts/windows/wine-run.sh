@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under wine: the emulator CMake and ctest use.
+#   wine-run.sh QT_BIN_DIR PROGRAM.exe [ARGS...]
+# Qt's DLLs are found through WINEPATH; without a display Qt draws off screen. The wine prefix
+# is the cache's own unless WINEPREFIX names one.
+set -euo pipefail
+qt_bin=$1
+shift
+cache=${GLIMMERLY_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/glimmerly-windows}
+export WINEPREFIX=${WINEPREFIX:-$cache/wineprefix}
+export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+export WINEPATH="$qt_bin${WINEPATH:+;$WINEPATH}"
+[ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+exec wine "$@"
