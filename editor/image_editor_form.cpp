@@ -159,12 +159,17 @@ void ImageEditorForm::setVisible(bool visible) {
     // Before the dialog would centre itself over its parent.
     if (visible && !isVisible())
         PlaceWindow();
+    // Where the user left it, read while the window manager's frame is still known: once hidden,
+    // the frame can be dropped (frameGeometry() then is the inner corner, and the window would
+    // come back lower by its title bar each time).
+    if (!visible && isVisible())
+        leftAt_ = frameGeometry().topLeft();
     QDialog::setVisible(visible);
 }
 
 void ImageEditorForm::PlaceWindow() {
     const QRect frame = frameGeometry();
-    const QPoint corner = placed_ ? frame.topLeft() : QPoint(210, 138);
+    const QPoint corner = placed_ ? leftAt_ : QPoint(210, 138);
     std::vector<Rect> areas;
     for (const QScreen* screen : QGuiApplication::screens()) {
         const QRect a = screen->availableGeometry();

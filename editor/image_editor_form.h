@@ -119,6 +119,7 @@ private:
     bool mouseIsDown_ = false;
     bool wholePicture_ = true;
     bool placed_ = false;
+    QPoint leftAt_; // the frame's corner when it was last hidden
 };
 
 } // namespace glimmerly
