@@ -26,32 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct PictureEvent {
-    long long id = 0;
-    std::string name;
-};
-
-// The complete picture events a stream sent so far, with the picture's name.
-std::vector<PictureEvent> PictureEvents(const std::string& seen) {
-    std::vector<PictureEvent> events;
-    std::size_t at = 0;
-    while ((at = seen.find("id: ", at)) != std::string::npos) {
-        const std::size_t end = seen.find("\n\n", at);
-        if (end == std::string::npos) {
-            break;
-        }
-        const std::string block = seen.substr(at, end - at);
-        const std::size_t name = block.find("\"name\":\"");
-        if (block.find("\nevent: picture\n") != std::string::npos && name != std::string::npos) {
-            const std::size_t from = name + 8;
-            events.push_back(
-                {std::stoll(block.substr(4)), block.substr(from, block.find('"', from) - from)});
-        }
-        at = end;
-    }
-    return events;
-}
-
 class FlushedCommitsTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
@@ -89,7 +63,7 @@ protected:
         return fd;
     }
     // Reads a stream into seen until it sent count picture events or 10 s passed.
-    static std::vector<PictureEvent> ReadEvents(int fd, std::string& seen, std::size_t count) {
+    static std::vector<StreamEvent> ReadEvents(int fd, std::string& seen, std::size_t count) {
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (PictureEvents(seen).size() < count && std::chrono::steady_clock::now() < deadline) {
             if (!ReadMore(fd, seen, 1000)) {
@@ -155,7 +129,7 @@ TEST_P(FlushedCommitsTest, EveryUploadReachesTheStreamsOfBothInstancesNumberedIn
     names.insert(lastOnB);
 
     for (auto [fd, seen] : {std::pair{onA, &seenA}, std::pair{onB, &seenB}}) {
-        const std::vector<PictureEvent> events = ReadEvents(fd, *seen, names.size());
+        const std::vector<StreamEvent> events = ReadEvents(fd, *seen, names.size());
         ASSERT_EQ(events.size(), names.size()) << (fd == onA ? "instance a" : "instance b");
         std::multiset<std::string> shown;
         for (std::size_t i = 0; i < events.size(); ++i) {

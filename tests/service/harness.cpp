@@ -333,4 +333,29 @@ std::vector<std::string> ListedNames(const std::string& page) {
     return names;
 }
 
+std::vector<StreamEvent> PictureEvents(const std::string& seen) {
+    std::vector<StreamEvent> events;
+    std::size_t at = 0;
+    while ((at = seen.find("id: ", at)) != std::string::npos) {
+        const std::size_t end = seen.find("\n\n", at);
+        if (end == std::string::npos) {
+            break;
+        }
+        const std::string block = seen.substr(at, end - at);
+        const std::size_t data = block.find("\ndata: ");
+        if (block.find("\nevent: picture\n") != std::string::npos && data != std::string::npos) {
+            StreamEvent e;
+            e.id = std::stoll(block.substr(4));
+            e.data = block.substr(data + 7);
+            const std::size_t name = e.data.find("\"name\":\"");
+            if (name != std::string::npos) {
+                e.name = e.data.substr(name + 8, e.data.find('"', name + 8) - name - 8);
+            }
+            events.push_back(std::move(e));
+        }
+        at = end;
+    }
+    return events;
+}
+
 } // namespace glimmerly::service::test

@@ -108,4 +108,13 @@ std::string NameFromReply(const std::string& reply);
 // Names of the pictures a session page lists, in page order.
 std::vector<std::string> ListedNames(const std::string& page);
 
+// A picture event of a live page's stream: its id, its data line and the picture's name in it.
+struct StreamEvent {
+    long long id = 0;
+    std::string data;
+    std::string name;
+};
+// The complete picture events in what a stream sent so far.
+std::vector<StreamEvent> PictureEvents(const std::string& seen);
+
 } // namespace glimmerly::service::test

@@ -19,33 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Event {
-    long long id = 0;
-    std::string data;
-};
-
-// The complete picture events in what a stream sent so far.
-std::vector<Event> PictureEvents(const std::string& seen) {
-    std::vector<Event> events;
-    std::size_t at = 0;
-    while ((at = seen.find("id: ", at)) != std::string::npos) {
-        const std::size_t end = seen.find("\n\n", at);
-        if (end == std::string::npos) {
-            break;
-        }
-        const std::string block = seen.substr(at, end - at);
-        Event e;
-        e.id = std::stoll(block.substr(4));
-        const std::size_t data = block.find("\ndata: ");
-        if (block.find("\nevent: picture\n") != std::string::npos && data != std::string::npos) {
-            e.data = block.substr(data + 7);
-            events.push_back(e);
-        }
-        at = end;
-    }
-    return events;
-}
-
 class LiveEventsTest : public ServiceTest {
 protected:
     // Opens a stream of session s; extra header lines end in \r\n.
@@ -134,7 +107,7 @@ TEST_P(LiveEventsTest, EventsGoOutInChangeOrderAndAReconnectBetweenThemLosesNone
     ASSERT_TRUE(ReadUntil(fd, seen, [](const std::string& s) {
         return PictureEvents(s).size() >= 2;
     })) << seen;
-    std::vector<Event> events = PictureEvents(seen);
+    std::vector<StreamEvent> events = PictureEvents(seen);
     ASSERT_EQ(events.size(), 2u) << seen;
     EXPECT_LT(events[0].id, events[1].id);
     EXPECT_NE(events[0].data.find("\"name\":\"" + b + "\""), std::string::npos) << seen;
@@ -145,7 +118,7 @@ TEST_P(LiveEventsTest, EventsGoOutInChangeOrderAndAReconnectBetweenThemLosesNone
     int again = Open("/~s/events?after=" + after, "Last-Event-ID: " + lastId + "\r\n");
     std::string later;
     EXPECT_TRUE(Shows(again, later, "\"name\":\"umbenannt\"")) << later;
-    std::vector<Event> resent = PictureEvents(later);
+    std::vector<StreamEvent> resent = PictureEvents(later);
     ASSERT_EQ(resent.size(), 1u) << later;
     EXPECT_EQ(resent[0].id, events[1].id);
 
@@ -159,7 +132,7 @@ TEST_P(LiveEventsTest, EventsGoOutInChangeOrderAndAReconnectBetweenThemLosesNone
     ASSERT_TRUE(ReadUntil(restarted, fresh, [](const std::string& s) {
         return PictureEvents(s).size() >= 3;
     })) << fresh;
-    std::vector<Event> reread = PictureEvents(fresh);
+    std::vector<StreamEvent> reread = PictureEvents(fresh);
     ASSERT_EQ(reread.size(), 3u) << fresh;
     EXPECT_EQ(reread[0].id, events[0].id);
     EXPECT_EQ(reread[1].id, events[1].id);
@@ -210,7 +183,7 @@ TEST_P(LiveEventsTest, AStreamEndsAfterItsLifetimeAndThePageCarriesOn) {
     ASSERT_TRUE(Shows(fd, seen, "retry: 2000\n\n")) << seen;
     const std::string name = Upload("s", "Vorher");
     EXPECT_TRUE(Ends(fd, seen)) << seen;
-    std::vector<Event> events = PictureEvents(seen);
+    std::vector<StreamEvent> events = PictureEvents(seen);
     ASSERT_EQ(events.size(), 1u) << seen;
 
     const std::string later = Upload("s", "Nachher");
