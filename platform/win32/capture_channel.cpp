@@ -237,8 +237,9 @@ bool CaptureChannelServer::StartListening(bool first) {
     listener_->connectedAtOnce = false;
     if (!::ConnectNamedPipe(pipe, &listener_->connect.ov)) {
         const DWORD error = ::GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) {
-            listener_->connectedAtOnce = true; // a client came between the two calls
+        if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
+            // A client came between the two calls (and may have gone again: its read fails).
+            listener_->connectedAtOnce = true;
             ::SetEvent(listener_->connect.ov.hEvent);
         } else if (error != ERROR_IO_PENDING) {
             ::CloseHandle(pipe);
@@ -254,9 +255,13 @@ void CaptureChannelServer::ReadClients() {
     std::vector<HANDLE> watched;
     for (;;) {
         watched.assign({stop_});
+        if (!listener_->pipe)
+            StartListening(false); // a new instance could not be made last time
+        DWORD timeoutMs = INFINITE;
         if (listener_->pipe)
             watched.push_back(listener_->connect.ov.hEvent);
-        DWORD timeoutMs = INFINITE;
+        else
+            timeoutMs = 100; // and try again soon
         const Clock::time_point now = Clock::now();
         for (const auto& client : reading) {
             watched.push_back(client->read.ov.hEvent);
@@ -311,7 +316,7 @@ void CaptureChannelServer::Accept(std::vector<std::unique_ptr<Client>>& reading,
     DWORD n = 0;
     const bool connected = listener_->connectedAtOnce ||
                            ::GetOverlappedResult(pipe, &listener_->connect.ov, &n, FALSE);
-    StartListening(false); // when it fails, the channel takes no more clients
+    StartListening(false); // when it fails, the reader tries again shortly
     if (!connected) {
         ::CloseHandle(pipe);
         return;

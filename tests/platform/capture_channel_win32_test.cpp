@@ -76,8 +76,8 @@ TEST_F(PipeChannel, OnlyTheUserMayOpenThePipe) {
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, &dacl, nullptr, &descriptor),
+    ASSERT_EQ(::GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                &dacl, nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_NE(dacl, nullptr) << "no DACL: everybody may open it";
     ASSERT_EQ(dacl->AceCount, 1);
@@ -142,8 +142,8 @@ TEST_F(PipeChannel, ACopyFromBeforeTokensIsAskedAgainWithoutOne) {
     });
     EXPECT_EQ(SendCaptureRequest(path_, 1000, "token"), CaptureRequestResult::Taken);
     // A stand-in still waiting for the second request is let go.
-    const auto released =
-        ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const auto released = ::CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
     if (released != INVALID_HANDLE_VALUE)
         ::CloseHandle(released);
     old.join();

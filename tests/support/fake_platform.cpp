@@ -1,6 +1,10 @@
 #include "tests/support/fake_platform.h"
 
+#ifdef _WIN32
+#include "platform/win32/win32_parts.h"
+#else
 #include "platform/posix/posix_files.h"
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -133,9 +137,14 @@ void FakeShell::ReleaseShift() {
 
 // ---- Files ----
 
+#ifdef _WIN32
+FakeFiles::FakeFiles()
+    : folder_(dir_.Root().string() + "/"), real_(std::make_unique<platform::win32::Win32Files>()) {}
+#else
 FakeFiles::FakeFiles()
     : folder_(dir_.Root().string() + "/"),
       real_(std::make_unique<platform::PosixFiles>("", dir_.Root().string())) {}
+#endif
 
 FakeFiles::~FakeFiles() = default;
 
