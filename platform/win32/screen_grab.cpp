@@ -67,8 +67,8 @@ Picture Win32Screen::Grab(const Rect& band) {
     RECT clip{vx, vy, 0, 0};
     if (::GetClipBox(g.screen, &clip) == ERROR)
         Fail("GetClipBox");
-    if (!::BitBlt(g.memory, 0, 0, part.Width(), part.Height(), g.screen,
-                  part.Left - vx + clip.left, part.Top - vy + clip.top, SRCCOPY))
+    if (!::BitBlt(g.memory, 0, 0, part.Width(), part.Height(), g.screen, part.Left - vx + clip.left,
+                  part.Top - vy + clip.top, SRCCOPY))
         Fail("BitBlt");
     ::SelectObject(g.memory, g.previous);
     g.previous = nullptr;
