@@ -37,8 +37,9 @@ main_tests() {
 
 # The Windows build and its tests under wine, each test program on the wine prefix that
 # scripts/windows/wine-prefix.sh prepares; the desktop tests start an X server and a prefix of
-# their own (tests/support/windows/on_two_monitors.sh). The prefix's wineserver is ended
-# afterwards, so that no wine process outlives the step.
+# their own (tests/support/windows/on_two_monitors.sh). The wineservers of the prefix and of
+# the desktop tests' prefixes are ended afterwards (those end with their tests, but not when
+# ctest had to kill a test), so that no wine process outlives the step.
 windows_tests() (
     "$top/scripts/windows/build.sh" || exit 1
     echo "test.sh: windows build took $((SECONDS - step_start)) s"
@@ -47,8 +48,11 @@ windows_tests() (
     status=0
     (cd "${GLIMMERLY_WINDOWS_BUILD_DIR:-$top/build-win}" &&
         ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=1
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    for prefix in "$WINEPREFIX" "$WINEPREFIX"-x*; do
+        [ -d "$prefix" ] || continue
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null
+        WINEPREFIX=$prefix wineserver -w 2>/dev/null
+    done
     exit $status
 )
 
