@@ -137,21 +137,14 @@ void FakeShell::ReleaseShift() {
 
 // ---- Files ----
 
-namespace {
-
-// The files behind the fake: the system's own, working in the fake's folder.
-std::unique_ptr<platform::Files> SystemFiles([[maybe_unused]] const std::string& folder) {
 #ifdef _WIN32
-    return std::make_unique<platform::win32::Win32Files>();
-#else
-    return std::make_unique<platform::PosixFiles>("", folder);
-#endif
-}
-
-} // namespace
-
 FakeFiles::FakeFiles()
-    : folder_(dir_.Root().string() + "/"), real_(SystemFiles(dir_.Root().string())) {}
+    : folder_(dir_.Root().string() + "/"), real_(std::make_unique<platform::win32::Win32Files>()) {}
+#else
+FakeFiles::FakeFiles()
+    : folder_(dir_.Root().string() + "/"),
+      real_(std::make_unique<platform::PosixFiles>("", dir_.Root().string())) {}
+#endif
 
 FakeFiles::~FakeFiles() = default;
 
