@@ -45,6 +45,8 @@ windows_tests() (
     echo "test.sh: windows build took $((SECONDS - step_start)) s"
     WINEPREFIX=$("$top/scripts/windows/wine-prefix.sh") || exit 1
     export WINEPREFIX
+    # Off any desktop the command was started on, as in CI: Qt draws off screen there.
+    unset DISPLAY WAYLAND_DISPLAY
     status=0
     (cd "${GLIMMERLY_WINDOWS_BUILD_DIR:-$top/build-win}" &&
         ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=1
