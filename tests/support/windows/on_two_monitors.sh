@@ -4,9 +4,8 @@
 # Xorg with the dummy driver (two_monitors.conf): the primary 1280 x 800 and left of it a second
 # monitor of 1024 x 768, which Windows places at -1024,0. Xvfb cannot serve here: monitors added
 # to it with xrandr --setmonitor are not seen by wine. Xorg picks a free display itself
-# (-displayfd), shares the console's terminal instead of switching to one of its own
-# (-sharevts -novtswitch, so that two servers at once both keep drawing) and listens on its
-# socket only.
+# (-displayfd), leaves the console's terminals alone (-sharevts -novtswitch: servers started
+# side by side do not switch the console away from each other) and listens on its socket only.
 # Wine processes of one prefix share one wineserver and with it one desktop, so the program gets
 # a prefix of its own per display ($WINEPREFIX-x<display>, prepared once by
 # scripts/windows/wine-prefix.sh and kept). The prefix's wineserver and the X server are stopped
