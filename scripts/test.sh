@@ -67,6 +67,8 @@ wanted format && step "format check" "$top/scripts/check-format.sh"
 wanted main && step "build and ctest" main_tests "$@"
 wanted sanitize && step "address and undefined-behaviour sanitizers" "$top/scripts/test-sanitize.sh"
 wanted tsan && step "thread sanitizer" "$top/scripts/test-tsan.sh"
+# Last: its first run on a machine builds the Windows toolchain for half an hour, and the other
+# steps' results should not wait for that (nor be lost should CI's time run out).
 wanted windows && step "windows build and tests under wine" windows_tests
 echo "test.sh: all steps took $((SECONDS - started)) s"
 exit $failed
