@@ -32,7 +32,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 fail() {
     echo "on_two_monitors.sh: $*" >&2
-    [ -s "$work/xorg.log" ] && grep -E '\((EE|WW)\)' "$work/xorg.log" | sed 's/^/  Xorg: /' >&2
+    [ -s "$work/xorg.log" ] && grep -E '^\[.*\(EE\)' "$work/xorg.log" | sed 's/^/  Xorg: /' >&2
     exit 1
 }
 
