@@ -60,8 +60,15 @@ Picture Win32Screen::Grab(const Rect& band) {
     if (!g.bitmap)
         Fail("CreateCompatibleBitmap");
     g.previous = ::SelectObject(g.memory, g.bitmap);
-    if (!::BitBlt(g.memory, 0, 0, part.Width(), part.Height(), g.screen, part.Left, part.Top,
-                  SRCCOPY))
+    // The display context's clip box is the virtual screen in the context's own coordinates.
+    // Windows puts the primary monitor's corner at 0,0 there, as the monitor list does; wine
+    // puts the virtual screen's corner there, so monitors left of or above the primary would be
+    // read from the wrong place.
+    RECT clip{vx, vy, 0, 0};
+    if (::GetClipBox(g.screen, &clip) == ERROR)
+        Fail("GetClipBox");
+    if (!::BitBlt(g.memory, 0, 0, part.Width(), part.Height(), g.screen, part.Left - vx + clip.left,
+                  part.Top - vy + clip.top, SRCCOPY))
         Fail("BitBlt");
     ::SelectObject(g.memory, g.previous);
     g.previous = nullptr;

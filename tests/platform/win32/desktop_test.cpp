@@ -130,6 +130,51 @@ TEST(Win32Desktop, TheGrabShowsTheWindowWhereItIsAndBlackOffTheScreen) {
     EXPECT_EQ(PixelAt(edge, 20 + 5, 10 + 25), kBottom);
 }
 
+// The test display has two monitors: the primary and, left of it, a second one that Windows
+// places at negative x (tests/support/windows/two_monitors.conf).
+TEST(Win32Desktop, ASecondMonitorLeftOfThePrimaryLiesAtNegativeX) {
+    Win32Screen screen;
+    const std::vector<Monitor> monitors = screen.Monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    const Monitor& primary = monitors[0].primary ? monitors[0] : monitors[1];
+    const Monitor& left = monitors[0].primary ? monitors[1] : monitors[0];
+    ASSERT_TRUE(primary.primary);
+    ASSERT_FALSE(left.primary);
+    EXPECT_EQ(primary.rect, (Rect{0, 0, 1280, 800}));
+    EXPECT_EQ(left.rect, (Rect{-1024, 0, 0, 768}));
+    EXPECT_EQ(::GetSystemMetrics(SM_XVIRTUALSCREEN), -1024);
+    EXPECT_EQ(::GetSystemMetrics(SM_CXVIRTUALSCREEN), 1024 + 1280);
+    EXPECT_EQ(MonitorUnion(monitors), (Rect{-1024, 0, 1280, 800}));
+}
+
+TEST(Win32Desktop, TheGrabReadsBothMonitorsAcrossTheirBorder) {
+    // Half of the window's top on each monitor; a second window wholly on the left one.
+    PatternWindow across({-60, 100, 60, 200}, "Grenze");
+    PatternWindow farLeft({-900, 300, -800, 380}, "Links");
+    Win32Screen screen;
+
+    const Picture band = screen.Grab({-80, 90, 80, 210});
+    ASSERT_EQ(band.width, 160);
+    ASSERT_EQ(band.height, 120);
+    EXPECT_EQ(PixelAt(band, 20 + 2, 10 + 2), kLeft) << "left of the border";
+    EXPECT_EQ(PixelAt(band, 20 + 59, 10 + 49), kLeft) << "the last column on the left monitor";
+    EXPECT_EQ(PixelAt(band, 20 + 60, 10 + 2), kRight) << "the first column on the primary";
+    EXPECT_EQ(PixelAt(band, 20 + 117, 10 + 49), kRight);
+    EXPECT_EQ(PixelAt(band, 20 + 30, 10 + 70), kBottom);
+    EXPECT_EQ(PixelAt(band, 20 + 90, 10 + 99), kBottom);
+
+    // The whole virtual screen, as a capture of all monitors takes it.
+    const Rect all = MonitorUnion(screen.Monitors());
+    const Picture whole = screen.Grab(all);
+    ASSERT_EQ(whole.width, all.Width());
+    ASSERT_EQ(whole.height, all.Height());
+    EXPECT_EQ(PixelAt(whole, -900 - all.Left + 1, 300 + 1), kLeft);
+    EXPECT_EQ(PixelAt(whole, -800 - all.Left - 1, 300 + 1), kRight);
+    EXPECT_EQ(PixelAt(whole, -800 - all.Left - 1, 380 - 1), kBottom);
+    EXPECT_EQ(PixelAt(whole, -60 - all.Left, 100), kLeft);
+    EXPECT_EQ(PixelAt(whole, 59 - all.Left, 100), kRight);
+}
+
 TEST(Win32Desktop, TheForegroundWindowGivesItsAnsiTitleAndOuterRectangle) {
     const std::string title = "Größe – Übersicht €"_cp1252;
     PatternWindow window({300, 200, 420, 290}, title);
