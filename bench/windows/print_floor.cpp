@@ -1,0 +1,242 @@
+// The floor of the road from Print to upload on Windows: the least one program has to do for it,
+// timed by bench/windows/run-windows.sh against glimmerly.exe under wine.
+//
+//   print_floor.exe PORT ROUNDS
+//
+// Registers Print as a hot key (as the program does, id 101), and for each WM_HOTKEY: the whole
+// virtual screen copied by BitBlt into a top-down 32-bit DIB section kept from press to press,
+// one encoding at quality 60 into memory that libjpeg takes straight from the B G R X rows, and
+// one POST of the same multipart body the program sends (HTTP/1.0, same headers and parts) over a
+// Winsock socket to 127.0.0.1:PORT. Reads the reply, then waits for the next press. Prints
+// "ready" once the key is registered and one line per upload with the time from WM_HOTKEY to the
+// reply's end.
+
+#include <winsock2.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
+namespace {
+
+constexpr int kPrintHotKey = 101;
+
+[[noreturn]] void Die(const char* what) {
+    std::fprintf(stderr, "print_floor: %s (error %lu)\n", what, GetLastError());
+    std::exit(1);
+}
+
+// A 32-bit top-down DIB section of the virtual screen's size, reused for every grab.
+struct Surface {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    std::uint8_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+void Release(Surface& surface) {
+    if (surface.dc != nullptr)
+        DeleteDC(surface.dc);
+    if (surface.bitmap != nullptr)
+        DeleteObject(surface.bitmap);
+    surface = Surface{};
+}
+
+Surface MakeSurface(int width, int height) {
+    Surface surface;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // rows from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    surface.bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    surface.dc = CreateCompatibleDC(nullptr);
+    if (surface.bitmap == nullptr || surface.dc == nullptr)
+        Die("no DIB section");
+    SelectObject(surface.dc, surface.bitmap);
+    surface.bits = static_cast<std::uint8_t*>(bits);
+    surface.width = width;
+    surface.height = height;
+    return surface;
+}
+
+// The virtual screen's pixels into the surface, sized anew when the screen changed.
+void Grab(Surface& surface) {
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (surface.width != width || surface.height != height) {
+        Release(surface);
+        surface = MakeSurface(width, height);
+    }
+    HDC screen = GetDC(nullptr);
+    const BOOL copied = BitBlt(surface.dc, 0, 0, width, height, screen, left, top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    if (!copied)
+        Die("BitBlt of the screen failed");
+    GdiFlush();
+}
+
+// One encoding at quality 60, the library reading the B G R X rows where they are.
+std::vector<unsigned char> Encode(const Surface& surface) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(surface.width);
+    cinfo.image_height = static_cast<JDIMENSION>(surface.height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 60, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    constexpr int kRows = 16;
+    JSAMPROW pointers[kRows];
+    const std::size_t rowBytes = static_cast<std::size_t>(surface.width) * 4;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int first = static_cast<int>(cinfo.next_scanline);
+        const int count = std::min(kRows, surface.height - first);
+        for (int r = 0; r < count; ++r)
+            pointers[r] = surface.bits + static_cast<std::size_t>(first + r) * rowBytes;
+        jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::vector<unsigned char> jpeg(out, out + outSize);
+    std::free(out);
+    return jpeg;
+}
+
+// The program's request: the same head lines in the same order and the same three parts, the
+// file named as the program names its temporary file.
+std::string Request(int port, const std::string& file, std::size_t jpegSize, std::string& tail) {
+    const std::string boundary = "--------120726130000000";
+    const std::string head1 = "--" + boundary +
+                              "\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n"
+                              "screenshot\r\n--" +
+                              boundary +
+                              "\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n"
+                              "3.2\r\n--" +
+                              boundary +
+                              "\r\nContent-Disposition: form-data; name=\"screenshot\"; "
+                              "filename=\"" +
+                              file +
+                              "\"\r\nContent-Type: image/jpeg\r\nContent-Transfer-Encoding: "
+                              "binary\r\n\r\n";
+    tail = "\r\n--" + boundary + "--\r\n";
+    const std::size_t length = head1.size() + jpegSize + tail.size();
+    std::string request = "POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n"
+                          "Content-Type: multipart/form-data; boundary=" +
+                          boundary + "\r\nContent-Length: " + std::to_string(length) +
+                          "\r\nHost: localhost:" + std::to_string(port) +
+                          "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
+    return request + head1;
+}
+
+void SendAll(SOCKET s, const void* data, std::size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(n, 1 << 20));
+        const int sent = send(s, p, chunk, 0);
+        if (sent <= 0)
+            Die("send failed");
+        p += sent;
+        n -= static_cast<std::size_t>(sent);
+    }
+}
+
+std::string Post(int port, const std::string& file, const std::vector<unsigned char>& jpeg) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s == INVALID_SOCKET ||
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        Die("cannot connect to the receiver");
+    std::string tail;
+    const std::string head = Request(port, file, jpeg.size(), tail);
+    SendAll(s, head.data(), head.size());
+    SendAll(s, jpeg.data(), jpeg.size());
+    SendAll(s, tail.data(), tail.size());
+    std::string reply;
+    char buffer[4096];
+    for (int got; (got = recv(s, buffer, sizeof buffer, 0)) > 0;)
+        reply.append(buffer, static_cast<std::size_t>(got));
+    closesocket(s);
+    return reply;
+}
+
+std::string TempFile() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathA(sizeof path, path);
+    std::string file(path, n);
+    if (file.empty() || file.back() != '\\')
+        file += '\\';
+    return file + "screen.jpg";
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: print_floor PORT ROUNDS\n");
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const int rounds = std::atoi(argv[2]);
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        Die("no Winsock");
+    if (!RegisterHotKey(nullptr, kPrintHotKey, 0, VK_SNAPSHOT))
+        Die("Print is taken by another program");
+    const std::string file = TempFile();
+    Surface surface;
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    MSG msg;
+    for (int done = 0; done < rounds && GetMessageA(&msg, nullptr, 0, 0) > 0;) {
+        if (msg.message != WM_HOTKEY || msg.wParam != kPrintHotKey)
+            continue;
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        Grab(surface);
+        const std::vector<unsigned char> jpeg = Encode(surface);
+        const std::string reply = Post(port, file, jpeg);
+        QueryPerformanceCounter(&end);
+        ++done;
+        std::printf("upload %d: %dx%d, %zu JPEG bytes, %.1f ms, reply %s\n", done, surface.width,
+                    surface.height, jpeg.size(), Milliseconds(start, end),
+                    reply.substr(reply.rfind('\n') + 1).c_str());
+        std::fflush(stdout);
+    }
+    UnregisterHotKey(nullptr, kPrintHotKey);
+    Release(surface);
+    WSACleanup();
+    return 0;
+}

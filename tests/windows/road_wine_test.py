@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""The whole road of the Windows program under wine, against the Linux stand-in service on
+loopback: wine's Notepad (with a line of text) has the focus, Print is pressed, glimmerly.exe
+grabs Notepad's outer rectangle, compresses it and uploads it; the stored picture must show what
+the screen showed in that rectangle. A name typed into the main window and "Umbenennen" rename
+the picture on the service. With "Anschliessend bearbeiten" ticked, Print opens the editor, a
+line drawn there with the line tool reaches the second stored picture.
+
+Wine delivers a hot key only while one of its own windows has the focus (it grabs no keys on the
+X server), hence Notepad in front at each press. The service listens on the program's fixed ports
+in a network namespace of the test's own where the machine allows one.
+
+Runs inside the desktop harness. Arguments: glimmerly.exe, the folder of Qt's DLLs, the Linux
+build's glimmerly-service (empty: the test is skipped), road_window_rect.exe.
+"""
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.error
+import urllib.request
+
+from PIL import Image, ImageChops, ImageGrab, ImageStat
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "road"))
+sys.path.insert(0, os.path.join(HERE, "..", "editor"))
+from desktop_steps import fail, run, wait_for_window  # noqa: E402
+from editor_road_test import Screen, click, drag, has, own_loopback, red, toggle  # noqa: E402
+from rename_road_test import start_service  # noqa: E402
+from road_wine import WineDesktop  # noqa: E402
+
+SKIP = 77
+NEW_NAME = "Notizen aus Wine"
+NEW_ADDRESS = "http://127.0.0.1:8460/notizen_aus_wine.jpg"
+TOOL_BAR = 57  # the editor's picture starts below it
+SHIFT = 3  # pixels by which a wrong crop would be off
+
+
+def stored_pictures(data):
+    return sorted(glob.glob(os.path.join(data, "store", "pictures", "*.jpg")), key=os.path.getmtime)
+
+
+def wait_for_pictures(data, count, timeout=90):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        pictures = stored_pictures(data)
+        if len(pictures) >= count:
+            time.sleep(0.2)  # renamed into place whole; the next one may follow
+            return pictures
+        time.sleep(0.2)
+    fail("the service holds %d pictures, not %d" % (len(stored_pictures(data)), count))
+
+
+def window_rect(wine, helper, title):
+    p = wine.start(helper, title, stdout=subprocess.PIPE)
+    out, _ = p.communicate(timeout=60)
+    if p.returncode != 0:
+        fail("no rectangle for the window %r" % title)
+    return tuple(int(v) for v in out.split())
+
+
+def mean_difference(a, b):
+    return sum(ImageStat.Stat(ImageChops.difference(a, b)).mean) / 3
+
+
+def check_capture(jpeg_path, screen, rect):
+    """The stored picture is the rectangle's size and matches the screen grabbed around it (with
+    SHIFT pixels to spare on each side) where the rectangle lies, and clearly worse a few pixels
+    off."""
+    left, top, right, bottom = rect
+    picture = Image.open(jpeg_path).convert("RGB")
+    if picture.size != (right - left, bottom - top):
+        fail("the picture is %dx%d, Notepad's rectangle %dx%d" %
+             (picture.size + (right - left, bottom - top)))
+
+    def at(dx, dy):
+        box = (SHIFT + dx, SHIFT + dy, SHIFT + dx + picture.width, SHIFT + dy + picture.height)
+        return mean_difference(picture, screen.crop(box))
+
+    here = at(0, 0)
+    shifted = min(at(dx, dy) for dx, dy in ((-SHIFT, 0), (SHIFT, 0), (0, -SHIFT), (0, SHIFT)))
+    print("capture %dx%d: mean difference %.2f in place, %.2f shifted by %d" %
+          (picture.size + (here, shifted, SHIFT)))
+    if here > 4 or here * 2 > shifted:
+        fail("the picture does not show Notepad's rectangle")
+
+
+def fetch(address):
+    try:
+        with urllib.request.urlopen(address, timeout=5) as reply:
+            return reply.read()
+    except urllib.error.URLError:
+        return None
+
+
+def rename(main_window, stored):
+    # Page 1 of Notebook1 (at 8,56): RenameEdit at 96,8, RenameButton at 280,5 (113 x 28).
+    run("xdotool", "windowactivate", "--sync", main_window)
+    click(main_window, 150, 74)
+    run("xdotool", "key", "ctrl+a")
+    run("xdotool", "type", "--delay", "30", NEW_NAME)
+    click(main_window, 8 + 280 + 56, 56 + 5 + 14)
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        served = fetch(NEW_ADDRESS)
+        if served is not None:
+            with open(stored, "rb") as f:
+                if served != f.read():
+                    fail("the service serves another picture under the new name")
+            print("renamed:", NEW_ADDRESS)
+            return
+        time.sleep(0.3)
+    fail("the service has no picture named %r" % NEW_NAME)
+
+
+def draw_in_editor(screen, wine):
+    """Opens the editor with Print, draws a line from picture (60, 60) to (300, 200) with the
+    line tool and ends the editing."""
+    wine.front_notepad()
+    time.sleep(0.5)
+    run("xdotool", "key", "Print")
+    editor = wait_for_window("^Screenshot bearbeiten$", timeout=60)
+    tool = (472, 8, 65, 41)  # "Linie"
+    screen.act("'Linie' pressed", editor, tool, lambda: click(editor, 472 + 30, 28))
+    drag(editor, (60, TOOL_BAR + 60), (300, TOOL_BAR + 200))
+    screen.wait("the line in the picture", editor, (170, TOOL_BAR + 120, 21, 21), has(red))
+    click(editor, 744 + 60, 28)  # "Bearbeitung beenden"
+
+
+def check_line(jpeg_path):
+    picture = Image.open(jpeg_path).convert("RGB")
+    on_line = [(60 + 240 * i // 10, 60 + 140 * i // 10) for i in range(1, 10)]
+    for x, y in on_line:
+        near = [picture.getpixel((x + dx, y + dy)) for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
+        if not any(red(p) or (p[0] > 150 and p[1] < 100 and p[2] < 100) for p in near):
+            fail("no red line at %d,%d of the uploaded picture" % (x, y))
+    print("line found in the uploaded picture")
+
+
+def main():
+    program, qt_bin, service_binary, rect_helper = sys.argv[1:5]
+    if not service_binary:
+        print("SKIP: no Linux glimmerly-service given (GLIMMERLY_HOST_SERVICE)")
+        sys.exit(SKIP)
+    own_loopback()
+    screen = Screen()
+    with tempfile.TemporaryDirectory() as data:
+        service = start_service(service_binary, data)
+        try:
+            with WineDesktop(qt_bin) as wine:
+                run("xdotool", "windowmove", "--sync", wine.notepad, "300", "250")
+                run("xdotool", "windowsize", "--sync", wine.notepad, "640", "420")
+                run("xdotool", "type", "--delay", "20", "Ein Text unter Wine")
+                app = wine.start(program)
+                main_window = wait_for_window("^Glimmerly 3.2$", timeout=90)
+
+                wine.front_notepad()
+                time.sleep(1)
+                title = run("xdotool", "getwindowname", wine.notepad)
+                rect = window_rect(wine, rect_helper, title)
+                left, top, right, bottom = rect
+                around = ImageGrab.grab((left - SHIFT, top - SHIFT, right + SHIFT, bottom + SHIFT))
+                run("xdotool", "key", "Print")
+                first = wait_for_pictures(data, 1)[-1]
+                check_capture(first, around, rect)
+
+                rename(main_window, first)
+
+                run("xdotool", "windowactivate", "--sync", main_window)
+                toggle(screen, main_window, "Anschliessend bearbeiten", 184, ticked=True)
+                draw_in_editor(screen, wine)
+                check_line(wait_for_pictures(data, 2)[-1])
+
+                wine.close_program(main_window, app)
+        finally:
+            service.terminate()
+            service.wait(10)
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()
