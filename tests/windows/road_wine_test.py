@@ -29,7 +29,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "road"))
 sys.path.insert(0, os.path.join(HERE, "..", "editor"))
 from desktop_steps import fail, run, wait_for_window  # noqa: E402
-from editor_road_test import Screen, click, drag, has, own_loopback, red, toggle  # noqa: E402
+from editor_road_test import Screen, click, drag, has, own_loopback, red  # noqa: E402
 from rename_road_test import start_service  # noqa: E402
 from road_wine import WineDesktop  # noqa: E402
 
@@ -170,8 +170,11 @@ def main():
 
                 rename(main_window, first)
 
+                # "Anschliessend bearbeiten" (EditCheckBox at 8,176, unticked at the start):
+                # ticked once its square shows the change.
                 run("xdotool", "windowactivate", "--sync", main_window)
-                toggle(screen, main_window, "Anschliessend bearbeiten", 184, ticked=True)
+                screen.act("'Anschliessend bearbeiten' ticked", main_window, (8, 178, 13, 13),
+                           lambda: click(main_window, 14, 184))
                 draw_in_editor(screen, wine)
                 check_line(wait_for_pictures(data, 2)[-1])
 
