@@ -3,10 +3,14 @@
 // thread the way a press of Print is: the same handler, and dropped whenever hot key presses
 // are dropped.
 
+#include "platform/capture_channel.h"
 #include "platform/platform.h"
-#include "platform/posix/capture_channel.h"
 
+#ifdef _WIN32
+#include <QWinEventNotifier>
+#else
 #include <QSocketNotifier>
+#endif
 
 #include <functional>
 #include <memory>
@@ -30,7 +34,12 @@ private:
     platform::CaptureChannelServer& server_;
     std::function<bool()> accepts_;
     std::function<void(const std::string&)> capture_;
+    // Wakes the window thread while requests read in full wait.
+#ifdef _WIN32
+    QWinEventNotifier notifier_;
+#else
     QSocketNotifier notifier_;
+#endif
 };
 
 // The desktop's hot keys, with the channel's waiting requests dropped together with the waiting

@@ -1,5 +1,6 @@
 #include "app/desktop_check.h"
 
+#include "platform/wayland/activation.h"
 #include "platform/wayland/wayland_globals.h"
 
 #include <xcb/xcb.h>
@@ -25,6 +26,8 @@ bool WaylandReachable() {
 
 } // namespace
 
+void ConnectConsole() {} // a terminal's output reaches every program started from it
+
 bool DisplayReachable() {
     if (X11Reachable())
         return true;
@@ -39,6 +42,31 @@ const char* NoDisplayText() {
     return "Glimmerly braucht eine grafische Arbeitsumgebung (X11 oder Wayland), aber es ist "
            "keine erreichbar.\nBitte in einer Desktop-Sitzung starten (DISPLAY oder "
            "WAYLAND_DISPLAY gesetzt).\n";
+}
+
+const char* DesktopFailedText() {
+    return "Glimmerly braucht einen X11-Desktop";
+}
+
+const char* NoCaptureChannelText() {
+    return "glimmerly: Aufnahme-Anfragen (--capture) sind nicht möglich: der Kanal im privaten "
+           "Ordner ließ sich nicht öffnen.\n";
+}
+
+std::string ActivationToken() {
+    namespace wayland = platform::wayland;
+    std::string token = wayland::LauncherActivationToken();
+    if (token.empty()) {
+        if (const std::string socket = wayland::WaylandSocketPath(); !socket.empty())
+            token = wayland::RequestActivationToken(socket).value_or(std::string());
+    }
+    return token;
+}
+
+void WithActivationToken(const std::string& activationToken, const std::function<void()>& capture) {
+    // Taken only while no job runs, so no other thread reads the environment yet.
+    const platform::wayland::ActivationTokenScope token(activationToken);
+    capture();
 }
 
 } // namespace glimmerly

@@ -11,10 +11,8 @@
 #include "app/shared_state.h"
 #include "editor/image_editor_form.h"
 #include "net/http_client.h"
+#include "platform/capture_channel.h"
 #include "platform/create_platform.h"
-#include "platform/posix/capture_channel.h"
-#include "platform/wayland/activation.h"
-#include "platform/wayland/wayland_globals.h"
 #include "text/cp1252.h"
 
 #include <QTimer>
@@ -26,22 +24,10 @@ namespace {
 
 using glimmerly::platform::CaptureRequestResult;
 
-// The token that lets the running copy's window take the focus on Wayland: the launcher's, else
-// one the compositor gives this process.
-std::string ActivationToken() {
-    namespace wayland = glimmerly::platform::wayland;
-    std::string token = wayland::LauncherActivationToken();
-    if (token.empty()) {
-        if (const std::string socket = wayland::WaylandSocketPath(); !socket.empty())
-            token = wayland::RequestActivationToken(socket).value_or(std::string());
-    }
-    return token;
-}
-
 // glimmerly --capture while another copy runs: hand the request over and end.
 int RequestCapture() {
     switch (glimmerly::platform::SendCaptureRequest(glimmerly::platform::CaptureChannelPath(), 5000,
-                                                    ActivationToken())) {
+                                                    glimmerly::ActivationToken())) {
     case CaptureRequestResult::Taken:
     case CaptureRequestResult::Dropped: // busy, as a press of Print would be
         return 0;
@@ -58,6 +44,7 @@ int RequestCapture() {
 } // namespace
 
 int main(int argc, char** argv) {
+    glimmerly::ConnectConsole();
     const glimmerly::CommandLine commandLine =
         glimmerly::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (commandLine.action) {
@@ -106,16 +93,14 @@ int main(int argc, char** argv) {
     try {
         platform = glimmerly::platform::CreatePlatform();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "Glimmerly braucht einen X11-Desktop: %s\n", e.what());
+        std::fprintf(stderr, "%s: %s\n", glimmerly::DesktopFailedText(), e.what());
         return 1;
     }
     if (channel) {
         platform->hotKeys =
             std::make_unique<glimmerly::HotKeysWithChannel>(std::move(platform->hotKeys), *channel);
     } else {
-        std::fputs("glimmerly: Aufnahme-Anfragen (--capture) sind nicht möglich: der Kanal im "
-                   "privaten Ordner ließ sich nicht öffnen.\n",
-                   stderr);
+        std::fputs(glimmerly::NoCaptureChannelText(), stderr);
     }
     // The connection and the hosts outlive the window and the job; the window ends the job
     // before it goes, and owns the commands, which see it through its views.
@@ -144,9 +129,7 @@ int main(int argc, char** argv) {
         requests = std::make_unique<glimmerly::CaptureRequests>(
             *channel, [&mainForm] { return mainForm.TakesHotKeys(); },
             [&print](const std::string& activationToken) {
-                // Taken only while no job runs, so no other thread reads the environment yet.
-                const glimmerly::platform::wayland::ActivationTokenScope token(activationToken);
-                print();
+                glimmerly::WithActivationToken(activationToken, print);
             });
     }
 

@@ -23,10 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSocketName = "glimmerly-capture";
-constexpr std::string_view kRequest = "capture\n";
-constexpr std::string_view kRequestWithToken = "capture ";
-constexpr std::size_t kMaxToken = 255;
-constexpr std::size_t kMaxLine = kRequestWithToken.size() + kMaxToken + 1;
+constexpr std::size_t kMaxLine = kMaxCaptureRequestLine;
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
     address = {};
@@ -109,20 +106,6 @@ Progress ReadAvailable(Reading& client) {
     }
 }
 
-// The token of a well-formed request ("" for one without), nullopt for anything else.
-std::optional<std::string> ParseRequest(const std::string& line) {
-    if (line == kRequest)
-        return std::string();
-    if (line.size() < kRequestWithToken.size() + 2 ||
-        line.compare(0, kRequestWithToken.size(), kRequestWithToken) != 0 || line.back() != '\n')
-        return std::nullopt;
-    std::string token =
-        line.substr(kRequestWithToken.size(), line.size() - kRequestWithToken.size() - 1);
-    if (!IsActivationToken(token))
-        return std::nullopt;
-    return token;
-}
-
 } // namespace
 
 std::string CaptureChannelPath() {
@@ -141,11 +124,6 @@ bool PeerIsOwnUser(int fd) {
         return false;
     }
     return credentials.uid == ::geteuid();
-}
-
-bool IsActivationToken(const std::string& token) {
-    return !token.empty() && token.size() <= kMaxToken &&
-           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7f; });
 }
 
 // ---- CaptureRequest ----
@@ -245,7 +223,7 @@ void CaptureChannelServer::ReadClients() {
             if (progress == Progress::Gone) {
                 ::close(client.fd);
             } else if (progress == Progress::Line) {
-                if (std::optional<std::string> token = ParseRequest(client.line)) {
+                if (std::optional<std::string> token = ParseCaptureRequest(client.line)) {
                     const std::lock_guard<std::mutex> lock(mutex_);
                     requests_.emplace_back(client.fd, std::move(*token));
                     const char one = 1;
@@ -304,8 +282,7 @@ CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWait
     if (!FillAddress(path, address))
         return CaptureRequestResult::NoListener;
     const bool withToken = IsActivationToken(activationToken);
-    const std::string request =
-        withToken ? std::string(kRequestWithToken) + activationToken + "\n" : std::string(kRequest);
+    const std::string request = CaptureRequestLine(activationToken);
     const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
     for (;;) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -317,13 +294,9 @@ CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWait
             WriteAll(fd, request);
             const std::string answer = ReadLine(fd, 16);
             ::close(fd);
-            if (answer == "ok\n")
-                return CaptureRequestResult::Taken;
-            if (answer == "busy\n")
-                return CaptureRequestResult::Dropped;
-            if (answer == "?\n" && withToken)
+            if (answer == kCaptureAnswerUnknown && withToken)
                 return SendCaptureRequest(path, 0); // a copy from before tokens
-            return CaptureRequestResult::Refused;
+            return CaptureAnswerResult(answer);
         }
         ::close(fd);
         if (Clock::now() >= deadline)

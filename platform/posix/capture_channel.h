@@ -1,17 +1,15 @@
 #pragma once
 // The channel a second copy of the program uses to ask the running one for a capture: a Unix
 // stream socket in the program's private folder. The running copy answers only processes of its
-// own user (the peer's credentials from the kernel, not anything the peer says).
-//
-// Request: "capture\n", or "capture " + an activation token + "\n" (the token the launcher gave
-// the asking process, which lets the running copy's window take the focus). Answers: "ok\n"
-// (taken), "busy\n" (dropped, as a key press would be, or not read in time), "refused\n"
-// (another user), "?\n" (not a request).
+// own user (the peer's credentials from the kernel, not anything the peer says). The words on
+// it are in platform/capture_request.h.
 //
 // A reader thread of its own accepts the connections and reads them, each with one deadline, so
 // that a client that connects and stalls holds up nobody; the window thread only takes the
 // requests read in full and answers them once it has decided. No Qt; the program hooks Fd()
 // into its event loop.
+
+#include "platform/capture_request.h"
 
 #include <deque>
 #include <memory>
@@ -29,9 +27,6 @@ std::string CaptureChannelPath();
 // True when the process at the other end of the connected Unix socket `fd` runs as this
 // process's effective user.
 bool PeerIsOwnUser(int fd);
-
-// Whether `token` can travel in a request: 1 to 255 printable ASCII characters, no blank.
-bool IsActivationToken(const std::string& token);
 
 // One request read in full, waiting for its answer. Answered "busy" when dropped unanswered.
 class CaptureRequest {
@@ -91,8 +86,6 @@ private:
     std::deque<CaptureRequest> requests_;
     std::thread reader_;
 };
-
-enum class CaptureRequestResult { Taken, Dropped, Refused, NoListener };
 
 // Sends one capture request to `path`, with `activationToken` when it is one; keeps trying to
 // connect for `connectWaitMs` (a copy that is still starting up has the guard before it
