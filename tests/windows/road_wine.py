@@ -22,6 +22,17 @@ from desktop_steps import fail, run, wait_for_window  # noqa: E402
 NOTEPAD = "^Untitled - Notepad$"
 
 
+def compiler_runtime():
+    """The folder of the cross compiler's runtime DLLs (libstdc++-6.dll, which Qt's platform
+    plugin links), or None."""
+    try:
+        libgcc = subprocess.run(["x86_64-w64-mingw32-gcc-posix", "-print-libgcc-file-name"],
+                                capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    return os.path.dirname(libgcc)
+
+
 def prepared_prefix():
     cache = os.environ.get("GLIMMERLY_WINDOWS_CACHE") or os.path.join(
         os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "glimmerly-windows")
@@ -31,11 +42,13 @@ def prepared_prefix():
 
 class WineDesktop:
     def __init__(self, qt_bin=None):
+        """qt_bin: the folder of Qt's DLLs, found through WINEPATH with the compiler's runtime."""
         self.work = tempfile.mkdtemp(prefix="glimmerly-wine-")
         self.prefix = os.path.join(self.work, "prefix")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all")
         if qt_bin:
-            self.env["WINEPATH"] = "Z:" + qt_bin
+            runtime = compiler_runtime()
+            self.env["WINEPATH"] = ";".join("Z:" + d for d in (qt_bin, runtime) if d)
         self.processes = []
         self.notepad = None
 

@@ -10,11 +10,15 @@ Wine delivers a hot key only while one of its own windows has the focus (it grab
 X server), hence Notepad in front at each press. The service listens on the program's fixed ports
 in a network namespace of the test's own where the machine allows one.
 
+With GLIMMERLY_WINE_ROAD_SHOTS naming a folder, the main window after the rename, the editor
+with the line and both stored pictures are saved there (for looking at the windows).
+
 Runs inside the desktop harness. Arguments: glimmerly.exe, the folder of Qt's DLLs, the Linux
 build's glimmerly-service (empty: the test is skipped), road_window_rect.exe.
 """
 import glob
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -38,6 +42,22 @@ NEW_NAME = "Notizen aus Wine"
 NEW_ADDRESS = "http://127.0.0.1:8460/notizen_aus_wine.jpg"
 TOOL_BAR = 57  # the editor's picture starts below it
 SHIFT = 3  # pixels by which a wrong crop would be off
+SHOTS = os.environ.get("GLIMMERLY_WINE_ROAD_SHOTS")
+
+
+def keep(name, window=None, path=None):
+    """Saves a window's frame as shown on the screen, or a stored picture, into SHOTS."""
+    if not SHOTS:
+        return
+    os.makedirs(SHOTS, exist_ok=True)
+    if path:
+        shutil.copy(path, os.path.join(SHOTS, name))
+        return
+    info = dict(line.strip().split(": ", 1) for line in run("xwininfo", "-frame", "-id", window)
+                .splitlines() if ": " in line)
+    x, y = int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"])
+    w, h = int(info["Width"]), int(info["Height"])
+    ImageGrab.grab((x, y, x + w, y + h)).save(os.path.join(SHOTS, name))
 
 
 def stored_pictures(data):
@@ -55,12 +75,27 @@ def wait_for_pictures(data, count, timeout=90):
     fail("the service holds %d pictures, not %d" % (len(stored_pictures(data)), count))
 
 
-def window_rect(wine, helper, title):
-    p = wine.start(helper, title, stdout=subprocess.PIPE)
-    out, _ = p.communicate(timeout=60)
-    if p.returncode != 0:
-        fail("no rectangle for the window %r" % title)
-    return tuple(int(v) for v in out.split())
+def notepad_in_front(wine, helper):
+    """Brings Notepad to the front and waits until wine has made it the foreground window too;
+    returns its outer rectangle."""
+    title = run("xdotool", "getwindowname", wine.notepad)
+    deadline = time.time() + 30
+    tries = 0
+    while True:
+        tries += 1
+        wine.front_notepad()
+        p = wine.start(helper, title, stdout=subprocess.PIPE)
+        out, _ = p.communicate(timeout=60)
+        if p.returncode != 0:
+            fail("no rectangle for the window %r" % title)
+        *rect, front = (int(v) for v in out.split())
+        if front:
+            if tries > 1:
+                print("Notepad became the foreground window after %d looks" % tries)
+            return tuple(rect)
+        if time.time() > deadline:
+            fail("Notepad has the focus but never becomes wine's foreground window")
+        time.sleep(0.2)
 
 
 def mean_difference(a, b):
@@ -112,27 +147,32 @@ def rename(main_window, stored):
                 if served != f.read():
                     fail("the service serves another picture under the new name")
             print("renamed:", NEW_ADDRESS)
+            time.sleep(0.5)
+            keep("main-window.png", window=main_window)
             return
         time.sleep(0.3)
     fail("the service has no picture named %r" % NEW_NAME)
 
 
-def draw_in_editor(screen, wine):
-    """Opens the editor with Print, draws a line from picture (60, 60) to (300, 200) with the
-    line tool and ends the editing."""
-    wine.front_notepad()
-    time.sleep(0.5)
+def draw_in_editor(screen, wine, helper):
+    """Opens the editor with Print on Notepad, draws a line from picture (60, 60) to (300, 200)
+    with the line tool and ends the editing. Returns Notepad's rectangle."""
+    rect = notepad_in_front(wine, helper)
     run("xdotool", "key", "Print")
     editor = wait_for_window("^Screenshot bearbeiten$", timeout=60)
     tool = (472, 8, 65, 41)  # "Linie"
     screen.act("'Linie' pressed", editor, tool, lambda: click(editor, 472 + 30, 28))
     drag(editor, (60, TOOL_BAR + 60), (300, TOOL_BAR + 200))
     screen.wait("the line in the picture", editor, (170, TOOL_BAR + 120, 21, 21), has(red))
+    keep("editor.png", window=editor)
     click(editor, 744 + 60, 28)  # "Bearbeitung beenden"
+    return rect
 
 
-def check_line(jpeg_path):
+def check_line(jpeg_path, rect):
     picture = Image.open(jpeg_path).convert("RGB")
+    if picture.size != (rect[2] - rect[0], rect[3] - rect[1]):
+        fail("the edited picture is %dx%d, not Notepad's size" % picture.size)
     on_line = [(60 + 240 * i // 10, 60 + 140 * i // 10) for i in range(1, 10)]
     for x, y in on_line:
         near = [picture.getpixel((x + dx, y + dy)) for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
@@ -158,15 +198,13 @@ def main():
                 app = wine.start(program)
                 main_window = wait_for_window("^Glimmerly 3.2$", timeout=90)
 
-                wine.front_notepad()
-                time.sleep(1)
-                title = run("xdotool", "getwindowname", wine.notepad)
-                rect = window_rect(wine, rect_helper, title)
+                rect = notepad_in_front(wine, rect_helper)
                 left, top, right, bottom = rect
                 around = ImageGrab.grab((left - SHIFT, top - SHIFT, right + SHIFT, bottom + SHIFT))
                 run("xdotool", "key", "Print")
                 first = wait_for_pictures(data, 1)[-1]
                 check_capture(first, around, rect)
+                keep("first-upload.jpg", path=first)
 
                 rename(main_window, first)
 
@@ -175,8 +213,10 @@ def main():
                 run("xdotool", "windowactivate", "--sync", main_window)
                 screen.act("'Anschliessend bearbeiten' ticked", main_window, (8, 178, 13, 13),
                            lambda: click(main_window, 14, 184))
-                draw_in_editor(screen, wine)
-                check_line(wait_for_pictures(data, 2)[-1])
+                rect = draw_in_editor(screen, wine, rect_helper)
+                second = wait_for_pictures(data, 2)[-1]
+                keep("second-upload.jpg", path=second)
+                check_line(second, rect)
 
                 wine.close_program(main_window, app)
         finally:
