@@ -11,8 +11,8 @@
 // "ready" once the key is registered and one line per upload with the time from WM_HOTKEY to the
 // reply's end.
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
