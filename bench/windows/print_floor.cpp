@@ -1,7 +1,7 @@
 // The floor of the road from Print to upload on Windows: the least one program has to do for it,
 // timed by bench/windows/run-windows.sh against glimmerly.exe under wine.
 //
-//   print_floor.exe PORT ROUNDS
+//   print_floor.exe PORT ROUNDS [ddb]
 //
 // Registers Print as a hot key (as the program does, id 101), and for each WM_HOTKEY: the whole
 // virtual screen copied by BitBlt into a top-down 32-bit DIB section kept from press to press,
@@ -9,11 +9,14 @@
 // one POST of the same multipart body the program sends (HTTP/1.0, same headers and parts) over a
 // Winsock socket to 127.0.0.1:PORT. Reads the reply, then waits for the next press. Prints
 // "ready" once the key is registered and one line per upload with the time from WM_HOTKEY to the
-// reply's end.
+// reply's end. With "ddb" the grab goes the longer way the program's grab goes (a bitmap
+// compatible with the display, its rows read by GetDIBits as 24-bit B G R), to weigh that route.
 
-#include <windows.h>
+// Windows Sockets before windows.h, which would bring the older sockets header.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,13 +38,17 @@ constexpr int kPrintHotKey = 101;
     std::exit(1);
 }
 
-// A 32-bit top-down DIB section of the virtual screen's size, reused for every grab.
+// A 32-bit top-down DIB section of the virtual screen's size, reused for every grab; or, on the
+// longer route, the 24-bit rows read from a display bitmap.
 struct Surface {
     HDC dc = nullptr;
     HBITMAP bitmap = nullptr;
     std::uint8_t* bits = nullptr;
     int width = 0;
     int height = 0;
+    int pixelBytes = 4;
+    std::size_t stride = 0;
+    std::vector<std::uint8_t> rows;
 };
 
 void Release(Surface& surface) {
@@ -70,7 +77,42 @@ Surface MakeSurface(int width, int height) {
     surface.bits = static_cast<std::uint8_t*>(bits);
     surface.width = width;
     surface.height = height;
+    surface.stride = static_cast<std::size_t>(width) * 4;
     return surface;
+}
+
+// The program's route: CreateDCA("DISPLAY"), a compatible bitmap, BitBlt, GetDIBits to 24 bits.
+void GrabThroughBitmap(Surface& surface) {
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    const BOOL copied = BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    surface.width = width;
+    surface.height = height;
+    surface.pixelBytes = 3;
+    surface.stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
+    surface.rows.resize(surface.stride * static_cast<std::size_t>(height));
+    const int read = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), surface.rows.data(),
+                               &info, DIB_RGB_COLORS);
+    surface.bits = surface.rows.data();
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    DeleteDC(screen);
+    if (!copied || read != height)
+        Die("the grab through a display bitmap failed");
 }
 
 // The virtual screen's pixels into the surface, sized anew when the screen changed.
@@ -91,7 +133,7 @@ void Grab(Surface& surface) {
     GdiFlush();
 }
 
-// One encoding at quality 60, the library reading the B G R X rows where they are.
+// One encoding at quality 60, the library reading the B G R (X) rows where they are.
 std::vector<unsigned char> Encode(const Surface& surface) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
@@ -102,14 +144,14 @@ std::vector<unsigned char> Encode(const Surface& surface) {
     jpeg_mem_dest(&cinfo, &out, &outSize);
     cinfo.image_width = static_cast<JDIMENSION>(surface.width);
     cinfo.image_height = static_cast<JDIMENSION>(surface.height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;
+    cinfo.input_components = surface.pixelBytes;
+    cinfo.in_color_space = surface.pixelBytes == 4 ? JCS_EXT_BGRX : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 60, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     constexpr int kRows = 16;
     JSAMPROW pointers[kRows];
-    const std::size_t rowBytes = static_cast<std::size_t>(surface.width) * 4;
+    const std::size_t rowBytes = surface.stride;
     while (cinfo.next_scanline < cinfo.image_height) {
         const int first = static_cast<int>(cinfo.next_scanline);
         const int count = std::min(kRows, surface.height - first);
@@ -203,8 +245,9 @@ double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: print_floor PORT ROUNDS\n");
+    const bool throughBitmap = argc == 4 && std::string(argv[3]) == "ddb";
+    if (argc != 3 && !throughBitmap) {
+        std::fprintf(stderr, "usage: print_floor PORT ROUNDS [ddb]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
@@ -225,7 +268,10 @@ int main(int argc, char** argv) {
             continue;
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        Grab(surface);
+        if (throughBitmap)
+            GrabThroughBitmap(surface);
+        else
+            Grab(surface);
         const std::vector<unsigned char> jpeg = Encode(surface);
         const std::string reply = Post(port, file, jpeg);
         QueryPerformanceCounter(&end);

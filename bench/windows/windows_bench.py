@@ -21,12 +21,26 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "road"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "road"))
 from desktop_steps import fail, run, wait_for_window  # noqa: E402
-from road_bench import LIMIT, SETTLE, WARMUP, Presser, Receiver, jpeg_dimensions  # noqa: E402
+from road_bench import (LIMIT, SETTLE, WARMUP, Presser, Receiver,  # noqa: E402
+                        jpeg_dimensions)
 
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "windows"))
 from road_wine import WineDesktop  # noqa: E402
 
 STARTS = 5  # program starts timed to its main window
+
+
+class TimedReceiver(Receiver):
+    """The receiver, also noting when each connection was accepted: the split between the work
+    before the request (grab, encoding) and the request itself."""
+
+    def __init__(self, port):
+        super().__init__(port)
+        self.accepted = []
+
+    def serve(self, conn):
+        self.accepted.append(time.monotonic())
+        super().serve(conn)
 
 
 def shown(name, timeout=90):
@@ -42,13 +56,14 @@ def shown(name, timeout=90):
 
 
 def rounds(name, receiver, presser, wine, count, expected_size):
-    times, sizes = [], []
+    times, sizes, before = [], [], []
     for i in range(WARMUP + count):
         wine.front_notepad()
         time.sleep(SETTLE)
         seen = len(receiver.done)
         pressed = presser.press()
         last, jpeg = receiver.wait(seen, timeout=60)
+        accepted = receiver.accepted[seen]
         if jpeg_dimensions(jpeg) != expected_size:
             fail("%s: the JPEG is %dx%d, not the whole screen %dx%d" %
                  ((name,) + jpeg_dimensions(jpeg) + expected_size))
@@ -57,15 +72,31 @@ def rounds(name, receiver, presser, wine, count, expected_size):
                  (name, len(jpeg)))
         if i >= WARMUP:
             times.append((last - pressed) * 1000)
+            before.append((accepted - pressed) * 1000)
             sizes.append(len(jpeg))
-    print("%-6s ms: %s" % (name, " ".join("%.1f" % t for t in times)), flush=True)
+    print("%-9s ms: %s" % (name, " ".join("%.1f" % t for t in times)), flush=True)
+    print("%-9s press to connection, median %.1f ms" % (name, statistics.median(before)))
     return statistics.median(times), statistics.median(sizes)
+
+
+def floor_rounds(name, floor_exe, receiver, presser, wine, count, port, screen, *route):
+    floor = wine.start(floor_exe, str(port), str(WARMUP + count), *route, stdout=subprocess.PIPE)
+    if floor.stdout.readline().strip() != b"ready":
+        fail("the floor program did not start")
+    median, size = rounds(name, receiver, presser, wine, count, screen)
+    if floor.wait(20) != 0:
+        fail("the floor program failed")
+    own = [float(line.split(" ms,")[0].rsplit(", ", 1)[1])
+           for line in floor.stdout.read().decode().splitlines()[WARMUP:]]
+    print("%-9s own time, WM_HOTKEY to the reply's end: median %.1f ms" %
+          (name, statistics.median(own)), flush=True)
+    return median, size
 
 
 def main():
     floor_exe, program, qt_bin, linux_build, picture = sys.argv[1:6]
     count, port = int(sys.argv[6]), int(sys.argv[7])
-    receiver = Receiver(port)
+    receiver = TimedReceiver(port)
     receiver.start()
     subprocess.run([os.path.join(linux_build, "bench/road/road_wallpaper"), picture], check=True)
     root = run("xwininfo", "-root")
@@ -73,18 +104,13 @@ def main():
 
     presser = Presser(linux_build)
     with WineDesktop(qt_bin) as wine:
-        floor = wine.start(floor_exe, str(port), str(WARMUP + count), stdout=subprocess.PIPE)
-        if floor.stdout.readline().strip() != b"ready":
-            fail("the floor program did not start")
-        floor_ms, floor_size = rounds("floor", receiver, presser, wine, count, screen)
-        if floor.wait(20) != 0:
-            fail("the floor program failed")
-        print("floor's own times (WM_HOTKEY to the reply's end):", flush=True)
-        for line in floor.stdout.read().decode().splitlines()[WARMUP:]:
-            print("  " + line)
-
+        floor_ms, floor_size = floor_rounds("floor", floor_exe, receiver, presser, wine, count,
+                                            port, screen)
+        ddb_ms, _ = floor_rounds("floor-ddb", floor_exe, receiver, presser, wine, count, port,
+                                 screen, "ddb")
         if program == "-":
             print("floor: median %.1f ms, JPEG %d bytes" % (floor_ms, floor_size))
+            print("floor through a display bitmap: median %.1f ms" % ddb_ms)
             print("no glimmerly.exe given: the program's figures are missing")
             presser.close()
             return
@@ -108,6 +134,7 @@ def main():
 
     print("screen %dx%d, %d rounds each (after %d warm-up rounds)" % (screen + (count, WARMUP)))
     print("floor: median %.1f ms, JPEG %d bytes" % (floor_ms, floor_size))
+    print("floor through a display bitmap: median %.1f ms" % ddb_ms)
     print("road:  median %.1f ms, JPEG %d bytes" % (road_ms, road_size))
     print("road/floor: %.2f" % (road_ms / floor_ms))
     print("start to main window: median %.0f ms" % statistics.median(starts))
