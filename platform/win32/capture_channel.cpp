@@ -17,6 +17,8 @@ constexpr std::size_t kMaxLine = kMaxCaptureRequestLine;
 constexpr DWORD kPipeBuffer = 512;
 // The running copy answers from its window thread, which a capture may hold a while.
 constexpr DWORD kAnswerWaitMs = 10000;
+// How long an asking copy waits for a free instance of a pipe that is there.
+constexpr int kBusyWaitMs = 2000;
 
 // An event and an OVERLAPPED that uses it, for one operation at a time.
 struct Overlapped {
@@ -222,6 +224,15 @@ bool CaptureChannelServer::StartListening(bool first) {
     listener_->pipe = nullptr;
     if (pipe == INVALID_HANDLE_VALUE)
         return false;
+    // Where FILE_FLAG_FIRST_PIPE_INSTANCE is not enforced (wine), instances somebody else made
+    // beforehand still show in the count.
+    DWORD instances = 0;
+    if (first &&
+        ::GetNamedPipeHandleStateA(pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) &&
+        instances != 1) {
+        ::CloseHandle(pipe);
+        return false;
+    }
     ::ResetEvent(listener_->connect.ov.hEvent);
     listener_->connectedAtOnce = false;
     if (!::ConnectNamedPipe(pipe, &listener_->connect.ov)) {
@@ -338,9 +349,14 @@ void CaptureChannelServer::DropPending() {
 
 namespace {
 
-// Connects to `path`, waiting up to `connectWaitMs` for it to appear or to have a free instance.
+// Connects to `path`, waiting up to `connectWaitMs` for it to appear. A pipe that is there but
+// has no free instance (the running copy is between two clients) is waited for up to
+// kBusyWaitMs however short `connectWaitMs` is.
 HANDLE ConnectPipe(const std::string& path, int connectWaitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(connectWaitMs);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(connectWaitMs);
+    const auto busyDeadline =
+        start + std::chrono::milliseconds(std::max(connectWaitMs, kBusyWaitMs));
     for (;;) {
         // Identification only: the running copy may learn who asks, not act as the asker.
         HANDLE pipe = ::CreateFileA(
@@ -348,12 +364,13 @@ HANDLE ConnectPipe(const std::string& path, int connectWaitMs) {
             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE)
             return pipe;
-        const DWORD error = ::GetLastError();
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const bool busy = ::GetLastError() == ERROR_PIPE_BUSY;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              (busy ? busyDeadline : deadline) - Clock::now())
+                              .count();
         if (left <= 0)
             return nullptr;
-        if (error == ERROR_PIPE_BUSY)
+        if (busy)
             ::WaitNamedPipeA(path.c_str(), static_cast<DWORD>(std::min<long long>(left, 50)));
         else
             ::Sleep(static_cast<DWORD>(std::min<long long>(left, 50)));

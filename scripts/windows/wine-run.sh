@@ -9,6 +9,9 @@ shift
 cache=${GLIMMERLY_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/glimmerly-windows}
 export WINEPREFIX=${WINEPREFIX:-$cache/wineprefix}
 export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
-export WINEPATH="$qt_bin${WINEPATH:+;$WINEPATH}"
+# Qt's plugins link the compiler's runtime DLLs (libstdc++, libgcc), which the programs carry
+# inside themselves: they are found where the cross compiler keeps them.
+gcc_dir=$(dirname "$(x86_64-w64-mingw32-gcc-posix -print-libgcc-file-name)")
+export WINEPATH="$qt_bin;$gcc_dir${WINEPATH:+;$WINEPATH}"
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 exec wine "$@"

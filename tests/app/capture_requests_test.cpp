@@ -1,9 +1,9 @@
-// Capture requests from other copies, taken on the window thread by real socket clients.
+// Capture requests from other copies, taken on the window thread from real clients of the
+// channel.
 
 #include "app/capture_requests.h"
-#include "platform/posix/capture_channel.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/unix_client.h"
+#include "platform/capture_channel.h"
+#include "tests/platform/channel_client.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -11,10 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <vector>
 
 using glimmerly::CaptureRequests;
@@ -24,8 +20,7 @@ using glimmerly::platform::SendCaptureRequest;
 
 namespace {
 
-using glimmerly::testing::ConnectRaw;
-using glimmerly::testing::StillWaiting;
+using glimmerly::testing::RawChannelClient;
 
 class CaptureRequestsOnTheWindowThread : public ::testing::Test {
 protected:
@@ -36,8 +31,8 @@ protected:
         }
     }
 
-    glimmerly::testing::TempDir temp_{"glimmerly-requests"};
-    const std::string path_ = temp_.Path("glimmerly-capture");
+    glimmerly::testing::ChannelPlace place_;
+    const std::string path_ = place_.Path();
 };
 
 TEST_F(CaptureRequestsOnTheWindowThread, StalledClientsNeitherBlockTheWindowNorHoldUpARequest) {
@@ -58,12 +53,11 @@ TEST_F(CaptureRequestsOnTheWindowThread, StalledClientsNeitherBlockTheWindowNorH
     timer.start(5);
 
     // Ten clients that connect and say nothing, one that trickles its request a byte at a time.
-    std::vector<int> stalled;
+    std::vector<RawChannelClient> stalled;
     for (int i = 0; i < 10; ++i)
-        stalled.push_back(ConnectRaw(path_));
-    const int trickler = ConnectRaw(path_);
-    ASSERT_EQ(::write(trickler, "ca", 2), 2);
-    stalled.push_back(trickler);
+        stalled.emplace_back(path_);
+    RawChannelClient& trickler = stalled.emplace_back(path_);
+    ASSERT_TRUE(trickler.Send("ca"));
     RunUntil([&] { return ticks >= 3; });
 
     // The window thread keeps turning, and a real request is taken meanwhile.
@@ -73,11 +67,10 @@ TEST_F(CaptureRequestsOnTheWindowThread, StalledClientsNeitherBlockTheWindowNorH
     EXPECT_EQ(client.get(), CaptureRequestResult::Taken);
     EXPECT_EQ(captures, 1);
     EXPECT_GE(ticksAtCapture, 3);
-    for (int fd : stalled) {
-        EXPECT_TRUE(StillWaiting(fd)) << "a stalled client was waited for first";
+    for (RawChannelClient& waiting : stalled) {
+        ASSERT_TRUE(waiting.Connected());
+        EXPECT_TRUE(waiting.StillWaiting()) << "a stalled client was waited for first";
     }
-    for (int fd : stalled)
-        ::close(fd);
 }
 
 // The answer comes once the request is decided: "busy" and no capture while the program would

@@ -1,61 +1,36 @@
-#include "platform/posix/capture_channel.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/unix_client.h"
+// The capture channel between copies of the program, with real clients: what every system's
+// channel does alike.
+
+#include "platform/capture_channel.h"
+#include "tests/platform/channel_client.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using glimmerly::platform::CaptureChannelServer;
 using glimmerly::platform::CaptureRequest;
 using glimmerly::platform::CaptureRequestResult;
 using glimmerly::platform::IsActivationToken;
-using glimmerly::platform::PeerIsOwnUser;
 using glimmerly::platform::SendCaptureRequest;
+using glimmerly::testing::RawChannelClient;
+using glimmerly::testing::WaitForRequests;
 
 namespace {
 
-using glimmerly::testing::ConnectRaw;
-using glimmerly::testing::StillWaiting;
-
-// What the server said before it closed (waits for the close, or ten seconds at most).
-std::string AnswerTo(int fd) {
-    std::string answer;
-    char buffer[64];
-    pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, 10000) == 1) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        answer.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
 class CaptureChannel : public ::testing::Test {
 protected:
-    // Waits until a connection waits at the server (or the time is up).
-    bool WaitReadable(const CaptureChannelServer& server, int ms = 5000) {
-        pollfd p{server.Fd(), POLLIN, 0};
-        return ::poll(&p, 1, ms) == 1;
-    }
     // Takes requests and answers each with `take` until the client's answer is in; returns
     // the tokens of the requests taken.
     std::vector<std::string> Serve(CaptureChannelServer& server,
                                    std::future<CaptureRequestResult>& client, bool take = true) {
         std::vector<std::string> tokens;
         while (client.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-            if (!WaitReadable(server, 50))
+            if (!WaitForRequests(server, 50))
                 continue;
             for (CaptureRequest& request : server.TakeRequests()) {
                 tokens.push_back(request.ActivationToken());
@@ -64,49 +39,48 @@ protected:
         }
         return tokens;
     }
+    std::future<CaptureRequestResult> Ask(const std::string& token = {}) {
+        return std::async(std::launch::async,
+                          [this, token] { return SendCaptureRequest(path_, 0, token); });
+    }
 
-    glimmerly::testing::TempDir temp_{"glimmerly-channel"};
-    const std::string path_ = temp_.Path("glimmerly-capture");
+    glimmerly::testing::ChannelPlace place_;
+    const std::string path_ = place_.Path();
 };
 
-TEST_F(CaptureChannel, RequestsOfTheOwnUserAreTakenOneEach) {
+TEST_F(CaptureChannel, RequestsAreTakenOneEachAndAnsweredAsDecided) {
     auto server = CaptureChannelServer::Listen(path_);
     ASSERT_NE(server, nullptr);
-    struct stat st {};
-    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
-    EXPECT_EQ(st.st_mode & 077, 0u) << "others may connect";
-
     for (int round = 0; round < 2; ++round) {
-        auto client =
-            std::async(std::launch::async, [this] { return SendCaptureRequest(path_, 0); });
+        auto client = Ask();
         EXPECT_EQ(Serve(*server, client), std::vector<std::string>{""});
         EXPECT_EQ(client.get(), CaptureRequestResult::Taken);
     }
     // A request that is decided against is answered "busy", not "ok".
-    auto refused = std::async(std::launch::async, [this] { return SendCaptureRequest(path_, 0); });
+    auto refused = Ask();
     EXPECT_EQ(Serve(*server, refused, false).size(), 1u);
     EXPECT_EQ(refused.get(), CaptureRequestResult::Dropped);
+    // Nobody listens once the server is gone.
     server.reset();
-    EXPECT_NE(::lstat(path_.c_str(), &st), 0) << "the socket file stays after the end";
+    EXPECT_EQ(SendCaptureRequest(path_, 100), CaptureRequestResult::NoListener);
 }
 
 TEST_F(CaptureChannel, RequestsWaitingWhileBusyAreDroppedNotKept) {
     auto server = CaptureChannelServer::Listen(path_);
     ASSERT_NE(server, nullptr);
-    auto client = std::async(std::launch::async, [this] { return SendCaptureRequest(path_, 0); });
-    ASSERT_TRUE(WaitReadable(*server));
+    auto client = Ask();
+    ASSERT_TRUE(WaitForRequests(*server, 5000));
     server->DropPending();
     EXPECT_EQ(client.get(), CaptureRequestResult::Dropped);
     EXPECT_TRUE(server->TakeRequests().empty());
+    EXPECT_FALSE(WaitForRequests(*server, 0)) << "still signalled with nothing waiting";
 }
 
 TEST_F(CaptureChannel, ATokenTravelsWithTheRequestAndOnlyAToken) {
     auto server = CaptureChannelServer::Listen(path_);
     ASSERT_NE(server, nullptr);
     const std::string token = "sway/1234_TIME5678-abcdef";
-    auto client =
-        std::async(std::launch::async, [&] { return SendCaptureRequest(path_, 0, token); });
+    auto client = Ask(token);
     EXPECT_EQ(Serve(*server, client), std::vector<std::string>{token});
     EXPECT_EQ(client.get(), CaptureRequestResult::Taken);
 
@@ -118,61 +92,20 @@ TEST_F(CaptureChannel, ATokenTravelsWithTheRequestAndOnlyAToken) {
           std::string("\x7f"), std::string("\xc3\xa4")}) {
         EXPECT_FALSE(IsActivationToken(bad)) << bad;
     }
-    auto plain =
-        std::async(std::launch::async, [&] { return SendCaptureRequest(path_, 0, "a b"); });
+    auto plain = Ask("a b");
     EXPECT_EQ(Serve(*server, plain), std::vector<std::string>{""});
     EXPECT_EQ(plain.get(), CaptureRequestResult::Taken);
     for (const std::string& raw :
          std::vector<std::string>{"capture \n", "capture a b\n", "capture  x\n",
-                                  "capture " + std::string(256, 'x') + "\n"}) {
-        const int fd = ConnectRaw(path_);
-        ASSERT_EQ(::write(fd, raw.data(), raw.size()), static_cast<ssize_t>(raw.size()));
-        EXPECT_EQ(AnswerTo(fd), "?\n") << raw;
+                                  "capture " + std::string(256, 'x') + "\n", "capturex\n"}) {
+        RawChannelClient raw_client(path_);
+        ASSERT_TRUE(raw_client.Connected());
+        ASSERT_TRUE(raw_client.Send(raw));
+        EXPECT_EQ(raw_client.Answer(), "?\n") << raw;
     }
-    EXPECT_TRUE(server->TakeRequests().empty());
-}
-
-TEST_F(CaptureChannel, ACopyFromBeforeTokensIsAskedAgainWithoutOne) {
-    // The old server read at most "capture\n" and answered anything else with "?".
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    std::vector<std::string> heard;
-    std::thread old([&] {
-        for (int i = 0; i < 2; ++i) {
-            const int fd = ::accept(listener, nullptr, nullptr);
-            if (fd < 0)
-                break;
-            std::string line(8, '\0');
-            line.resize(static_cast<std::size_t>(
-                std::max<ssize_t>(::recv(fd, line.data(), 8, MSG_WAITALL), 0)));
-            heard.push_back(line);
-            const std::string answer = line == "capture\n" ? "ok\n" : "?\n";
-            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-            ::close(fd);
-            if (line == "capture\n")
-                break;
-        }
-    });
-    EXPECT_EQ(SendCaptureRequest(path_, 0, "token"), CaptureRequestResult::Taken);
-    ::shutdown(listener, SHUT_RDWR); // a stand-in still waiting for the second request ends
-    old.join();
-    ::close(listener);
-    EXPECT_EQ(heard, (std::vector<std::string>{"capture ", "capture\n"}));
-}
-
-TEST_F(CaptureChannel, AnythingButACaptureRequestCountsNothing) {
-    auto server = CaptureChannelServer::Listen(path_);
-    ASSERT_NE(server, nullptr);
-    const int fd = ConnectRaw(path_);
-    ASSERT_EQ(::write(fd, "capturex\n", 9), 9);
-    EXPECT_EQ(AnswerTo(fd), "?\n");
-    const int gone = ConnectRaw(path_);
-    ASSERT_EQ(::write(gone, "capt", 4), 4);
-    ::close(gone);
+    RawChannelClient gone(path_);
+    ASSERT_TRUE(gone.Send("capt"));
+    gone.Close();
     EXPECT_TRUE(server->TakeRequests().empty());
 }
 
@@ -181,18 +114,17 @@ TEST_F(CaptureChannel, AnythingButACaptureRequestCountsNothing) {
 TEST_F(CaptureChannel, StalledClientsDoNotHoldUpARequest) {
     auto server = CaptureChannelServer::Listen(path_, 60000);
     ASSERT_NE(server, nullptr);
-    std::vector<int> stalled;
+    std::vector<RawChannelClient> stalled;
     for (int i = 0; i < 10; ++i)
-        stalled.push_back(ConnectRaw(path_));
-    const int trickler = ConnectRaw(path_);
-    ASSERT_EQ(::write(trickler, "c", 1), 1);
-    stalled.push_back(trickler);
-    auto client = std::async(std::launch::async, [this] { return SendCaptureRequest(path_, 0); });
+        stalled.emplace_back(path_);
+    RawChannelClient& trickler = stalled.emplace_back(path_);
+    ASSERT_TRUE(trickler.Send("c"));
+    auto client = Ask();
     EXPECT_EQ(Serve(*server, client).size(), 1u);
     EXPECT_EQ(client.get(), CaptureRequestResult::Taken);
-    for (int fd : stalled) {
-        EXPECT_TRUE(StillWaiting(fd)) << "a stalled client was read to its end first";
-        ::close(fd);
+    for (RawChannelClient& waiting : stalled) {
+        ASSERT_TRUE(waiting.Connected());
+        EXPECT_TRUE(waiting.StillWaiting()) << "a stalled client was read to its end first";
     }
 }
 
@@ -201,19 +133,16 @@ TEST_F(CaptureChannel, StalledClientsDoNotHoldUpARequest) {
 TEST_F(CaptureChannel, AClientPastItsDeadlineIsDroppedWithBusy) {
     auto server = CaptureChannelServer::Listen(path_, 200);
     ASSERT_NE(server, nullptr);
-    const int silent = ConnectRaw(path_);
-    const int trickler = ConnectRaw(path_);
-    bool cut = false;
+    RawChannelClient silent(path_);
+    RawChannelClient trickler(path_);
+    ASSERT_TRUE(silent.Connected() && trickler.Connected());
     for (char c : std::string("capture\n")) {
-        if (::send(trickler, &c, 1, MSG_NOSIGNAL) != 1) {
-            cut = true;
-            break;
-        }
-        ::usleep(60 * 1000);
+        if (!trickler.Send(std::string(1, c)))
+            break; // the server may have closed before the last bytes
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
-    EXPECT_EQ(AnswerTo(silent), "busy\n");
-    (void)cut; // the server may have closed before the last bytes
-    EXPECT_EQ(AnswerTo(trickler), "busy\n");
+    EXPECT_EQ(silent.Answer(), "busy\n");
+    EXPECT_EQ(trickler.Answer(), "busy\n");
     EXPECT_TRUE(server->TakeRequests().empty());
 }
 
@@ -221,80 +150,20 @@ TEST_F(CaptureChannel, AClientPastItsDeadlineIsDroppedWithBusy) {
 TEST_F(CaptureChannel, ClientsBeyondTheReadingLimitAreBusyAtOnce) {
     auto server = CaptureChannelServer::Listen(path_, 60000);
     ASSERT_NE(server, nullptr);
-    std::vector<int> clients;
-    for (std::size_t i = 0; i < CaptureChannelServer::kMaxReading + 3; ++i)
-        clients.push_back(ConnectRaw(path_));
+    std::vector<RawChannelClient> clients;
+    for (std::size_t i = 0; i < CaptureChannelServer::kMaxReading + 3; ++i) {
+        clients.emplace_back(path_);
+        ASSERT_TRUE(clients.back().Connected());
+    }
     int busy = 0;
     for (std::size_t i = 0; i < clients.size(); ++i) {
-        pollfd p{clients[i], POLLIN, 0};
         if (i >= CaptureChannelServer::kMaxReading) {
-            ASSERT_EQ(::poll(&p, 1, 10000), 1);
+            ASSERT_TRUE(clients[i].Readable(10000));
         }
-        if (::poll(&p, 1, 0) == 1 && AnswerTo(clients[i]) == "busy\n") {
+        if (clients[i].Readable(0) && clients[i].Answer() == "busy\n")
             ++busy;
-            clients[i] = -1;
-        }
     }
     EXPECT_EQ(busy, 3);
-    for (int fd : clients) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-}
-
-TEST_F(CaptureChannel, NoListenerAndAStaleSocketFile) {
-    EXPECT_EQ(SendCaptureRequest(path_, 100), CaptureRequestResult::NoListener);
-    // A socket file left by a copy that was killed: nobody listens, and a new copy replaces it.
-    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(stale);
-    EXPECT_EQ(SendCaptureRequest(path_, 100), CaptureRequestResult::NoListener);
-    auto server = CaptureChannelServer::Listen(path_);
-    ASSERT_NE(server, nullptr);
-    auto client = std::async(std::launch::async, [this] { return SendCaptureRequest(path_, 0); });
-    EXPECT_EQ(Serve(*server, client).size(), 1u);
-    EXPECT_EQ(client.get(), CaptureRequestResult::Taken);
-    // A path too long for a socket address is refused, not cut short.
-    EXPECT_EQ(CaptureChannelServer::Listen("/tmp/" + std::string(200, 'x')), nullptr);
-}
-
-TEST_F(CaptureChannel, PeerCredentialsOfTheOwnUser) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    EXPECT_TRUE(PeerIsOwnUser(pair[0]));
-    ::close(pair[0]);
-    ::close(pair[1]);
-    EXPECT_FALSE(PeerIsOwnUser(-1));
-}
-
-// The credential check itself: the socket is opened to everyone here (the real one is 0600 in a
-// private folder), and a process of another user is still refused.
-TEST_F(CaptureChannel, AnotherUsersProcessIsRefused) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to run a process as another user";
-    auto server = CaptureChannelServer::Listen(path_);
-    ASSERT_NE(server, nullptr);
-    ASSERT_EQ(::chmod(temp_.Root().c_str(), 0711), 0);
-    ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(10);
-        ::_exit(static_cast<int>(SendCaptureRequest(path_, 0)));
-    }
-    std::size_t taken = 0;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        pollfd p{server->Fd(), POLLIN, 0};
-        if (::poll(&p, 1, 100) == 1)
-            taken += server->TakeRequests().size();
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(CaptureRequestResult::Refused));
-    EXPECT_EQ(taken, 0u);
 }
 
 } // namespace
