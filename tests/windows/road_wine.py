@@ -20,17 +20,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from desktop_steps import fail, run, wait_for_window  # noqa: E402
 
 NOTEPAD = "^Untitled - Notepad$"
-
-
-def compiler_runtime():
-    """The folder of the cross compiler's runtime DLLs (libstdc++-6.dll, which Qt's platform
-    plugin links), or None."""
-    try:
-        libgcc = subprocess.run(["x86_64-w64-mingw32-gcc-posix", "-print-libgcc-file-name"],
-                                capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return None
-    return os.path.dirname(libgcc)
+# Runs a program under wine with Qt's DLLs and the compiler's runtime found through WINEPATH.
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                        "windows", "wine-run.sh")
 
 
 def prepared_prefix():
@@ -42,13 +34,11 @@ def prepared_prefix():
 
 class WineDesktop:
     def __init__(self, qt_bin=None):
-        """qt_bin: the folder of Qt's DLLs, found through WINEPATH with the compiler's runtime."""
+        """qt_bin: the folder of Qt's DLLs."""
         self.work = tempfile.mkdtemp(prefix="glimmerly-wine-")
         self.prefix = os.path.join(self.work, "prefix")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64", WINEDEBUG="-all")
-        if qt_bin:
-            runtime = compiler_runtime()
-            self.env["WINEPATH"] = ";".join("Z:" + d for d in (qt_bin, runtime) if d)
+        self.wine = [WINE_RUN, qt_bin] if qt_bin else ["wine"]
         self.processes = []
         self.notepad = None
 
@@ -69,7 +59,7 @@ class WineDesktop:
         return self
 
     def start(self, program, *args, stdout=subprocess.DEVNULL):
-        p = subprocess.Popen(["wine", program] + list(args), env=self.env, stdout=stdout,
+        p = subprocess.Popen(self.wine + [program] + list(args), env=self.env, stdout=stdout,
                              stderr=subprocess.DEVNULL)
         self.processes.append(p)
         return p
