@@ -12,6 +12,8 @@
 // reply's end. With "ddb" the grab goes the longer way the program's grab goes (a bitmap
 // compatible with the display, its rows read by GetDIBits as 24-bit B G R), to weigh that route.
 
+#include "bench/floor_upload.h"
+
 // Windows Sockets before windows.h, which would bring the older sockets header.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -24,10 +26,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-// clang-format off
-#include <jpeglib.h>
-// clang-format on
 
 namespace {
 
@@ -133,65 +131,6 @@ void Grab(Surface& surface) {
     GdiFlush();
 }
 
-// One encoding at quality 60, the library reading the B G R (X) rows where they are.
-std::vector<unsigned char> Encode(const Surface& surface) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(surface.width);
-    cinfo.image_height = static_cast<JDIMENSION>(surface.height);
-    cinfo.input_components = surface.pixelBytes;
-    cinfo.in_color_space = surface.pixelBytes == 4 ? JCS_EXT_BGRX : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 60, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    constexpr int kRows = 16;
-    JSAMPROW pointers[kRows];
-    const std::size_t rowBytes = surface.stride;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int first = static_cast<int>(cinfo.next_scanline);
-        const int count = std::min(kRows, surface.height - first);
-        for (int r = 0; r < count; ++r)
-            pointers[r] = surface.bits + static_cast<std::size_t>(first + r) * rowBytes;
-        jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<unsigned char> jpeg(out, out + outSize);
-    std::free(out);
-    return jpeg;
-}
-
-// The program's request: the same head lines in the same order and the same three parts, the
-// file named as the program names its temporary file.
-std::string Request(int port, const std::string& file, std::size_t jpegSize, std::string& tail) {
-    const std::string boundary = "--------120726130000000";
-    const std::string head1 = "--" + boundary +
-                              "\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n"
-                              "screenshot\r\n--" +
-                              boundary +
-                              "\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n"
-                              "3.2\r\n--" +
-                              boundary +
-                              "\r\nContent-Disposition: form-data; name=\"screenshot\"; "
-                              "filename=\"" +
-                              file +
-                              "\"\r\nContent-Type: image/jpeg\r\nContent-Transfer-Encoding: "
-                              "binary\r\n\r\n";
-    tail = "\r\n--" + boundary + "--\r\n";
-    const std::size_t length = head1.size() + jpegSize + tail.size();
-    std::string request = "POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n"
-                          "Content-Type: multipart/form-data; boundary=" +
-                          boundary + "\r\nContent-Length: " + std::to_string(length) +
-                          "\r\nHost: localhost:" + std::to_string(port) +
-                          "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
-    return request + head1;
-}
-
 void SendAll(SOCKET s, const void* data, std::size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
@@ -214,7 +153,7 @@ std::string Post(int port, const std::string& file, const std::vector<unsigned c
         connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         Die("cannot connect to the receiver");
     std::string tail;
-    const std::string head = Request(port, file, jpeg.size(), tail);
+    const std::string head = floor_upload::RequestHead(port, file, jpeg.size(), tail);
     SendAll(s, head.data(), head.size());
     SendAll(s, jpeg.data(), jpeg.size());
     SendAll(s, tail.data(), tail.size());
@@ -272,7 +211,9 @@ int main(int argc, char** argv) {
             GrabThroughBitmap(surface);
         else
             Grab(surface);
-        const std::vector<unsigned char> jpeg = Encode(surface);
+        const std::vector<unsigned char> jpeg = floor_upload::Encode(
+            surface.bits, surface.width, surface.height, surface.stride,
+            surface.pixelBytes == 4 ? JCS_EXT_BGRX : JCS_EXT_BGR, surface.pixelBytes);
         const std::string reply = Post(port, file, jpeg);
         QueryPerformanceCounter(&end);
         ++done;

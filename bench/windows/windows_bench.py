@@ -20,7 +20,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "road"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "road"))
-from desktop_steps import fail, run, wait_for_window  # noqa: E402
+from desktop_steps import close_program, fail, run, wait_for_window  # noqa: E402
 from road_bench import (LIMIT, SETTLE, WARMUP, Presser, Receiver,  # noqa: E402
                         jpeg_dimensions)
 
@@ -121,7 +121,7 @@ def main():
             app = wine.start(program)
             main_window = shown("^Glimmerly 3.2$")
             starts.append((time.monotonic() - started) * 1000)
-            wine.close_program(main_window, app)
+            close_program(main_window, app, timeout=30)
         print("start ms: %s" % " ".join("%.0f" % t for t in starts), flush=True)
 
         app = wine.start(program)
@@ -129,7 +129,7 @@ def main():
         wine.untick_active_window(main_window)
         road_ms, road_size = rounds("road", receiver, presser, wine, count, screen)
         time.sleep(SETTLE)
-        wine.close_program(main_window, app)
+        close_program(main_window, app, timeout=30)
     presser.close()
 
     print("screen %dx%d, %d rounds each (after %d warm-up rounds)" % (screen + (count, WARMUP)))

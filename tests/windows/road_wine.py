@@ -73,17 +73,6 @@ class WineDesktop:
             run("xdotool", "windowactivate", "--sync", self.notepad, check=False)
             time.sleep(0.1)
 
-    def close_program(self, main_window, process, timeout=30):
-        """Escape in the main window ends the program; it must end cleanly."""
-        run("xdotool", "windowactivate", "--sync", main_window, check=False)
-        run("xdotool", "key", "Escape")
-        try:
-            code = process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            fail("the program did not end after Escape")
-        if code != 0:
-            fail("the program ended with %d" % code)
-
     def untick_active_window(self, main_window):
         """Unticks "Nur aktives Fenster speichern" (the check box at 8,152 of the main window)."""
         run("xdotool", "windowactivate", "--sync", main_window, check=False)

@@ -32,7 +32,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "road"))
 sys.path.insert(0, os.path.join(HERE, "..", "editor"))
-from desktop_steps import fail, run, wait_for_window  # noqa: E402
+from desktop_steps import close_program, fail, run, wait_for_window  # noqa: E402
 from editor_road_test import Screen, click, drag, has, own_loopback, red  # noqa: E402
 from rename_road_test import start_service  # noqa: E402
 from road_wine import WineDesktop  # noqa: E402
@@ -46,7 +46,7 @@ SHOTS = os.environ.get("GLIMMERLY_WINE_ROAD_SHOTS")
 
 
 def keep(name, window=None, path=None):
-    """Saves a window's frame as shown on the screen, or a stored picture, into SHOTS."""
+    """Saves a window as shown on the screen, or a stored picture, into SHOTS."""
     if not SHOTS:
         return
     os.makedirs(SHOTS, exist_ok=True)
@@ -224,7 +224,7 @@ def main():
                 keep("second-upload.jpg", path=second)
                 check_line(second, rect)
 
-                wine.close_program(main_window, app)
+                close_program(main_window, app, timeout=30)
         finally:
             service.terminate()
             service.wait(10)
