@@ -10,6 +10,8 @@
 // (HTTP/1.0, same headers and parts) over a plain socket to 127.0.0.1:PORT. Reads the reply,
 // then waits for the next press. Prints "ready" once the key is grabbed and one line per upload.
 
+#include "bench/floor_upload.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,10 +29,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-// clang-format off
-#include <jpeglib.h>
-// clang-format on
 
 namespace {
 
@@ -123,63 +121,6 @@ void GrabRoot(xcb_connection_t* c, xcb_window_t root, const SharedSegment& segme
     std::free(reply);
 }
 
-// One encoding at quality 60, the library reading the B G R X rows where they are.
-std::vector<unsigned char> Encode(const std::uint8_t* bgrx, int width, int height) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 60, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    constexpr int kRows = 16;
-    JSAMPROW pointers[kRows];
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int first = static_cast<int>(cinfo.next_scanline);
-        const int count = std::min(kRows, height - first);
-        for (int r = 0; r < count; ++r)
-            pointers[r] =
-                const_cast<JSAMPLE*>(bgrx + static_cast<std::size_t>(first + r) * rowBytes);
-        jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<unsigned char> jpeg(out, out + outSize);
-    std::free(out);
-    return jpeg;
-}
-
-// The program's request: the same head lines in the same order and the same three parts.
-std::string Request(int port, std::size_t jpegSize, std::string& tail) {
-    const std::string boundary = "--------120726130000000";
-    const std::string head1 = "--" + boundary +
-                              "\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n"
-                              "screenshot\r\n--" +
-                              boundary +
-                              "\r\nContent-Disposition: form-data; name=\"version\"\r\n\r\n"
-                              "3.2\r\n--" +
-                              boundary +
-                              "\r\nContent-Disposition: form-data; name=\"screenshot\"; "
-                              "filename=\"/tmp/road-floor/screen.jpg\"\r\nContent-Type: "
-                              "image/jpeg\r\nContent-Transfer-Encoding: binary\r\n\r\n";
-    tail = "\r\n--" + boundary + "--\r\n";
-    const std::size_t length = head1.size() + jpegSize + tail.size();
-    std::string request = "POST /upload.php HTTP/1.0\r\nConnection: keep-alive\r\n"
-                          "Content-Type: multipart/form-data; boundary=" +
-                          boundary + "\r\nContent-Length: " + std::to_string(length) +
-                          "\r\nHost: localhost:" + std::to_string(port) +
-                          "\r\nAccept: text/html, */*\r\nUser-Agent: Doveviraza Zudavove\r\n\r\n";
-    return request + head1;
-}
-
 void SendAll(int fd, const void* data, std::size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
@@ -200,7 +141,8 @@ std::string Post(int port, const std::vector<unsigned char>& jpeg) {
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         Die("cannot connect to the receiver");
     std::string tail;
-    const std::string head = Request(port, jpeg.size(), tail);
+    const std::string head =
+        floor_upload::RequestHead(port, "/tmp/road-floor/screen.jpg", jpeg.size(), tail);
     SendAll(fd, head.data(), head.size());
     SendAll(fd, jpeg.data(), jpeg.size());
     SendAll(fd, tail.data(), tail.size());
@@ -262,7 +204,8 @@ int main(int argc, char** argv) {
             segment = AttachSegment(c, bytes);
         }
         GrabRoot(c, root, segment, width, height);
-        const std::vector<unsigned char> jpeg = Encode(segment.data, width, height);
+        const std::vector<unsigned char> jpeg = floor_upload::Encode(
+            segment.data, width, height, static_cast<std::size_t>(width) * 4, JCS_EXT_BGRX, 4);
         const std::string reply = Post(port, jpeg);
         ++done;
         std::printf("upload %d: %dx%d, %zu JPEG bytes, reply %s\n", done, width, height,
