@@ -7,7 +7,7 @@
 #include "codecs/bmp_decoder.h"
 #include "codecs/decode_limits.h"
 #include "codecs/jpeg_decoder.h"
-#include "platform/posix/safe_open.h"
+#include "platform/file_read.h"
 #include "text/cp1252.h"
 #include "text/screenshot_name.h"
 #include "text/text_routines.h"
