@@ -31,9 +31,9 @@ std::optional<std::string> AskJpegSaveFileName(std::uintptr_t owner) {
 
 std::optional<std::uint32_t> ChooseColour(std::uintptr_t owner, std::uint32_t initial) {
     // The chooser's own sixteen custom colours, white until the user sets some.
-    static COLORREF custom[16] = {
-        0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
-        0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+    static COLORREF custom[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
+                                  0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
+                                  0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
     CHOOSECOLORA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = reinterpret_cast<HWND>(owner);

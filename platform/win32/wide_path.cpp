@@ -35,7 +35,8 @@ std::string Utf8FromUtf16(std::wstring_view utf16) {
     if (utf16.empty())
         return {};
     const int size = static_cast<int>(utf16.size());
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
         ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, utf8.data(), n, nullptr, nullptr);

@@ -3,6 +3,8 @@
 #include "platform/win32/dropped_files.h"
 
 #include "platform/win32/windows_api.h"
+// After <windows.h>, which it needs.
+#include <ole2.h>
 
 #include <QCoreApplication>
 
@@ -21,7 +23,10 @@ void Win32FileDrops::Accept(std::uintptr_t window, bool on) {
     if (window == 0)
         return;
     window_ = window;
-    ::DragAcceptFiles(reinterpret_cast<HWND>(window), on ? TRUE : FALSE);
+    const auto hwnd = reinterpret_cast<HWND>(window);
+    if (on)
+        ::RevokeDragDrop(hwnd); // nothing to revoke is fine
+    ::DragAcceptFiles(hwnd, on ? TRUE : FALSE);
 }
 
 // The shell posts WM_DROPFILES to the window, so Qt's event loop shows it here before it is

@@ -1,8 +1,7 @@
 #pragma once
 // Files dropped on a window of the program through WM_DROPFILES: the window is armed with
 // DragAcceptFiles, and Qt's event loop shows each posted drop to the native event filter here,
-// which reads the paths, releases the drop and hands the paths on from the event loop. The window
-// must not be an OLE drop target of Qt's (setAcceptDrops) as well: that one would take the drops.
+// which reads the paths, releases the drop and hands the paths on from the event loop.
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
@@ -24,8 +23,11 @@ public:
     explicit Win32FileDrops(Handler onDrop);
     ~Win32FileDrops() override;
 
-    // DragAcceptFiles(window, on). Drops still queued for the window after it stopped accepting
-    // are handed on all the same; drops on other windows pass by.
+    // DragAcceptFiles(window, on). Arming also revokes the OLE drop target that Qt registers for
+    // every top-level window: while one is registered, drops go to it and WM_DROPFILES never
+    // comes (so the window must not take Qt's drops, setAcceptDrops, either). Drops still queued
+    // for the window after it stopped accepting are handed on all the same; drops on other
+    // windows pass by.
     void Accept(std::uintptr_t window, bool on);
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;

@@ -13,12 +13,12 @@ namespace {
 using testing::MakeDrop;
 
 TEST(Win32DroppedPaths, EveryPathArrivesWholeAsUtf8) {
-    const std::string longPath = "C:\\" + std::string(40, 'x') + "\\" + std::string(230, 'y') +
-                                 "\\Urlaub am See.jpg";
+    const std::string longPath =
+        "C:\\" + std::string(40, 'x') + "\\" + std::string(230, 'y') + "\\Urlaub am See.jpg";
     ASSERT_GT(longPath.size(), 260u);
-    const std::vector<std::string> paths = {
-        "D:\\Bilder\\Ωμέγα.jpg", longPath, "\\\\server\\freigabe\\日本語の写真.bmp",
-        "C:\\Bilder\\Größe ½.jpg"};
+    const std::vector<std::string> paths = {"D:\\Bilder\\Ωμέγα.jpg", longPath,
+                                            "\\\\server\\freigabe\\日本語の写真.bmp",
+                                            "C:\\Bilder\\Größe ½.jpg"};
     HDROP drop = MakeDrop(paths);
     EXPECT_EQ(DroppedPaths(drop), paths);
     ::DragFinish(drop);

@@ -6,6 +6,8 @@
 
 #include "tests/platform/win32/drop_block.h"
 
+#include <ole2.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -38,6 +40,38 @@ void Spin(int ms = 300) {
     }
 }
 
+// A drop target that takes nothing, standing in for the one Qt registers for its windows.
+class RefusingTarget : public IDropTarget {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (id == IID_IUnknown || id == IID_IDropTarget) {
+            *object = this;
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+
+private:
+    ULONG references_ = 1;
+};
+
 bool Accepts(HWND window) {
     return (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
 }
@@ -51,9 +85,8 @@ protected:
         wc.lpszClassName = L"GlimmerlyDropTest";
         ::RegisterClassW(&wc);
         for (HWND* window : {&main_, &other_})
-            *window = ::CreateWindowExW(0, L"GlimmerlyDropTest", L"Ziel", WS_OVERLAPPEDWINDOW,
-                                        100, 100, 200, 150, nullptr, nullptr, wc.hInstance,
-                                        nullptr);
+            *window = ::CreateWindowExW(0, L"GlimmerlyDropTest", L"Ziel", WS_OVERLAPPEDWINDOW, 100,
+                                        100, 200, 150, nullptr, nullptr, wc.hInstance, nullptr);
         reachedWindow.clear();
     }
     void TearDown() override {
@@ -90,6 +123,18 @@ TEST_F(Win32FileDropsTest, TheArmedWindowsDropReachesTheHandlerAfterTheMessage) 
     EXPECT_EQ(drops_.size(), 1u);
     Spin();
     EXPECT_EQ(drops_.back(), Paths{"D:\\zweite.jpg"});
+}
+
+TEST_F(Win32FileDropsTest, ArmingTakesTheOleDropTargetAway) {
+    // While a window has an OLE drop target, drops go there and WM_DROPFILES never comes.
+    ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+    RefusingTarget target;
+    ASSERT_EQ(::RegisterDragDrop(main_, &target), S_OK);
+    filter_.Accept(Id(main_), true);
+    EXPECT_TRUE(Accepts(main_));
+    EXPECT_EQ(::RegisterDragDrop(main_, &target), S_OK) << "the first one is still registered";
+    ::RevokeDragDrop(main_);
+    ::OleUninitialize();
 }
 
 TEST_F(Win32FileDropsTest, DropsOnOtherWindowsPassBy) {
