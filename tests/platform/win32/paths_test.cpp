@@ -115,6 +115,19 @@ TEST(Win32Paths, ALongPathWithSlashesAndDotsIsMadeWholeFirst) {
     EXPECT_EQ(ReadRegularFile(roundabout, 10).bytes, "BM");
 }
 
+// Wine takes long paths without the prefix; Windows does not (unless the machine has been set up
+// for it), so what the W calls get is checked here as well.
+TEST(Win32Paths, OnlyLongPathsGetThePrefixAndAreMadeWholeFirst) {
+    EXPECT_EQ(WidePath("C:\\Bilder/Ωμέγα.jpg"), L"C:\\Bilder/\u03A9\u03BC\u03AD\u03B3\u03B1.jpg");
+    const std::string folder(250, 'o');
+    EXPECT_EQ(WidePath("C:\\" + folder + "\\weg/../bild.jpg"),
+              L"\\\\?\\C:\\" + std::wstring(250, L'o') + L"\\bild.jpg");
+    EXPECT_EQ(WidePath("\\\\server\\freigabe\\" + folder + "\\bild.jpg"),
+              L"\\\\?\\UNC\\server\\freigabe\\" + std::wstring(250, L'o') + L"\\bild.jpg");
+    const std::string prefixed = "\\\\?\\C:\\" + folder + "\\.\\bild.jpg";
+    EXPECT_EQ(WidePath(prefixed), Utf16FromUtf8(prefixed)) << "already meant as it stands";
+}
+
 TEST(Win32Paths, BytesThatAreNoUtf8NameNoFile) {
     testing::TempDir tmp;
     Win32Files files;
