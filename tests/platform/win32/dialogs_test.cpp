@@ -47,9 +47,9 @@ HWND WaitForDialog(HWND owner) {
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        owner_ = ::CreateWindowExW(0, L"STATIC", L"Besitzer", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                   50, 50, 300, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr),
-                                   nullptr);
+        owner_ =
+            ::CreateWindowExW(0, L"STATIC", L"Besitzer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
+                              300, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     }
     void TearDown() override {
         if (user_.joinable())

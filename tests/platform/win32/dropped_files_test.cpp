@@ -3,7 +3,7 @@
 
 #include "platform/win32/dropped_files.h"
 
-#include "tests/platform/win32/drop_block.h"
+#include "tests/platform/win32/drop_helpers.h"
 
 #include <gtest/gtest.h>
 

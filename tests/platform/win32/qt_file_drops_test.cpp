@@ -4,9 +4,7 @@
 
 #include "platform/win32/win32_file_drops.h"
 
-#include "tests/platform/win32/drop_block.h"
-
-#include <ole2.h>
+#include "tests/platform/win32/drop_helpers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,6 +16,7 @@ namespace {
 
 using Paths = std::vector<std::string>;
 using testing::MakeDrop;
+using testing::RefusingTarget;
 
 // What reached the windows' own procedure.
 std::vector<std::pair<HWND, HDROP>> reachedWindow;
@@ -39,38 +38,6 @@ void Spin(int ms = 300) {
         ::Sleep(10);
     }
 }
-
-// A drop target that takes nothing, standing in for the one Qt registers for its windows.
-class RefusingTarget : public IDropTarget {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-        if (id == IID_IUnknown || id == IID_IDropTarget) {
-            *object = this;
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override {
-        *effect = DROPEFFECT_NONE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override {
-        *effect = DROPEFFECT_NONE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override {
-        *effect = DROPEFFECT_NONE;
-        return S_OK;
-    }
-
-private:
-    ULONG references_ = 1;
-};
 
 bool Accepts(HWND window) {
     return (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
