@@ -48,14 +48,14 @@ std::wstring Wide(const std::string& path) {
 } // namespace
 
 std::string Win32Files::TempDir() {
-    // Asked for its length first: a profile folder deep enough may need more than MAX_PATH.
+    // A profile folder deep enough needs more than MAX_PATH: the call then says how much.
     std::wstring buffer(MAX_PATH + 1, L'\0');
     DWORD n = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (n > buffer.size()) {
         buffer.assign(n, L'\0');
         n = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
     }
-    if (n == 0 || n > buffer.size()) {
+    if (n == 0 || n >= buffer.size()) {
         throw std::runtime_error(
             cp1252::FromUtf8("Der temporäre Ordner ist nicht bekannt: ") +
             SystemErrorText(n == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE));

@@ -5,9 +5,9 @@
 #include "platform/win32/win32_file_drops.h"
 
 #include "tests/platform/win32/drop_helpers.h"
+#include "tests/platform/win32/qt_spin.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,14 +30,7 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     return ::DefWindowProcW(window, message, w, l);
 }
 
-void Spin(int ms = 300) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ::Sleep(10);
-    }
-}
+using testing::Spin;
 
 bool Accepts(HWND window) {
     return (::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;

@@ -5,9 +5,9 @@
 #include "platform/win32/win32_file_drops.h"
 
 #include "tests/platform/win32/drop_helpers.h"
+#include "tests/platform/win32/qt_spin.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -17,14 +17,7 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-void Spin(int ms = 300) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-        ::Sleep(10);
-    }
-}
+using testing::Spin;
 
 TEST(Win32WindowDrops, AnArmedQtWindowTakesItsDropsThroughTheMessage) {
     QWidget window;
