@@ -15,13 +15,12 @@ int main(int argc, char** argv) {
     QWidget window;
     window.setWindowTitle(QStringLiteral("Glimmerly Ablage"));
     window.resize(300, 200);
-    glimmerly::platform::win32::Win32FileDrops drops(
-        [&](const std::vector<std::string>& paths) {
-            for (const std::string& path : paths)
-                std::printf("%s\n", path.c_str());
-            std::fflush(stdout);
-            app.exit(0);
-        });
+    glimmerly::platform::win32::Win32FileDrops drops([&](const std::vector<std::string>& paths) {
+        for (const std::string& path : paths)
+            std::printf("%s\n", path.c_str());
+        std::fflush(stdout);
+        app.exit(0);
+    });
     window.show();
     drops.Accept(static_cast<std::uintptr_t>(window.internalWinId()), true);
     std::printf("ready\n");

@@ -103,18 +103,6 @@ TEST(Win32Paths, NamesOutsideTheCodePageAndLongPathsKeepTheirFiles) {
     }
 }
 
-TEST(Win32Paths, ALongPathWithSlashesAndDotsIsMadeWholeFirst) {
-    testing::TempDir tmp;
-    DeepFolder deep(tmp.Root().string());
-    const std::string target = deep.Path("ziel.bmp");
-    Win32Files files;
-    // The prefix turns off the system's own tidying of the path; it has to happen before.
-    const std::string roundabout = deep.path() + "/fff/../ziel.bmp";
-    files.WriteFile(roundabout, Bytes("BM"));
-    EXPECT_EQ(ReadDirectly(target), "BM");
-    EXPECT_EQ(ReadRegularFile(roundabout, 10).bytes, "BM");
-}
-
 // Wine takes long paths without the prefix; Windows does not (unless the machine has been set up
 // for it), so what the W calls get is checked here as well.
 TEST(Win32Paths, OnlyLongPathsGetThePrefixAndAreMadeWholeFirst) {

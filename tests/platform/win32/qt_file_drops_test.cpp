@@ -16,7 +16,6 @@ namespace {
 
 using Paths = std::vector<std::string>;
 using testing::MakeDrop;
-using testing::RefusingTarget;
 
 // What reached the windows' own procedure.
 std::vector<std::pair<HWND, HDROP>> reachedWindow;
@@ -83,18 +82,6 @@ TEST_F(Win32FileDropsTest, TheArmedWindowsDropReachesTheHandlerAfterTheMessage) 
     EXPECT_EQ(drops_.size(), 1u);
     Spin();
     EXPECT_EQ(drops_.back(), Paths{"D:\\zweite.jpg"});
-}
-
-TEST_F(Win32FileDropsTest, ArmingTakesTheOleDropTargetAway) {
-    // While a window has an OLE drop target, drops go there and WM_DROPFILES never comes.
-    ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
-    RefusingTarget target;
-    ASSERT_EQ(::RegisterDragDrop(main_, &target), S_OK);
-    filter_.Accept(Id(main_), true);
-    EXPECT_TRUE(Accepts(main_));
-    EXPECT_EQ(::RegisterDragDrop(main_, &target), S_OK) << "the first one is still registered";
-    ::RevokeDragDrop(main_);
-    ::OleUninitialize();
 }
 
 TEST_F(Win32FileDropsTest, DropsOnOtherWindowsPassBy) {
