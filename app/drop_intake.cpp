@@ -7,7 +7,7 @@
 #include "codecs/bmp_decoder.h"
 #include "codecs/decode_limits.h"
 #include "codecs/jpeg_decoder.h"
-#include "platform/posix/safe_open.h"
+#include "platform/file_read.h"
 #include "text/cp1252.h"
 #include "text/screenshot_name.h"
 #include "text/text_routines.h"
@@ -45,6 +45,14 @@ std::string RefusalText(PictureRefusal reason, bool jpeg) {
     return picture + " kann nicht gelesen werden.";
 }
 
+// Where a folder's name ends in a path. A "\" or a ":" is an ordinary character of a file name
+// on the other systems.
+#ifdef _WIN32
+constexpr std::string_view kFolderSeparators = "\\/:";
+#else
+constexpr std::string_view kFolderSeparators = "/";
+#endif
+
 // Unticks "Nur aktives Fenster speichern" however the editor ends.
 struct UntickAfterwards {
     DropView& view;
@@ -64,7 +72,7 @@ std::string DropExtension(std::string_view path) {
 
 std::string DropNameSource(std::string_view path) {
     const std::string before = TextBefore(path, ".");
-    const std::size_t slash = before.rfind('/');
+    const std::size_t slash = before.find_last_of(kFolderSeparators);
     return slash == std::string::npos ? before : before.substr(slash + 1);
 }
 

@@ -20,7 +20,8 @@ class DropView;
 inline constexpr std::uint64_t kMaxPictureFileBytes = (std::uint64_t{1} << 28) + (1 << 20);
 
 // What a drop judges a path by: the text after its first "." with A-Z lower-cased, and the
-// file-name part (after the last "/") of the text before that ".".
+// file-name part (after the last "/"; on Windows after the last "\", "/" or ":") of the text
+// before that ".".
 std::string DropExtension(std::string_view path);
 std::string DropNameSource(std::string_view path);
 
@@ -33,9 +34,10 @@ class DropIntake {
 public:
     DropIntake(SharedState& state, CaptureGate& gate, CaptureIntake& intake, DropView& view);
 
-    // The files of one drop, full local paths in the file system's encoding; only the first
-    // counts. A drop while the program is busy is refused on the status line. When the file
-    // cannot be read, the program is re-armed and the error thrown; no job is started then.
+    // The files of one drop, full local paths in the file system's encoding (UTF-8 on Windows);
+    // only the first counts. A drop while the program is busy is refused on the status line.
+    // When the file cannot be read, the program is re-armed and the error thrown; no job is
+    // started then.
     void WMDropFiles(const std::vector<std::string>& paths);
 
 private:

@@ -14,6 +14,10 @@
 
 #include "ui_main_form.h"
 
+#ifdef _WIN32
+#include "platform/win32/win32_file_drops.h"
+#endif
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDropEvent>
@@ -55,6 +59,10 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, net::HttpCl
     // Files dropped anywhere on the window are the window's, also over a text field.
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
+#ifdef _WIN32
+    fileDrops_ = std::make_unique<platform::win32::Win32FileDrops>(
+        [this](const std::vector<std::string>& paths) { Guarded([&] { WMDropFiles(paths); }); });
+#endif
 
     http_.SetIdleTimeout(kIdleTimeoutMs);
     http_.OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
@@ -157,8 +165,17 @@ void MainForm::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, paths] { Guarded([&] { WMDropFiles(paths); }); });
 }
 
+void MainForm::AcceptDroppedFiles(bool on) {
+#ifdef _WIN32
+    // The window exists once it has been shown; every show arms it again.
+    fileDrops_->Accept(static_cast<std::uintptr_t>(internalWinId()), on);
+#else
+    setAcceptDrops(on);
+#endif
+}
+
 void MainForm::FormClose() {
-    setAcceptDrops(false);
+    AcceptDroppedFiles(false);
     // A closed window takes no more work. A Print or capture request can arrive in the same batch
     // of events as the close: its capture would show the window again, which cancels the quit,
     // and start a job that the exit then has to stop.
@@ -224,7 +241,7 @@ void MainForm::FormShow() {
     ui_->RenameEdit->setText(QString());
     ui_->DisplayURLEdit->setText(QString());
     SetRenameControlsVisible(true);
-    setAcceptDrops(true);
+    AcceptDroppedFiles(true);
 }
 
 bool MainForm::TakesHotKeys() const {

@@ -33,7 +33,12 @@ class HttpClient;
 }
 namespace platform {
 struct Platform;
+#ifdef _WIN32
+namespace win32 {
+class Win32FileDrops;
 }
+#endif
+} // namespace platform
 
 inline constexpr int kHotKeyPrint = 101;
 inline constexpr int kHotKeyCtrlEnd = 102;
@@ -128,6 +133,8 @@ private:
     void FormCreate();
     void FormClose();
     void ReportMissingHotKeys();
+    // Arms or disarms the window for dropped files.
+    void AcceptDroppedFiles(bool on);
     // The desktop backend's notices, one after another in the status line, each for a few
     // seconds unless work takes the line over (the rest is dropped then).
     void ShowNextNotice();
@@ -170,6 +177,10 @@ private:
     std::unique_ptr<MainFormCommands> commands_;
     NewSessionForm* sessionForm_ = nullptr;
     SaveDialog saveDialog_;
+#ifdef _WIN32
+    // Files dropped on the window come as WM_DROPFILES, not as Qt's drop events.
+    std::unique_ptr<platform::win32::Win32FileDrops> fileDrops_;
+#endif
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     bool closed_ = false; // no capture, drop or job starts any more

@@ -12,6 +12,10 @@
 #include <QFile>
 #include <QFileDialog>
 
+#ifdef _WIN32
+#include "platform/win32/dialogs.h"
+#endif
+
 namespace glimmerly {
 
 void MainForm::ShowNewVersion(const std::string& version) {
@@ -41,6 +45,11 @@ std::optional<std::string> MainForm::AskSaveFileName() {
         if (saveDialog_) {
             path = saveDialog_();
         } else {
+#ifdef _WIN32
+            // The system's own dialog, owned by this window; its path is UTF-8 already.
+            chosen = platform::win32::AskJpegSaveFileName(static_cast<std::uintptr_t>(winId()));
+            return;
+#else
             QFileDialog dialog(this);
             dialog.setAcceptMode(QFileDialog::AcceptSave);
             dialog.setFileMode(QFileDialog::AnyFile); // a new file name must be allowed
@@ -50,9 +59,15 @@ std::optional<std::string> MainForm::AskSaveFileName() {
             dialog.setSizeGripEnabled(true);
             if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
                 path = dialog.selectedFiles().constFirst();
+#endif
         }
-        if (path)
+        if (path) {
+#ifdef _WIN32
+            chosen = path->toStdString(); // paths are UTF-8 inside the program on Windows
+#else
             chosen = QFile::encodeName(*path).toStdString();
+#endif
+        }
     });
     return chosen;
 }

@@ -15,6 +15,10 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#ifdef _WIN32
+#include "platform/win32/dialogs.h"
+#endif
+
 namespace glimmerly {
 namespace {
 
@@ -110,8 +114,19 @@ void ImageEditorForm::FormCreate() {
         watched->installEventFilter(this);
     connect(ui_->Edit1, &QLineEdit::textChanged, this, [this] { text_->Changed(); });
     chooser_ = [this](QColor initial) -> std::optional<QColor> {
+#ifdef _WIN32
+        // The system's colour chooser, owned by the editor; colours as 0x00BBGGRR.
+        const std::optional<std::uint32_t> chosen = platform::win32::ChooseColour(
+            static_cast<std::uintptr_t>(winId()),
+            static_cast<std::uint32_t>(initial.red() | initial.green() << 8 |
+                                       initial.blue() << 16));
+        if (!chosen)
+            return std::nullopt;
+        return QColor(*chosen & 0xFF, *chosen >> 8 & 0xFF, *chosen >> 16 & 0xFF);
+#else
         const QColor chosen = QColorDialog::getColor(initial, this);
         return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
+#endif
     };
 }
 

@@ -1,11 +1,13 @@
 #pragma once
-// Opening files that somebody else may have named: a dropped file, the picture a desktop service
-// says it wrote. Nothing here waits on a pipe or a device, and nothing follows a link where that
-// could lead outside the named place. No Qt.
+// Opening files that somebody else may have named on POSIX systems: a dropped file (the POSIX
+// ReadRegularFile of platform/file_read.h), the picture a desktop service says it wrote. Nothing
+// here waits on a pipe or a device, and nothing follows a link where that could lead outside the
+// named place. No Qt.
+
+#include "platform/file_read.h"
 
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <string>
 
 namespace glimmerly::platform {
@@ -26,17 +28,6 @@ public:
 private:
     int fd_;
 };
-
-// A whole file's bytes, or why there are none: a German text (UTF-8) for the user.
-struct FileRead {
-    std::optional<std::string> bytes;
-    std::string refusal;
-};
-
-// Reads the regular file at `path` (links are followed: a dropped link to a picture is fine). It
-// is opened without blocking and checked to be a regular file of at most `maxBytes` before a byte
-// is read, so a named pipe, a device or a folder is refused at once.
-FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes);
 
 // Reads and removes a file that a service on our behalf has just written for us, refusing
 // anything that could be somebody else's file: `path` must be absolute without ".." and is walked

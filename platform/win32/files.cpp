@@ -1,8 +1,10 @@
 #include "platform/win32/system_error.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win32_parts.h"
 
 #include "text/cp1252.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "platform/win32/windows_api.h"
@@ -33,22 +35,33 @@ private:
 };
 
 [[noreturn]] void Fail(const std::string& path, const char* what, DWORD error) {
-    // The path is already in the ANSI code page; only the German words need converting.
-    throw std::runtime_error(cp1252::FromUtf8("Die Datei \"") + path + cp1252::FromUtf8(what) +
+    // The path is UTF-8 like the German words; the system's text is in the ANSI code page.
+    throw std::runtime_error(cp1252::FromUtf8("Die Datei \"" + path + what) +
                              SystemErrorText(error));
+}
+
+// The path for the W calls; an empty one, which every call refuses, when it is no UTF-8.
+std::wstring Wide(const std::string& path) {
+    return WidePath(path).value_or(std::wstring());
 }
 
 } // namespace
 
 std::string Win32Files::TempDir() {
-    char buffer[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathA(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) {
+    // A profile folder deep enough needs more than MAX_PATH: the call then says how much.
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    DWORD n = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n > buffer.size()) {
+        buffer.assign(n, L'\0');
+        n = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (n == 0 || n >= buffer.size()) {
         throw std::runtime_error(
             cp1252::FromUtf8("Der temporäre Ordner ist nicht bekannt: ") +
             SystemErrorText(n == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE));
     }
-    std::string path(buffer, n);
+    buffer.resize(n);
+    std::string path = Utf8FromUtf16(buffer);
     if (path.back() != '\\' && path.back() != '/')
         path += '\\';
     return path;
@@ -56,18 +69,21 @@ std::string Win32Files::TempDir() {
 
 std::uint64_t Win32Files::FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path.empty() || !::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (path.empty() || !::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return 0;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool Win32Files::Exists(const std::string& path) {
-    return !path.empty() && ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return !path.empty() && ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void Win32Files::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-    Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide)
+        Fail(path, "\" kann nicht angelegt werden: ", ERROR_NO_UNICODE_TRANSLATION);
+    Handle file(::CreateFileW(wide->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)
         Fail(path, "\" kann nicht angelegt werden: ", ::GetLastError());
@@ -86,19 +102,19 @@ void Win32Files::WriteFile(const std::string& path, std::span<const std::uint8_t
     if (!file.Close() && error == 0)
         error = ::GetLastError();
     if (error != 0) {
-        ::DeleteFileA(path.c_str());
+        ::DeleteFileW(wide->c_str());
         Fail(path, "\" kann nicht geschrieben werden: ", error);
     }
 }
 
 bool Win32Files::DeleteFile(const std::string& path) {
-    return !path.empty() && ::DeleteFileA(path.c_str()) != 0;
+    return !path.empty() && ::DeleteFileW(Wide(path).c_str()) != 0;
 }
 
 bool Win32Files::MoveFile(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty())
         return false;
-    return ::MoveFileExA(from.c_str(), to.c_str(),
+    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
                              MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -1,15 +1,19 @@
-// ReadRegularFile for Windows (declared with the POSIX one): a dropped file is opened for reading
-// only, shared, and accepted only when the handle is a file on a disk (not a pipe, a console or
-// another device) that is no folder and no larger than asked, before a byte is read.
+// ReadRegularFile for Windows: a dropped file (a UTF-8 path, opened through the W call, so also
+// beyond MAX_PATH and outside the ANSI code page) is opened for reading only, shared, and
+// accepted only when the handle is a file on a disk (not a pipe, a console or another device)
+// that is no folder and no larger than asked, before a byte is read.
 
-#include "platform/posix/safe_open.h"
+#include "platform/file_read.h"
 #include "platform/win32/system_error.h"
+#include "platform/win32/wide_path.h"
 
 #include "text/cp1252.h"
 
 #include "platform/win32/windows_api.h"
 
 namespace glimmerly::platform {
+
+using win32::WidePath;
 
 namespace {
 
@@ -26,10 +30,13 @@ std::string ErrorText(DWORD error) {
 } // namespace
 
 FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide)
+        return Refused("der Name der Bilddatei ist kein gültiger Pfad");
     // FILE_FLAG_OVERLAPPED: should the name lead to a pipe after all, no call below waits on it.
-    HANDLE file = ::CreateFileA(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE file = ::CreateFileW(
+        wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Refused("die Bilddatei ist nicht zu öffnen: " + ErrorText(::GetLastError()));
     struct Closer {

@@ -37,9 +37,11 @@ public:
     void ReleaseShift() override;
 };
 
+// Paths are UTF-8 and reach the system through the W calls (wide_path.h), so neither a name
+// outside the ANSI code page nor a path longer than MAX_PATH is lost on the way.
 class Win32Files : public Files {
 public:
-    // GetTempPathA with a trailing '\' added when missing.
+    // GetTempPathW as UTF-8, with a trailing '\' added when missing.
     std::string TempDir() override;
     std::uint64_t FileSizeOf(const std::string& path) override;
     bool Exists(const std::string& path) override;

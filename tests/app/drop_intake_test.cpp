@@ -100,6 +100,19 @@ TEST_F(DropIntakeTest, OtherExtensionsAndDotsBeforeTheNameAreIgnoredSilently) {
     EXPECT_EQ(state.UploadThread, nullptr);
 }
 
+// The name comes from the file-name part; which characters end a folder's name is the system's.
+TEST(DropNameSource, TheFileNameEndsAtTheSystemsFolderSeparators) {
+#ifdef _WIN32
+    EXPECT_EQ(DropNameSource("D:\\Bilder\\Urlaub am See.jpg"), "Urlaub am See");
+    EXPECT_EQ(DropNameSource("D:Plan.bmp"), "Plan");
+    EXPECT_EQ(DropNameSource("//server/freigabe/Karte.jpg"), "Karte");
+#else
+    EXPECT_EQ(DropNameSource("/home/anna/Bilder\\Urlaub am See.jpg"), "Bilder\\Urlaub am See");
+    EXPECT_EQ(DropNameSource("/home/anna/D:Plan.bmp"), "D:Plan");
+#endif
+    EXPECT_EQ(DropNameSource("Foto.jpg"), "Foto");
+}
+
 TEST_F(DropIntakeTest, OfThreeFilesOnlyTheFirstCounts) {
     DropAndWait({Write("erste.bmp", 50, 30, "BMP"), Write("zweite.jpg", 60, 60, "JPG"),
                  Write("dritte.bmp", 10, 10, "BMP")});

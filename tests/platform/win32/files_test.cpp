@@ -1,7 +1,7 @@
 // The Win32 pieces that need no display: the single-instance mutex, files and the careful read of
 // a dropped file.
 
-#include "platform/posix/safe_open.h"
+#include "platform/file_read.h"
 #include "platform/win32/win32_parts.h"
 
 #include "tests/support/temp_dir.h"

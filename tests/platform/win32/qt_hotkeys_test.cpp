@@ -5,9 +5,9 @@
 #include "platform/win32/win32_hotkeys.h"
 
 #include "platform/win32/windows_api.h"
+#include "tests/platform/win32/qt_spin.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -25,15 +25,7 @@ void Press(BYTE key, bool withControl = false) {
         ::keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
 }
 
-// Runs Qt's event loop for a while.
-void Spin(int ms = 600) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ::Sleep(10);
-    }
-}
+using testing::Spin;
 
 class Win32HotKeysTest : public ::testing::Test {
 protected:
@@ -58,12 +50,12 @@ TEST_F(Win32HotKeysTest, EachPressReachesTheHandlerOnceWithItsId) {
     Press(VK_SNAPSHOT);
     Press(VK_END, true);
     Press(VK_SNAPSHOT);
-    Spin();
+    Spin(600);
     EXPECT_EQ(presses_, (std::vector<int>{101, 102, 101}));
 
     hotKeys_.Unregister(101);
     Press(VK_SNAPSHOT);
-    Spin();
+    Spin(600);
     EXPECT_EQ(presses_.size(), 3u) << "given up";
 }
 
@@ -72,7 +64,7 @@ TEST_F(Win32HotKeysTest, PressesMadeBeforeDiscardPendingNeverArrive) {
     Press(VK_SNAPSHOT);
     ::Sleep(200);
     hotKeys_.DiscardPending();
-    Spin();
+    Spin(600);
     EXPECT_TRUE(presses_.empty());
 
     // ...and already taken from the queue by Qt's loop, but not yet handed on.
@@ -81,11 +73,11 @@ TEST_F(Win32HotKeysTest, PressesMadeBeforeDiscardPendingNeverArrive) {
     taken.wParam = 102;
     EXPECT_TRUE(hotKeys_.nativeEventFilter("windows_generic_MSG", &taken, nullptr));
     hotKeys_.DiscardPending();
-    Spin();
+    Spin(600);
     EXPECT_TRUE(presses_.empty());
 
     Press(VK_SNAPSHOT);
-    Spin();
+    Spin(600);
     EXPECT_EQ(presses_, (std::vector<int>{101}));
 }
 
