@@ -20,8 +20,7 @@ namespace floor_upload {
 // One encoding at quality 60, the library reading the rows where they are (`stride` bytes apart,
 // pixels laid out as `space` with `components` bytes each).
 inline std::vector<unsigned char> Encode(const std::uint8_t* rows, int width, int height,
-                                         std::size_t stride, J_COLOR_SPACE space,
-                                         int components) {
+                                         std::size_t stride, J_COLOR_SPACE space, int components) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -42,8 +41,7 @@ inline std::vector<unsigned char> Encode(const std::uint8_t* rows, int width, in
         const int first = static_cast<int>(cinfo.next_scanline);
         const int count = std::min(kRows, height - first);
         for (int r = 0; r < count; ++r)
-            pointers[r] =
-                const_cast<JSAMPLE*>(rows + static_cast<std::size_t>(first + r) * stride);
+            pointers[r] = const_cast<JSAMPLE*>(rows + static_cast<std::size_t>(first + r) * stride);
         jpeg_write_scanlines(&cinfo, pointers, static_cast<JDIMENSION>(count));
     }
     jpeg_finish_compress(&cinfo);

@@ -14,14 +14,29 @@ namespace glimmerly {
 // fixed explanations wrap into as many lines as with MS Sans Serif.
 inline constexpr int kFallBackLetterSpacing = 95;
 
+#ifdef _WIN32
+// On Windows "MS Sans Serif" is a bitmap font, and Qt's matching takes its next larger size for
+// these pixel sizes (a caption comes out a quarter wider); "Microsoft Sans Serif" is its outline
+// twin with the same widths. Where that is missing (wine), Tahoma is the closest at 95 %.
+inline constexpr const char* kDesignFamily = "Microsoft Sans Serif";
+inline QStringList DesignFallBacks() {
+    return {QStringLiteral("Tahoma"), QStringLiteral("Arial")};
+}
+#else
+inline constexpr const char* kDesignFamily = "MS Sans Serif";
+inline QStringList DesignFallBacks() {
+    return {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+            QStringLiteral("DejaVu Sans")};
+}
+#endif
+
 // Needs the application object (the font database) to exist.
 inline QFont DesignFont(int pixelSize, bool bold = false) {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
+    font.setFamilies(QStringList{QLatin1String(kDesignFamily)} + DesignFallBacks());
     font.setPixelSize(pixelSize);
     font.setBold(bold);
-    if (QFontInfo(font).family() != QLatin1String("MS Sans Serif"))
+    if (QFontInfo(font).family() != QLatin1String(kDesignFamily))
         font.setLetterSpacing(QFont::PercentageSpacing, kFallBackLetterSpacing);
     return font;
 }

@@ -41,15 +41,21 @@ main_tests() {
 # the desktop tests' prefixes are ended afterwards (those end with their tests, but not when
 # ctest had to kill a test), so that no wine process outlives the step.
 windows_tests() (
-    "$top/scripts/windows/build.sh" || exit 1
+    # The road test under wine uploads to the Linux build's stand-in service.
+    "$top/scripts/windows/build.sh" \
+        -DGLIMMERLY_HOST_SERVICE="${GLIMMERLY_BUILD_DIR:-$top/build}/service/glimmerly-service" ||
+        exit 1
     echo "test.sh: windows build took $((SECONDS - step_start)) s"
     WINEPREFIX=$("$top/scripts/windows/wine-prefix.sh") || exit 1
     export WINEPREFIX
-    # Off any desktop the command was started on, as in CI: Qt draws off screen there.
+    # Off any desktop the command was started on, as in CI: Qt draws off screen there. A test
+    # that fails is run once more: now and then a wine process does not come up at all when many
+    # start at once (a test failing in 20 ms, or one waiting for ever); a fault of the program
+    # fails both runs.
     unset DISPLAY WAYLAND_DISPLAY
     status=0
     (cd "${GLIMMERLY_WINDOWS_BUILD_DIR:-$top/build-win}" &&
-        ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=1
+        ctest --output-on-failure -j"$(nproc)" --timeout 180 --repeat until-pass:2) || status=1
     for prefix in "$WINEPREFIX" "$WINEPREFIX"-x*; do
         [ -d "$prefix" ] || continue
         WINEPREFIX=$prefix wineserver -k 2>/dev/null

@@ -8,6 +8,7 @@
 #include "app/shared_state.h"
 #include "app/window_views.h"
 #include "codecs/jpeg_decoder.h"
+#include "codecs/jpeg_encoder.h"
 #include "imaging/picture.h"
 #include "net/http_client.h"
 #include "tests/support/fake_platform.h"
@@ -16,6 +17,7 @@
 #include "upload/upload_view.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QString>
@@ -157,15 +159,47 @@ inline Picture UploadedPicture(const std::string& body) {
     return DecodeJpeg(reinterpret_cast<const std::uint8_t*>(body.data() + start), end - start);
 }
 
-// A smooth picture (small JPEG loss) of the given size, saved at `path` in `format`; blue 128,
-// green y × 3 and red x × 2 (mod 256).
+// A smooth picture (small JPEG loss) of the given size, saved at `path` in `format` ("JPG" or
+// "BMP"); blue 128, green y × 3 and red x × 2 (mod 256). JPEGs come from the program's own
+// encoder: Qt for Windows is built without its JPEG plugin.
 inline void WriteSmoothPicture(const QString& path, int width, int height, const char* format) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb(x * 2 % 256, y * 3 % 256, 128));
     QDir().mkpath(QFileInfo(path).path());
-    EXPECT_TRUE(image.save(path, format, 95)) << path.toStdString();
+    if (QByteArray(format).toUpper() != "JPG") {
+        EXPECT_TRUE(image.save(path, format)) << path.toStdString();
+        return;
+    }
+    Picture picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const QRgb rgb = image.pixel(x, y);
+            std::uint8_t* at = picture.At(x, y);
+            at[0] = static_cast<std::uint8_t>(qBlue(rgb));
+            at[1] = static_cast<std::uint8_t>(qGreen(rgb));
+            at[2] = static_cast<std::uint8_t>(qRed(rgb));
+        }
+    JpegEncoder encoder;
+    encoder.SetQuality(95);
+    encoder.SetPicture(std::move(picture));
+    encoder.Encode();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    const auto& data = encoder.Data();
+    ASSERT_EQ(
+        file.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size())),
+        static_cast<qint64>(data.size()));
+}
+
+// `path` as the program names files: UTF-8 on Windows, the file system's encoding elsewhere.
+inline std::string ProgramPath(const QString& path) {
+#ifdef _WIN32
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
 }
 
 // What every command works with: a loopback service answering each request with `reply` (or

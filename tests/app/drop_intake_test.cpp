@@ -42,7 +42,7 @@ protected:
     std::string Write(const QString& name, int width, int height, const char* format) {
         const QString path = folder.filePath(name);
         testing::WriteSmoothPicture(path, width, height, format);
-        return QFile::encodeName(path).toStdString();
+        return testing::ProgramPath(path);
     }
     // Drops the files and waits for the job's end, which makes the program ready again.
     std::string DropAndWait(const Calls& paths) {
