@@ -51,7 +51,9 @@ TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     EXPECT_EQ(ui().RenameEdit->text(), "");
     EXPECT_EQ(ui().DisplayURLEdit->text(), "");
     EXPECT_FALSE(ui().RenameButton->isHidden());
+#ifndef _WIN32 // there a drop is a window message (tests/platform/win32)
     EXPECT_TRUE(form->acceptDrops());
+#endif
     EXPECT_EQ(form->pos(), QPoint(411, 239));
     const QSize size = form->size(); // a fixed border: the window keeps its size
     form->resize(size + QSize(100, 60));
