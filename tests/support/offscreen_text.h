@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
-#define GLIMMERLY_SKIP_OFFSCREEN_TEXT_MEASURE() \
+#define GLIMMERLY_SKIP_OFFSCREEN_TEXT_MEASURE()                                                    \
     GTEST_SKIP() << "offscreen text on Windows is not drawn with the desktop's fonts"
 #else
 #define GLIMMERLY_SKIP_OFFSCREEN_TEXT_MEASURE() static_cast<void>(0)
