@@ -86,6 +86,8 @@ private:
     // SocketError(kCancelled).
     WaitResult Wait(Await what, int timeoutMs);
     // Closes and raises the SocketError for a system error value (errno or WSAGetLastError()).
+    // Throws "Not Connected" unless a socket is open.
+    void RequireOpen() const;
     [[noreturn]] void Fail(int systemError);
 
     const CancelSignal& cancel_;

@@ -114,9 +114,7 @@ void TcpSocket::Adopt(NativeSocket fd) {
 }
 
 std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool more) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
+    RequireOpen();
     const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
     while (true) {
         const ssize_t sent = ::send(socket_, data, n, flags);
@@ -137,9 +135,7 @@ std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, 
 }
 
 std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
+    RequireOpen();
     while (true) {
         const ssize_t got = ::recv(socket_, data, n, 0);
         if (got >= 0) {
@@ -153,13 +149,6 @@ std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
         }
         Wait(Await::Read, 0);
     }
-}
-
-WaitResult TcpSocket::WaitReadable(int timeoutMs) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
-    return Wait(Await::Read, timeoutMs);
 }
 
 void TcpSocket::Close() {

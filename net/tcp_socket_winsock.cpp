@@ -167,9 +167,7 @@ void TcpSocket::Adopt(NativeSocket socket) {
 }
 
 std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
+    RequireOpen();
     const int piece = int(std::min<std::size_t>(n, INT_MAX));
     while (true) {
         const int sent = ::send(Handle(socket_), data, piece, 0);
@@ -188,9 +186,7 @@ std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, 
 }
 
 std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
+    RequireOpen();
     const int piece = int(std::min<std::size_t>(n, INT_MAX));
     while (true) {
         const int got = ::recv(Handle(socket_), data, piece, 0);
@@ -203,13 +199,6 @@ std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
         }
         Wait(Await::Read, 0);
     }
-}
-
-WaitResult TcpSocket::WaitReadable(int timeoutMs) {
-    if (!IsOpen()) {
-        throw HttpError("Not Connected");
-    }
-    return Wait(Await::Read, timeoutMs);
 }
 
 void TcpSocket::Close() {
