@@ -18,6 +18,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export GLIMMERLY_REQUIRE_POSTGRES=1
 
 failed=0
+failed_steps=()
 started=$SECONDS
 step_start=$SECONDS
 # step NAME COMMAND...: runs the command, notes a failure and prints the time it took.
@@ -25,8 +26,13 @@ step() {
     local name=$1
     shift
     step_start=$SECONDS
-    "$@" || failed=1
-    echo "test.sh: $name took $((SECONDS - step_start)) s"
+    if "$@"; then
+        echo "test.sh: $name took $((SECONDS - step_start)) s"
+    else
+        failed=1
+        failed_steps+=("$name")
+        echo "test.sh: $name FAILED after $((SECONDS - step_start)) s"
+    fi
 }
 main_tests() {
     "$top/scripts/build.sh" || return 1
@@ -80,4 +86,8 @@ wanted tsan && step "thread sanitizer" "$top/scripts/test-tsan.sh"
 # steps' results should not wait for that (nor be lost should CI's time run out).
 wanted windows && step "windows build and tests under wine" windows_tests
 echo "test.sh: all steps took $((SECONDS - started)) s"
+# Repeated last, where a reader of a long log looks first.
+for name in "${failed_steps[@]}"; do
+    echo "test.sh: FAILED: $name"
+done
 exit $failed
