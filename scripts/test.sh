@@ -19,6 +19,11 @@ export GLIMMERLY_REQUIRE_POSTGRES=1
 
 failed=0
 failed_steps=()
+failed_logs=()
+# Each step's output is kept until the end, where the lines that tell why a step failed are
+# repeated: a long log is often read from its end only.
+logs=$(mktemp -d "${TMPDIR:-/tmp}/glimmerly-test.XXXXXX")
+trap 'rm -rf "$logs"' EXIT
 started=$SECONDS
 step_start=$SECONDS
 # step NAME COMMAND...: runs the command, notes a failure and prints the time it took.
@@ -26,11 +31,24 @@ step() {
     local name=$1
     shift
     step_start=$SECONDS
-    if "$@"; then
+    local log=$logs/${name//[^a-z]/_}.log
+    # Through a process substitution, not a pipe: a daemon a test leaves behind would hold a
+    # pipe open and the step would never end.
+    local status=0
+    "$@" > >(tee "$log") 2>&1 || status=$?
+    # tee ends when the step's last output is out (a few seconds at most, should a daemon hold
+    # it open).
+    local copier=$! i
+    for i in {1..50}; do
+        kill -0 "$copier" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ "$status" -eq 0 ]; then
         echo "test.sh: $name took $((SECONDS - step_start)) s"
     else
         failed=1
         failed_steps+=("$name")
+        failed_logs+=("$log")
         echo "test.sh: $name FAILED after $((SECONDS - step_start)) s"
     fi
 }
@@ -59,6 +77,13 @@ windows_tests() (
     # start at once (a test failing in 20 ms, or one waiting for ever); a fault of the program
     # fails both runs.
     unset DISPLAY WAYLAND_DISPLAY
+    # One wineserver for the whole run: left to itself it ends a few seconds after its last
+    # process, and a test program starting in that moment loses its connection ("recvmsg:
+    # Connection reset by peer") and fails at once. Wine's own services are started once here,
+    # away from ctest's output: started by the first test program they would inherit its output
+    # and, living as long as the server, keep ctest waiting for its end.
+    wineserver -p
+    WINEDEBUG=-all wine cmd /c exit </dev/null >/dev/null 2>&1
     status=0
     (cd "${GLIMMERLY_WINDOWS_BUILD_DIR:-$top/build-win}" &&
         ctest --output-on-failure -j"$(nproc)" --timeout 180 --repeat until-pass:2 ||
@@ -87,7 +112,9 @@ wanted tsan && step "thread sanitizer" "$top/scripts/test-tsan.sh"
 wanted windows && step "windows build and tests under wine" windows_tests
 echo "test.sh: all steps took $((SECONDS - started)) s"
 # Repeated last, where a reader of a long log looks first.
-for name in "${failed_steps[@]}"; do
-    echo "test.sh: FAILED: $name"
+for i in "${!failed_steps[@]}"; do
+    echo "test.sh: FAILED: ${failed_steps[$i]}"
+    grep -E '\*\*\*|FAILED|[Ee]rror[: ]|reported in|not formatted|^  [^ ]' "${failed_logs[$i]}" | tail -n 40 |
+        sed 's/^/    /'
 done
 exit $failed

@@ -1,6 +1,6 @@
 #include "platform/win32/capture_channel.h"
 
-#include "platform/win32/windows_api.h"
+#include "platform/win32/pipe_parts.h"
 
 #include <sddl.h>
 
@@ -12,71 +12,10 @@ namespace glimmerly::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using pipe::Overlapped;
 
 constexpr std::size_t kMaxLine = kMaxCaptureRequestLine;
 constexpr DWORD kPipeBuffer = 512;
-// The running copy answers from its window thread, which a capture may hold a while.
-constexpr DWORD kAnswerWaitMs = 10000;
-// How long an asking copy waits for a free instance of a pipe that is there.
-constexpr int kBusyWaitMs = 2000;
-
-// An event and an OVERLAPPED that uses it, for one operation at a time.
-struct Overlapped {
-    Overlapped() { ov.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~Overlapped() {
-        if (ov.hEvent)
-            ::CloseHandle(ov.hEvent);
-    }
-    Overlapped(const Overlapped&) = delete;
-    Overlapped& operator=(const Overlapped&) = delete;
-
-    // Waits up to `ms` for the operation that returned `started` to end; cancels it otherwise.
-    // The bytes moved, or -1 when it failed or was cancelled.
-    long Finish(HANDLE handle, BOOL started, DWORD ms) {
-        if (!started && ::GetLastError() != ERROR_IO_PENDING)
-            return -1;
-        if (::WaitForSingleObject(ov.hEvent, ms) != WAIT_OBJECT_0)
-            ::CancelIoEx(handle, &ov);
-        DWORD moved = 0;
-        if (!::GetOverlappedResult(handle, &ov, &moved, TRUE))
-            return -1;
-        return static_cast<long>(moved);
-    }
-
-    OVERLAPPED ov{};
-};
-
-// The SID of the user `process` runs as, as text; empty when it cannot be read.
-std::string ProcessUserSid(HANDLE process) {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(process, TOKEN_QUERY, &token))
-        return {};
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    std::string sid;
-    char* text = nullptr;
-    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-        ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        sid = text;
-        ::LocalFree(text);
-    }
-    ::CloseHandle(token);
-    return sid;
-}
-
-std::string OwnUserSid() {
-    return ProcessUserSid(::GetCurrentProcess());
-}
-
-bool RunsAsOwnUser(DWORD processId) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        return false;
-    const std::string sid = ProcessUserSid(process);
-    ::CloseHandle(process);
-    return !sid.empty() && sid == OwnUserSid();
-}
 
 // A few bytes into the client's empty buffer; then the instance is closed (what was written
 // stays readable for the client).
@@ -94,7 +33,7 @@ enum class Progress { More, Line, Gone };
 } // namespace
 
 std::string CaptureChannelPath() {
-    const std::string sid = OwnUserSid();
+    const std::string sid = pipe::OwnUserSid();
     if (sid.empty())
         return {};
     DWORD session = 0;
@@ -169,7 +108,7 @@ struct CaptureChannelServer::Listener {
 
 std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::string& path,
                                                                    int requestDeadlineMs) {
-    const std::string sid = OwnUserSid();
+    const std::string sid = pipe::OwnUserSid();
     if (path.empty() || sid.empty())
         return nullptr;
     // Full access for the user, nothing for anybody else, nothing inherited.
@@ -348,86 +287,6 @@ std::vector<CaptureRequest> CaptureChannelServer::TakeRequests() {
 void CaptureChannelServer::DropPending() {
     for (CaptureRequest& request : TakeRequests())
         request.Answer(false);
-}
-
-// ---- the asking copy ----
-
-namespace {
-
-// Connects to `path`, waiting up to `connectWaitMs` for it to appear. A pipe that is there but
-// has no free instance (the running copy is between two clients) is waited for up to
-// kBusyWaitMs however short `connectWaitMs` is.
-HANDLE ConnectPipe(const std::string& path, int connectWaitMs) {
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(connectWaitMs);
-    const auto busyDeadline =
-        start + std::chrono::milliseconds(std::max(connectWaitMs, kBusyWaitMs));
-    for (;;) {
-        // Identification only: the running copy may learn who asks, not act as the asker.
-        HANDLE pipe = ::CreateFileA(
-            path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE)
-            return pipe;
-        const bool busy = ::GetLastError() == ERROR_PIPE_BUSY;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                              (busy ? busyDeadline : deadline) - Clock::now())
-                              .count();
-        if (left <= 0)
-            return nullptr;
-        if (busy)
-            ::WaitNamedPipeA(path.c_str(), static_cast<DWORD>(std::min<long long>(left, 50)));
-        else
-            ::Sleep(static_cast<DWORD>(std::min<long long>(left, 50)));
-    }
-}
-
-// Sends `request` and reads the answer line (what came before the end or the time-out).
-std::string Exchange(HANDLE pipe, const std::string& request) {
-    Overlapped write;
-    if (write.Finish(pipe,
-                     ::WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), nullptr,
-                                 &write.ov),
-                     kAnswerWaitMs) != static_cast<long>(request.size())) {
-        return {};
-    }
-    std::string answer;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kAnswerWaitMs);
-    char c = 0;
-    while (answer.size() < 16 && (answer.empty() || answer.back() != '\n')) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        Overlapped read;
-        if (left <= 0 || read.Finish(pipe, ::ReadFile(pipe, &c, 1, nullptr, &read.ov),
-                                     static_cast<DWORD>(left)) != 1) {
-            break;
-        }
-        answer += c;
-    }
-    return answer;
-}
-
-} // namespace
-
-CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs,
-                                        const std::string& activationToken) {
-    if (path.empty())
-        return CaptureRequestResult::NoListener;
-    HANDLE pipe = ConnectPipe(path, connectWaitMs);
-    if (!pipe)
-        return CaptureRequestResult::NoListener;
-    ULONG server = 0;
-    if (!::GetNamedPipeServerProcessId(pipe, &server) || !RunsAsOwnUser(server)) {
-        ::CloseHandle(pipe);
-        return CaptureRequestResult::Refused;
-    }
-    // The running copy's window may come to the front when it takes the request.
-    ::AllowSetForegroundWindow(server);
-    const std::string answer = Exchange(pipe, CaptureRequestLine(activationToken));
-    ::CloseHandle(pipe);
-    if (answer == kCaptureAnswerUnknown && IsActivationToken(activationToken))
-        return SendCaptureRequest(path, 0); // a copy from before tokens
-    return CaptureAnswerResult(answer);
 }
 
 } // namespace glimmerly::platform
