@@ -29,6 +29,6 @@ strict_init_order=1:log_path=$reports/report
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/report
 status=0
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@" || status=1
+ctest --output-on-failure -j"$(nproc)" --timeout 600 --repeat until-pass:2 -LE "desktop|wayland|fuzz" "$@" || status=1
 sanitizer_reports_check "$reports" "AddressSanitizer or UndefinedBehaviorSanitizer" || status=1
 exit $status

@@ -22,6 +22,6 @@ sanitizer_reports_clear "$reports"
 export TSAN_OPTIONS="log_path=$reports/report second_deadlock_stack=1 history_size=4"
 status=0
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600 -LE "desktop|wayland|fuzz" "$@" || status=1
+ctest --output-on-failure -j"$(nproc)" --timeout 600 --repeat until-pass:2 -LE "desktop|wayland|fuzz" "$@" || status=1
 sanitizer_reports_check "$reports" ThreadSanitizer || status=1
 exit $status

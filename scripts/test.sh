@@ -56,7 +56,7 @@ main_tests() {
     "$top/scripts/build.sh" || return 1
     echo "test.sh: build took $((SECONDS - step_start)) s"
     (cd "${GLIMMERLY_BUILD_DIR:-$top/build}" &&
-        ctest --output-on-failure -j"$(nproc)" --timeout 600 "$@")
+        ctest --output-on-failure -j"$(nproc)" --timeout 600 --repeat until-pass:2 "$@")
 }
 
 # The Windows build and its tests under wine, each test program on the wine prefix that
@@ -111,6 +111,16 @@ wanted tsan && step "thread sanitizer" "$top/scripts/test-tsan.sh"
 # steps' results should not wait for that (nor be lost should CI's time run out).
 wanted windows && step "windows build and tests under wine" windows_tests
 echo "test.sh: all steps took $((SECONDS - started)) s"
+# A test that fails is run once more (a desktop test can lose a race with its X server or
+# compositor, a wine process can fail to come up); a fault of the program fails both runs, and a
+# sanitizer's report fails its step however the second run went. What passed only the second
+# time is named here, so that it is seen.
+again=$(cat "$logs"/*.log 2>/dev/null | sed -n 's/^.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*\(Failed\|Timeout\|Exception\).*$/\1/p' |
+    sort -u)
+if [ -n "$again" ]; then
+    echo "test.sh: failed once, then run again:"
+    printf '    %s\n' $again
+fi
 # Repeated last, where a reader of a long log looks first.
 for i in "${!failed_steps[@]}"; do
     echo "test.sh: FAILED: ${failed_steps[$i]}"

@@ -71,8 +71,17 @@ uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly'
 run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 # The installer and the uninstaller hand on to copies of themselves: wait for every process.
 run() { wine "$@" >/dev/null 2>&1 || true; wineserver -w; }
-# A value's data, empty when it or its key is missing.
-reg_value() { { wine reg query "$1\\$2" /v "$3" 2>/dev/null || true; } | tr -d '\r' | sed -n "s/^ *$3 *REG_[A-Z_]* *//p"; }
+# A value's data, empty when it or its key is missing. Asked up to three times: right after
+# `wineserver -w` a new wine process now and then meets the old server on its way out and fails.
+reg_value() {
+    local data attempt
+    for attempt in 1 2 3; do
+        data=$({ wine reg query "$1\\$2" /v "$3" 2>/dev/null || true; } | tr -d '\r' |
+            sed -n "s/^ *$3 *REG_[A-Z_]* *//p")
+        [ -z "$data" ] || break
+    done
+    printf '%s' "$data"
+}
 installed_files() { (cd "$1" && find . -type f | sort | sed 's|^\./||'); }
 # A running Glimmerly, until release.
 hold() {
