@@ -31,14 +31,15 @@ step() {
     local name=$1
     shift
     step_start=$SECONDS
-    local log=$logs/${name//[^a-z]/_}.log
+    local log=$logs/${name//[^a-z]/_}.log status=0 out copier i
     # Through a process substitution, not a pipe: a daemon a test leaves behind would hold a
     # pipe open and the step would never end.
-    local status=0
-    "$@" > >(tee "$log") 2>&1 || status=$?
+    exec {out}> >(tee "$log")
+    copier=$!
+    "$@" >&"$out" 2>&1 || status=$?
+    exec {out}>&-
     # tee ends when the step's last output is out (a few seconds at most, should a daemon hold
     # it open).
-    local copier=$! i
     for i in {1..50}; do
         kill -0 "$copier" 2>/dev/null || break
         sleep 0.1
@@ -124,7 +125,8 @@ fi
 # Repeated last, where a reader of a long log looks first.
 for i in "${!failed_steps[@]}"; do
     echo "test.sh: FAILED: ${failed_steps[$i]}"
-    grep -E '\*\*\*|FAILED|[Ee]rror[: ]|reported in|not formatted|^  [^ ]' "${failed_logs[$i]}" | tail -n 40 |
-        sed 's/^/    /'
+    grep -E '\*\*\*|FAILED|[Ee]rror[: ]|reported in|not formatted|^  [^ ]' "${failed_logs[$i]}" |
+        awk '{ line[NR] = $0 } END { for (n = 1; n <= NR; n++)
+                 if (n <= 15 || n > NR - 25) print "    " line[n]; else if (n == 16) print "    ..." }'
 done
 exit $failed
