@@ -56,14 +56,18 @@ struct Picture {
     Picture(int w, int h)
         : width(w), height(h), stride(static_cast<std::size_t>(w) * 3),
           pixels(stride * static_cast<std::size_t>(h), 0) {}
-    // Pixels left unset, for a writer that sets every one of them before anyone reads it.
-    static Picture Unfilled(int w, int h) {
+    // Pixels left unset, for a writer that sets every one of them before anyone reads it; rows
+    // of `rowStride` bytes (at least 3 × w), e.g. a system's padded rows written in place.
+    static Picture Unfilled(int w, int h, std::size_t rowStride) {
         Picture p;
         p.width = w;
         p.height = h;
-        p.stride = static_cast<std::size_t>(w) * 3;
+        p.stride = rowStride;
         p.pixels.resize(p.stride * static_cast<std::size_t>(h));
         return p;
+    }
+    static Picture Unfilled(int w, int h) {
+        return Unfilled(w, h, static_cast<std::size_t>(w) * 3);
     }
 
     bool Empty() const { return width <= 0 || height <= 0; }

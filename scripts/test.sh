@@ -17,42 +17,10 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # PostgreSQL is among the packages: its half of the service tests must run, not skip.
 export GLIMMERLY_REQUIRE_POSTGRES=1
 
-failed=0
-failed_steps=()
-failed_logs=()
-# Each step's output is kept until the end, where the lines that tell why a step failed are
-# repeated: a long log is often read from its end only.
-logs=$(mktemp -d "${TMPDIR:-/tmp}/glimmerly-test.XXXXXX")
-trap 'rm -rf "$logs"' EXIT
+. "$top/scripts/test-steps.sh"
+steps_begin
 started=$SECONDS
-step_start=$SECONDS
-# step NAME COMMAND...: runs the command, notes a failure and prints the time it took.
-step() {
-    local name=$1
-    shift
-    step_start=$SECONDS
-    local log=$logs/${name//[^a-z]/_}.log status=0 out copier i
-    # Through a process substitution, not a pipe: a daemon a test leaves behind would hold a
-    # pipe open and the step would never end.
-    exec {out}> >(tee "$log")
-    copier=$!
-    "$@" >&"$out" 2>&1 || status=$?
-    exec {out}>&-
-    # tee ends when the step's last output is out (a few seconds at most, should a daemon hold
-    # it open).
-    for i in {1..50}; do
-        kill -0 "$copier" 2>/dev/null || break
-        sleep 0.1
-    done
-    if [ "$status" -eq 0 ]; then
-        echo "test.sh: $name took $((SECONDS - step_start)) s"
-    else
-        failed=1
-        failed_steps+=("$name")
-        failed_logs+=("$log")
-        echo "test.sh: $name FAILED after $((SECONDS - step_start)) s"
-    fi
-}
+
 main_tests() {
     "$top/scripts/build.sh" || return 1
     echo "test.sh: build took $((SECONDS - step_start)) s"
@@ -73,10 +41,7 @@ windows_tests() (
     echo "test.sh: windows build took $((SECONDS - step_start)) s"
     WINEPREFIX=$("$top/scripts/windows/wine-prefix.sh") || exit 1
     export WINEPREFIX
-    # Off any desktop the command was started on, as in CI: Qt draws off screen there. A test
-    # that fails is run once more: now and then a wine process does not come up at all when many
-    # start at once (a test failing in 20 ms, or one waiting for ever); a fault of the program
-    # fails both runs.
+    # Off any desktop the command was started on, as in CI: Qt draws off screen there.
     unset DISPLAY WAYLAND_DISPLAY
     # One wineserver for the whole run: left to itself it ends a few seconds after its last
     # process, and a test program starting in that moment loses its connection ("recvmsg:
@@ -87,10 +52,7 @@ windows_tests() (
     WINEDEBUG=-all wine cmd /c exit </dev/null >/dev/null 2>&1
     status=0
     (cd "${GLIMMERLY_WINDOWS_BUILD_DIR:-$top/build-win}" &&
-        ctest --output-on-failure -j"$(nproc)" --timeout 180 --repeat until-pass:2 ||
-            { echo "test.sh: ctest under wine stopped; once more (a test program's listing may not have come up)"
-              ctest --output-on-failure -j"$(nproc)" --timeout 180 --repeat until-pass:2; }) ||
-        status=1
+        ctest --output-on-failure -j"$(nproc)" --timeout 180 --repeat until-pass:2) || status=1
     for prefix in "$WINEPREFIX" "$WINEPREFIX"-x*; do
         [ -d "$prefix" ] || continue
         WINEPREFIX=$prefix wineserver -k 2>/dev/null
@@ -112,21 +74,4 @@ wanted tsan && step "thread sanitizer" "$top/scripts/test-tsan.sh"
 # steps' results should not wait for that (nor be lost should CI's time run out).
 wanted windows && step "windows build and tests under wine" windows_tests
 echo "test.sh: all steps took $((SECONDS - started)) s"
-# A test that fails is run once more (a desktop test can lose a race with its X server or
-# compositor, a wine process can fail to come up); a fault of the program fails both runs, and a
-# sanitizer's report fails its step however the second run went. What passed only the second
-# time is named here, so that it is seen.
-again=$(cat "$logs"/*.log 2>/dev/null | sed -n 's/^.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*\(Failed\|Timeout\|Exception\).*$/\1/p' |
-    sort -u)
-if [ -n "$again" ]; then
-    echo "test.sh: failed once, then run again:"
-    printf '    %s\n' $again
-fi
-# Repeated last, where a reader of a long log looks first.
-for i in "${!failed_steps[@]}"; do
-    echo "test.sh: FAILED: ${failed_steps[$i]}"
-    grep -E '\*\*\*|FAILED|[Ee]rror[: ]|reported in|not formatted|^  [^ ]' "${failed_logs[$i]}" |
-        awk '{ line[NR] = $0 } END { for (n = 1; n <= NR; n++)
-                 if (n <= 15 || n > NR - 25) print "    " line[n]; else if (n == 16) print "    ..." }'
-done
-exit $failed
+steps_report

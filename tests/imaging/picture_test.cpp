@@ -33,6 +33,13 @@ TEST(PictureTest, ANewPictureIsBlackAnUnfilledOneOnlyHasItsSize) {
         EXPECT_EQ(unfilled.height, h);
         EXPECT_EQ(unfilled.stride, static_cast<std::size_t>(w) * 3);
         EXPECT_EQ(unfilled.pixels.size(), bytes);
+
+        // Padded rows, as a system hands them over: the picture is as many rows of that length.
+        const std::size_t padded = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
+        const Picture rows = Picture::Unfilled(w, h, padded);
+        EXPECT_EQ(rows.stride, padded);
+        EXPECT_EQ(rows.pixels.size(), padded * static_cast<std::size_t>(h));
+        EXPECT_EQ(rows.At(w - 1, h - 1) + 3, rows.pixels.data() + padded * (h - 1) + w * 3);
     }
     // Growing with a value still sets it.
     PixelBytes grown(4, 1);

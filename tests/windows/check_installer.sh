@@ -71,11 +71,11 @@ uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerly'
 run_key='Software\Microsoft\Windows\CurrentVersion\Run'
 # The installer and the uninstaller hand on to copies of themselves: wait for every process.
 run() { wine "$@" >/dev/null 2>&1 || true; wineserver -w; }
-# A value's data, empty when it or its key is missing. Asked up to three times: right after
-# `wineserver -w` a new wine process now and then meets the old server on its way out and fails.
+# A value's data, empty when it or its key is missing. Asked up to three times: under the load of
+# many wine tests at once, `wine reg query` has once printed nothing for a value that was there.
 reg_value() {
-    local data attempt
-    for attempt in 1 2 3; do
+    local data _
+    for _ in 1 2 3; do
         data=$({ wine reg query "$1\\$2" /v "$3" 2>/dev/null || true; } | tr -d '\r' |
             sed -n "s/^ *$3 *REG_[A-Z_]* *//p")
         [ -z "$data" ] || break
