@@ -122,19 +122,51 @@ TEST(DecodeLimitsTest, ProgressiveFilesStayWithinTheBudget) {
     EXPECT_EQ(Fate(padded), "error");
 }
 
+// "decoded", or what the reader said when it refused the file.
+std::string ScanText(const Bytes& file) {
+    try {
+        DecodeJpeg(file.data(), file.size());
+        return "decoded";
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+}
+
+bool TooManyScans(const Bytes& file) {
+    return ScanText(file).find("zu viele Scans") != std::string::npos;
+}
+
+// A progressive picture of `scans` scans, each its own start-of-scan marker.
+Bytes WithScans(int width, int height, int scans) {
+    Bytes file =
+        test::FlatJpeg({.width = width, .height = height, .progressive = true, .scans = scans});
+    int markers = 0;
+    for (std::size_t k = 0; k + 1 < file.size(); ++k)
+        markers += file[k] == 0xFF && file[k + 1] == 0xDA;
+    EXPECT_EQ(markers, scans);
+    return file;
+}
+
+TEST(DecodeLimitsTest, TheBudgetCountsThePictureItself) {
+    // A progressive 8000 x 6000 4:2:0 picture: 137 MiB for the picture and as much for the
+    // coefficients of all its scans. Each alone fits the budget, the two together do not.
+    EXPECT_EQ(Fate(test::FlatJpeg({8000, 6000, false, true})), "over budget");
+}
+
+TEST(DecodeLimitsTest, AProgressiveFileMayHaveAThousandScansAndNoMore) {
+    // However small the picture.
+    EXPECT_EQ(ScanText(WithScans(48, 48, 1000)), "decoded");
+    EXPECT_TRUE(TooManyScans(WithScans(48, 48, 1001)));
+    // Scans times pixels: 2^30 are taken, 2^30 + 1 are not.
+    EXPECT_EQ(ScanText(WithScans(2048, 1024, 512)), "decoded");
+    EXPECT_TRUE(TooManyScans(WithScans(2501, 1321, 325)));
+}
+
 TEST(DecodeLimitsTest, ScansAreBoundedByThePicturesSize) {
     // 946 scans, each a pass over the picture: a 1000 x 1000 picture may have them, a 1200 x 1200
     // one is refused once its passes would go past what a genuine file ever needs.
-    const auto scanText = [](const Bytes& file) -> std::string {
-        try {
-            DecodeJpeg(file.data(), file.size());
-            return "decoded";
-        } catch (const std::runtime_error& e) {
-            return e.what();
-        }
-    };
-    EXPECT_EQ(scanText(test::FlatJpeg({1000, 1000, false, true, false, false, 75, 4})), "decoded");
-    EXPECT_NE(scanText(test::FlatJpeg({1200, 1200, false, true, false, false, 75, 4}))
+    EXPECT_EQ(ScanText(test::FlatJpeg({1000, 1000, false, true, false, false, 75, 4})), "decoded");
+    EXPECT_NE(ScanText(test::FlatJpeg({1200, 1200, false, true, false, false, 75, 4}))
                   .find("zu viele Scans"),
               std::string::npos);
     // A genuine progressive file about as large as the budget takes keeps its ten scans.

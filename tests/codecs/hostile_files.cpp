@@ -33,12 +33,18 @@ Bytes EncodeJpeg(const JpegRecipe& recipe, const RowPainter& paint) {
     if (recipe.progressive)
         jpeg_simple_progression(&cinfo);
     std::vector<jpeg_scan_info> scans;
-    if (recipe.approximation > 0) {
+    if (recipe.approximation > 0 || recipe.scans > 0) {
+        // Each coefficient's first scan, then a scan for each further bit.
+        const int coefficients = cinfo.num_components * 63;
+        const int steps = std::max(recipe.scans - 1, coefficients);
         scans.push_back({cinfo.num_components, {0, 1, 2, 3}, 0, 0, 0, 0});
-        for (int c = 0; c < cinfo.num_components; ++c) {
-            for (int k = 1; k < 64; ++k) {
-                scans.push_back({1, {c}, k, k, 0, recipe.approximation});
-                for (int bit = recipe.approximation; bit > 0; --bit)
+        for (int c = 0, n = 0; c < cinfo.num_components; ++c) {
+            for (int k = 1; k < 64; ++k, ++n) {
+                const int shift = recipe.scans > 0
+                                      ? steps / coefficients - 1 + (n < steps % coefficients)
+                                      : recipe.approximation;
+                scans.push_back({1, {c}, k, k, 0, shift});
+                for (int bit = shift; bit > 0; --bit)
                     scans.push_back({1, {c}, k, k, bit, bit - 1});
             }
         }

@@ -22,6 +22,10 @@ struct JpegRecipe {
     // every AC coefficient of every component in scans of its own, sent in `approximation` + 1
     // bit steps (at most 1 + components x 63 x (approximation + 1) scans).
     int approximation = 0;
+    // When above 0, a progressive file of exactly this many scans, between 1 + components x 63
+    // and 1 + components x 63 x 14: the AC coefficients in scans of their own as above, the first
+    // ones sent in one step more than the rest where the count asks for it.
+    int scans = 0;
 };
 
 // Red, green, blue samples of row y, `width` pixels.
