@@ -85,23 +85,40 @@ Bytes PhotoLikeJpeg(const JpegRecipe& recipe) {
     });
 }
 
-void SetFrameSize(Bytes& file, int width, int height) {
+namespace {
+
+// Where the first frame header (SOF0 to SOF15) begins, walking the segments from the start;
+// nullopt when they do not lead to one.
+std::optional<std::size_t> FrameHeader(const Bytes& file) {
     for (std::size_t k = 2; k + 9 < file.size();) {
         if (file[k] != 0xFF)
             break;
         const int marker = file[k + 1];
-        const bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) { // length, precision, height, width
-            file[k + 5] = static_cast<std::uint8_t>(height >> 8);
-            file[k + 6] = static_cast<std::uint8_t>(height);
-            file[k + 7] = static_cast<std::uint8_t>(width >> 8);
-            file[k + 8] = static_cast<std::uint8_t>(width);
-            return;
-        }
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return k;
         k += 2 + (file[k + 2] << 8 | file[k + 3]);
     }
-    throw std::invalid_argument("no frame header");
+    return std::nullopt;
+}
+
+} // namespace
+
+void SetFrameSize(Bytes& file, int width, int height) {
+    const std::optional<std::size_t> k = FrameHeader(file);
+    if (!k)
+        throw std::invalid_argument("no frame header");
+    // Marker, length, precision, height, width.
+    file[*k + 5] = static_cast<std::uint8_t>(height >> 8);
+    file[*k + 6] = static_cast<std::uint8_t>(height);
+    file[*k + 7] = static_cast<std::uint8_t>(width >> 8);
+    file[*k + 8] = static_cast<std::uint8_t>(width);
+}
+
+std::optional<std::pair<int, int>> FrameSize(const Bytes& file) {
+    const std::optional<std::size_t> k = FrameHeader(file);
+    if (!k)
+        return std::nullopt;
+    return std::pair{file[*k + 7] << 8 | file[*k + 8], file[*k + 5] << 8 | file[*k + 6]};
 }
 
 Bytes OneBitBmp(int width, int height) {

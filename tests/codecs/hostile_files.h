@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace glimmerly::test {
@@ -40,6 +42,9 @@ Bytes PhotoLikeJpeg(const JpegRecipe& recipe);
 
 // Rewrites the size in the file's frame header (SOF0 to SOF15); the rest stays as it is.
 void SetFrameSize(Bytes& file, int width, int height);
+// The width and height in the file's first frame header; nullopt when the segments before it
+// do not lead to one.
+std::optional<std::pair<int, int>> FrameSize(const Bytes& file);
 
 // A 1-bit palette BMP, rows from the bottom, with black and white stripes.
 Bytes OneBitBmp(int width, int height);
