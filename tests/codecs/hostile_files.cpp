@@ -30,6 +30,7 @@ Bytes EncodeJpeg(const JpegRecipe& recipe, const RowPainter& paint) {
         cinfo.comp_info[0].h_samp_factor = 1;
         cinfo.comp_info[0].v_samp_factor = 1;
     }
+    cinfo.restart_interval = static_cast<unsigned>(recipe.restartInterval);
     if (recipe.progressive)
         jpeg_simple_progression(&cinfo);
     std::vector<jpeg_scan_info> scans;

@@ -28,6 +28,8 @@ struct JpegRecipe {
     // and 1 + components x 63 x 14: the AC coefficients in scans of their own as above, the first
     // ones sent in one step more than the rest where the count asks for it.
     int scans = 0;
+    // MCUs between restart markers; 0 for none.
+    int restartInterval = 0;
 };
 
 // Red, green, blue samples of row y, `width` pixels.
