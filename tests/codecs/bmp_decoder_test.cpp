@@ -2,14 +2,22 @@
 // ones, by Qt as an independent writer), and on damaged and hostile ones.
 
 #include "codecs/bmp_decoder.h"
+#include "text/cp1252.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
+#include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace glimmerly {
 namespace {
@@ -241,6 +249,142 @@ TEST(BmpDecoderTest, PaletteIndicesBeyondTheTableAreBlack) {
     b[offset] = 200; // bottom row, first pixel
     const Picture p = Decode(b);
     EXPECT_EQ(p.At(0, 2)[0] | p.At(0, 2)[1] | p.At(0, 2)[2], 0);
+}
+
+// The file's bytes end just before a page nobody may read, so that a read past the end ends the
+// test instead of finding whatever lies there.
+class Fenced {
+public:
+    explicit Fenced(const Bytes& bytes) : size_(bytes.size()) {
+#ifdef _WIN32
+        copy_ = bytes;
+        data_ = copy_.data();
+#else
+        page_ = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        length_ = (size_ + page_ - 1) / page_ * page_ + page_;
+        void* base =
+            ::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED)
+            throw std::bad_alloc();
+        base_ = static_cast<std::uint8_t*>(base);
+        ::mprotect(base_ + length_ - page_, page_, PROT_NONE);
+        data_ = base_ + length_ - page_ - size_;
+        std::copy(bytes.begin(), bytes.end(), data_);
+#endif
+    }
+    ~Fenced() {
+#ifndef _WIN32
+        ::munmap(base_, length_);
+#endif
+    }
+    Fenced(const Fenced&) = delete;
+    Fenced& operator=(const Fenced&) = delete;
+    const std::uint8_t* data() const {
+        return data_;
+    }
+    std::size_t size() const {
+        return size_;
+    }
+
+private:
+    std::size_t size_;
+    std::uint8_t* data_ = nullptr;
+#ifdef _WIN32
+    Bytes copy_;
+#else
+    std::uint8_t* base_ = nullptr;
+    std::size_t page_ = 0, length_ = 0;
+#endif
+};
+
+// What becomes of a file: "WxH" when it decodes, the refusal's reason or text when not.
+std::string Fate(const Bytes& bytes) {
+    const Fenced file(bytes);
+    try {
+        const Picture p = DecodeBmp(file.data(), file.size());
+        return std::to_string(p.width) + "x" + std::to_string(p.height);
+    } catch (const PictureRefused& e) {
+        return e.reason() == PictureRefusal::SideTooLong     ? "side too long"
+               : e.reason() == PictureRefusal::TooManyPixels ? "too many pixels"
+                                                             : "refused";
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+}
+
+Bytes With32(Bytes b, std::size_t at, std::uint32_t value) {
+    Put32(b, at, value);
+    return b;
+}
+
+// A palette picture of `colours` entries (one more than a byte can index, or fewer), the
+// pixels just after them.
+Bytes WithPalette(std::uint32_t colours) {
+    const Bytes small = Write(8);
+    const std::size_t oldOffset = small[10] | small[11] << 8;
+    const std::size_t offset = 54 + 4 * std::size_t{colours};
+    Bytes b(small.begin(), small.begin() + 54);
+    b.resize(offset);
+    b.insert(b.end(), small.begin() + static_cast<std::ptrdiff_t>(oldOffset), small.end());
+    Put32(b, 2, static_cast<std::uint32_t>(b.size()));
+    Put32(b, 10, static_cast<std::uint32_t>(offset));
+    Put32(b, 46, colours);
+    return b;
+}
+
+// Each refusal at its edge, with the reason it gives: a bound one step further, or a check
+// left out, lets the file through or reads past its end.
+TEST(BmpDecoderTest, EachRefusalHoldsAtItsEdge) {
+    const std::string cut = "abgeschnitten", header = "unbekannten Kopf";
+    const std::string palette = "ungültige Palette", damaged = "beschädigt";
+    const Bytes good = Write(24);
+    const Bytes masked = Write(32, 52, 3, false, {0xFF, 0xFF00, 0xFF0000});
+    const Bytes masksAfter = Write(32, 40, 3, false, {0xFF, 0xFF00, 0xFF0000});
+    const struct {
+        const char* what;
+        Bytes file;
+        std::string fate;
+    } cases[] = {
+        {"a header of 39 bytes", With32(good, 14, 39), header},
+        {"masks in a header of 51 bytes", Write(32, 51, 3, false, {0xFF, 0xFF00, 0xFF0000}),
+         header},
+        {"cut in the last mask of the header", Bytes(masked.begin(), masked.begin() + 65), cut},
+        {"cut in the last mask after the header",
+         Bytes(masksAfter.begin(), masksAfter.begin() + 65), cut},
+        {"masks on 24 bits", Write(24, 40, 3, false, {0xFF0000, 0xFF00, 0xFF}), damaged},
+        {"2 bits",
+         [&] {
+             Bytes b = Write(1);
+             Put16(b, 28, 2);
+             return b;
+         }(),
+         "Farbtiefe"},
+        {"run-length compressed", With32(Write(8), 30, 1), "Komprimierte"},
+        {"zero height", With32(good, 22, 0), "Abmessungen"},
+        {"the lowest height", With32(good, 22, 0x80000000u), "Abmessungen"},
+        {"a side one longer than the encoder takes", With32(good, 18, 65501), "side too long"},
+        {"one pixel over the cap", With32(With32(good, 18, 8065), 22, 8321), "too many pixels"},
+        {"pixels one byte into the header", With32(good, 10, 53), cut},
+        {"a palette one byte into the pixels",
+         [] {
+             Bytes b = Write(8);
+             Put32(b, 10, (b[10] | b[11] << 8) - 1);
+             return b;
+         }(),
+         palette},
+        {"257 colours", WithPalette(257), palette},
+    };
+    static_assert(8065u * 8321u == kMaxBmpPixels + 1);
+    for (const auto& c : cases) {
+        const std::string fate = Fate(c.file);
+        EXPECT_NE(fate.find(cp1252::FromUtf8(c.fate)), std::string::npos)
+            << c.what << ": " << cp1252::ToUtf8(fate);
+    }
+    // Just within each edge.
+    EXPECT_EQ(Fate(WithPalette(256)), "5x3");
+    EXPECT_EQ(Fate(masked), "5x3");
+    EXPECT_EQ(Fate(masksAfter), "5x3");
+    EXPECT_EQ(Fate(Write(32, 52, 3, false, {0xFF, 0xFF00, 0xFF0000})), "5x3");
 }
 
 } // namespace
