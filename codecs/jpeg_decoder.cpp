@@ -126,14 +126,11 @@ Outcome Decompress(const std::uint8_t* data, std::size_t size, Picture& picture,
     width = cinfo.image_width;
     cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     inverted = cinfo.saw_Adobe_marker;
-    // What the picture leaves of the budget is the library's.
+    // What the picture leaves of the budget is the library's; the largest picture the header may
+    // claim leaves some.
     const std::uint64_t pictureBytes =
         std::uint64_t{width} * cinfo.image_height * 3 + (cmyk ? std::uint64_t{width} * 4 : 0);
-    if (pictureBytes >= kDecodeBudgetBytes) {
-        jpeg_destroy_decompress(&cinfo);
-        refusal = PictureRefusal::OverBudget;
-        return Outcome::Refused;
-    }
+    static_assert(kMaxPicturePixels * 3 + std::uint64_t{kMaxPictureSide} * 4 < kDecodeBudgetBytes);
     cinfo.mem->max_memory_to_use = static_cast<long>(kDecodeBudgetBytes - pictureBytes);
 #ifdef JCS_EXTENSIONS
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
