@@ -135,6 +135,25 @@ TEST_F(CookieStoreTest, HostileServerCannotGrowTheStoreWithoutBound) {
     EXPECT_EQ(perKey.Count(), CookieStore::kMaxCookiesPerKey);
 }
 
+// The whole text after "Set-Cookie:" counts, attributes included.
+TEST_F(CookieStoreTest, AValueOfFourKibibytesIsTheLongestTaken) {
+    const std::string path = "; Path=/";
+    const std::size_t room = CookieStore::kMaxCookieText - path.size() - 2;
+    Receive("Set-Cookie: a=" + std::string(room, 'x') + path);
+    EXPECT_EQ(store.Count(), 1u);
+    Receive("Set-Cookie: b=" + std::string(room + 1, 'x') + path);
+    EXPECT_EQ(store.Count(), 1u);
+    EXPECT_EQ(store.CookieHeader("localhost", "/"), "a=" + std::string(room, 'x'));
+}
+
+// A domain longer than the host (by one character, or with a dot before the host) fits nothing.
+TEST_F(CookieStoreTest, ADomainLongerThanTheHostIsDropped) {
+    Receive("Set-Cookie: a=1; Path=/; Domain=wexample.com", "example.com");
+    Receive("Set-Cookie: b=2; Path=/; Domain=.www.example.com", "www.example.com");
+    Receive("Set-Cookie: c=3; Path=/; Domain=.example.com", "example.com");
+    EXPECT_EQ(store.Count(), 0u);
+}
+
 TEST(HttpDate, ReadsTheCommonForms) {
     EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), std::time_t(784111777));
     EXPECT_EQ(ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), std::time_t(784111777));
