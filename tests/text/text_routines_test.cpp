@@ -98,6 +98,20 @@ TEST(NextField, OtherDelimiterSkipsItsLeadingRun) {
     EXPECT_EQ(text, "b");
 }
 
+// A text of nothing but codes up to 32 (the delimiter among them) is blank and left alone; "!"
+// (33) is a character.
+TEST(NextField, BlankEndsAtCode32) {
+    std::string text = "\t \t";
+    std::string field = "stale";
+    NextField(text, '\t', field);
+    EXPECT_EQ(text, "\t \t");
+    EXPECT_EQ(field, "");
+    text = "! ";
+    NextField(text, ' ', field);
+    EXPECT_EQ(field, "!");
+    EXPECT_EQ(text, "");
+}
+
 TEST(TextRoutines, TrimControls) {
     EXPECT_EQ(TrimControls("  Demo  "), "Demo");
     EXPECT_EQ(TrimControls("\x01\t x \r\n"), "x");
