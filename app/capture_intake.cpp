@@ -16,9 +16,9 @@
 namespace glimmerly {
 
 CaptureIntake::CaptureIntake(SharedState& state, platform::Platform& platform,
-                             net::HttpClient& http, const ServiceHosts& hosts, CaptureView& view,
+                             net::HttpClient& http, ServiceHosts hosts, CaptureView& view,
                              UploadView& jobView)
-    : state_(state), platform_(platform), http_(http), hosts_(hosts), view_(view),
+    : state_(state), platform_(platform), http_(http), hosts_(std::move(hosts)), view_(view),
       jobView_(jobView) {}
 
 Picture CaptureIntake::Screenshot(const std::vector<platform::Monitor>& monitors, int& bandLeft) {

@@ -6,6 +6,7 @@
 #include "app/window_views.h"
 #include "imaging/picture.h"
 #include "platform/monitor.h"
+#include "upload/server_protocol.h"
 
 #include <memory>
 #include <vector>
@@ -26,7 +27,7 @@ struct Platform;
 class CaptureIntake {
 public:
     CaptureIntake(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-                  const ServiceHosts& hosts, CaptureView& view, UploadView& jobView);
+                  ServiceHosts hosts, CaptureView& view, UploadView& jobView);
 
     void SetEditor(PictureEditor* editor) { editor_ = editor; }
 
@@ -58,7 +59,7 @@ private:
     SharedState& state_;
     platform::Platform& platform_;
     net::HttpClient& http_;
-    const ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
     CaptureView& view_;
     UploadView& jobView_;
     PictureEditor* editor_ = nullptr;

@@ -54,10 +54,10 @@ class MainForm : public QWidget,
     Q_OBJECT
 
 public:
-    // The client's progress events move the progress bar from now on. `http` and `hosts` outlive
-    // the window; its commands are handed over (SetCommands) before it is shown.
+    // The client's progress events move the progress bar from now on. `http` outlives the window;
+    // its commands are handed over (SetCommands) before it is shown.
     MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-             ServiceHosts& hosts, QWidget* parent = nullptr);
+             ServiceHosts hosts, QWidget* parent = nullptr);
     ~MainForm() override;
 
     void SetCommands(std::unique_ptr<MainFormCommands> commands) {
@@ -113,10 +113,6 @@ public:
     using SaveDialog = std::function<std::optional<QString>()>;
     void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
 
-    // Points the window and its commands at other hosts than the build's (tests with loopback
-    // servers).
-    void SetHostsForTesting(std::string uploadHost, std::string serviceHost);
-
     // Hot keys that could not be registered at start (ids).
     const std::vector<int>& MissingHotKeys() const { return missingHotKeys_; }
 
@@ -171,7 +167,7 @@ private:
     SharedState& state_;
     platform::Platform& platform_;
     net::HttpClient& http_;
-    ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
     std::unique_ptr<Ui::MainForm> ui_;
     WindowThread windowThread_;
     std::unique_ptr<MainFormCommands> commands_;

@@ -6,13 +6,8 @@
 
 namespace glimmerly {
 
-ServiceHosts BuiltInHosts() {
-    return {std::string(protocol::UploadHost()), std::string(protocol::ServiceHost())};
-}
-
 MainFormCommands::MainFormCommands(SharedState& state, platform::Platform& platform,
-                                   net::HttpClient& http, const ServiceHosts& hosts,
-                                   MainForm& window)
+                                   net::HttpClient& http, ServiceHosts hosts, MainForm& window)
     : gate(state, *platform.hotKeys, [&window] { window.LockOptions(false); }),
       rename(state, http, hosts, gate, window), session(state, http, platform, hosts, gate, window),
       intake(state, platform, http, hosts, window, window), drop(state, gate, intake, window),

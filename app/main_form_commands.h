@@ -22,13 +22,10 @@ namespace platform {
 struct Platform;
 }
 
-// The two hosts the build names.
-ServiceHosts BuiltInHosts();
-
 struct MainFormCommands {
     // Everything given must outlive the commands; the window owns them once handed over.
     MainFormCommands(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-                     const ServiceHosts& hosts, MainForm& window);
+                     ServiceHosts hosts, MainForm& window);
 
     CaptureGate gate;
     RenameCommand rename;

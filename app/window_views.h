@@ -8,12 +8,6 @@
 
 namespace glimmerly {
 
-// The two hosts of the web service the commands talk to.
-struct ServiceHosts {
-    std::string upload;
-    std::string service;
-};
-
 class RenameView {
 public:
     virtual ~RenameView() = default;

@@ -220,7 +220,7 @@ TEST_F(MainFormTest, TheScreenIsGrabbedBeforeTheWindowPaintsItsReset) {
 TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
     stub = std::make_unique<LoopbackServer>(
         [](const RecordedRequest&) { return std::string(); }); // stall
-    form->SetHostsForTesting(stub->Host(), stub->Host());
+    UseHost(stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
     ASSERT_SOON(stub->Requests().size() == 1);
@@ -286,7 +286,7 @@ TEST_F(MainFormTest, ServerTextsAreShownWordForWordNeverAsMarkup) {
 }
 
 TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
-    form->SetHostsForTesting("127.0.0.1:1", "127.0.0.1:1"); // nobody listens
+    UseHost("127.0.0.1:1"); // nobody listens
     CaptureAndWait();
     EXPECT_EQ(ui().Label1->text(),
               "Hochladen fehlgeschlagen: Socket Error # 10061 Connection refused.");
@@ -330,7 +330,7 @@ TEST_F(MainFormTest, LocalSaveStaysOnTheFirstPage) {
 
 TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
     stub = std::make_unique<LoopbackServer>([](const RecordedRequest&) { return std::string(); });
-    form->SetHostsForTesting(stub->Host(), stub->Host());
+    UseHost(stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
     ASSERT_SOON(stub->Requests().size() == 1);
