@@ -14,6 +14,7 @@
 namespace glimmerly {
 
 struct SharedState;
+class CaptureGate;
 class FirstEncoding;
 class PictureEditor;
 class UploadView;
@@ -27,7 +28,7 @@ struct Platform;
 class CaptureIntake {
 public:
     CaptureIntake(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-                  ServiceHosts hosts, CaptureView& view, UploadView& jobView);
+                  ServiceHosts hosts, CaptureGate& gate, CaptureView& view, UploadView& jobView);
 
     void SetEditor(PictureEditor* editor) { editor_ = editor; }
 
@@ -60,6 +61,7 @@ private:
     platform::Platform& platform_;
     net::HttpClient& http_;
     const ServiceHosts hosts_;
+    CaptureGate& gate_;
     CaptureView& view_;
     UploadView& jobView_;
     PictureEditor* editor_ = nullptr;

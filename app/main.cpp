@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
     glimmerly::MainForm mainForm(state, *platform, http, hosts);
     glimmerly::NewSessionForm sessionForm(&mainForm);
     glimmerly::ImageEditorForm editor(&mainForm);
-    mainForm.SetCommands(
-        std::make_unique<glimmerly::MainFormCommands>(state, *platform, http, hosts, mainForm));
+    mainForm.SetCommands(std::make_unique<glimmerly::MainFormCommands>(state, *platform, http,
+                                                                       hosts, mainForm.Views()));
     mainForm.SetDialogs(&sessionForm, &editor);
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });

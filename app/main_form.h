@@ -8,7 +8,7 @@
 #include "app/window_thread.h"
 #include "app/window_views.h"
 #include "imaging/picture.h"
-#include "upload/upload_view.h"
+#include "upload/server_protocol.h"
 
 #include <QWidget>
 
@@ -47,10 +47,10 @@ inline constexpr int kHotKeyOther = 103;
 inline constexpr int kIdleTimeoutMs = 60000;
 
 class MainForm : public QWidget,
-                 public UploadView,
                  public RenameView,
                  public SessionView,
-                 public DropView {
+                 public DropView,
+                 public JobWindowView {
     Q_OBJECT
 
 public:
@@ -60,6 +60,8 @@ public:
              ServiceHosts hosts, QWidget* parent = nullptr);
     ~MainForm() override;
 
+    // The window as its commands see it.
+    WindowViews Views() { return {*this, *this, *this, *this, windowThread_}; }
     void SetCommands(std::unique_ptr<MainFormCommands> commands) {
         commands_ = std::move(commands);
     }
@@ -101,13 +103,9 @@ public:
     // Ends everything that may outlive the window: the job, the connection, the hot keys.
     void FormDestroy();
 
-    // The upload job's view of the window (any thread): each call is carried to the window thread.
+    // JobWindowView: what the upload job's reports show besides the status line.
     void ShowNewVersion(const std::string& version) override;
-    void CompleteUpload(const std::string& address, const std::string& status) override;
-    void ShowUploadError(const std::string& text) override;
     std::optional<std::string> AskSaveFileName() override;
-    void FinishJob() override;
-    void FailJob(const std::string& status) override;
 
     // Replaces the save dialog (tests). Returns the chosen path, nullopt for cancel.
     using SaveDialog = std::function<std::optional<QString>()>;

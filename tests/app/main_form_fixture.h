@@ -84,7 +84,7 @@ protected:
     std::unique_ptr<RecordingMainForm> MakeForm(platform::Platform& parts) {
         auto window = std::make_unique<RecordingMainForm>(state, parts, *http, hosts);
         window->SetCommands(
-            std::make_unique<MainFormCommands>(state, parts, *http, hosts, *window));
+            std::make_unique<MainFormCommands>(state, parts, *http, hosts, window->Views()));
         return window;
     }
     // The window built again for other hosts than the build's: those of a loopback stand-in. The
