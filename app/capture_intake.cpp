@@ -86,17 +86,16 @@ void CaptureIntake::EditAndUpload(Picture screenshotBitmap, Handling handling,
     state_.UploadDone = false;
     if (!options.saveLocally || handling.namePageWhenSaving)
         view_.ShowNamePage();
-    state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
     StartUploadJob(std::move(screenshotBitmap), std::move(firstEncoding), options.saveLocally);
 }
 
 void CaptureIntake::StartUploadJob(Picture screenshotBitmap,
                                    std::unique_ptr<FirstEncoding> firstEncoding, bool saveLocally) {
     UploadJobInput input;
+    input.screenshotFile = platform_.files->TempDir() + "screen.jpg";
     // From here on the job owns the picture.
     input.picture = std::move(screenshotBitmap);
     input.firstEncoding = std::move(firstEncoding);
-    input.screenshotFile = state_.ScreenshotFile;
     input.saveLocal = saveLocally;
     input.uploadUrl = protocol::UploadUrl(hosts_.upload);
     input.proposedName = state_.ProposedName;

@@ -221,7 +221,7 @@ void MainForm::FormShow() {
     setWindowTitle(Caption());
     state_.CaptureReady = true;
     state_.NewScreenshotName.clear();
-    state_.WorkCountMax = 0;
+    workCountMax_ = 0;
     ui_->Notebook1->setCurrentIndex(0);
     renameIsDefault_ = false;
     ui_->Label1->setText(QString());

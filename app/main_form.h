@@ -175,6 +175,8 @@ private:
     // Files dropped on the window come as WM_DROPFILES, not as Qt's drop events.
     std::unique_ptr<platform::win32::Win32FileDrops> fileDrops_;
 #endif
+    // The size of the body being sent, as its first progress event announced it.
+    std::int32_t workCountMax_ = 0;
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     bool closed_ = false; // no capture, drop or job starts any more
