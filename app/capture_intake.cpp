@@ -16,10 +16,10 @@
 namespace glimmerly {
 
 CaptureIntake::CaptureIntake(SharedState& state, platform::Platform& platform,
-                             net::HttpClient& http, const ServiceHosts& hosts, CaptureView& view,
-                             UploadView& jobView)
-    : state_(state), platform_(platform), http_(http), hosts_(hosts), view_(view),
-      jobView_(jobView) {}
+                             net::HttpClient& http, ServiceHosts hosts, CaptureGate& gate,
+                             CaptureView& view, UploadView& jobView)
+    : state_(state), platform_(platform), http_(http), hosts_(std::move(hosts)), gate_(gate),
+      view_(view), jobView_(jobView) {}
 
 Picture CaptureIntake::Screenshot(const std::vector<platform::Monitor>& monitors, int& bandLeft) {
     const Rect band = DesktopBand(monitors, platform::PrimaryMonitorHeight(monitors));
@@ -75,7 +75,7 @@ void CaptureIntake::EditAndUpload(Picture screenshotBitmap, Handling handling,
         // pixels go up, and with nothing marked nothing does.
         const Rect clip = HandOffRect(edited.clip, edited.picture.width, edited.picture.height);
         if (IsEmptyRect(clip)) {
-            CaptureGate(state_, *platform_.hotKeys, [this] { view_.LockOptions(false); }).ReArm();
+            gate_.ReArm();
             view_.ShowStatus(cp1252::FromUtf8(
                 "Kein Bildausschnitt gew\xC3\xA4hlt \xE2\x80\x93 es wurde nichts hochgeladen."));
             return;
@@ -86,17 +86,16 @@ void CaptureIntake::EditAndUpload(Picture screenshotBitmap, Handling handling,
     state_.UploadDone = false;
     if (!options.saveLocally || handling.namePageWhenSaving)
         view_.ShowNamePage();
-    state_.ScreenshotFile = platform_.files->TempDir() + "screen.jpg";
     StartUploadJob(std::move(screenshotBitmap), std::move(firstEncoding), options.saveLocally);
 }
 
 void CaptureIntake::StartUploadJob(Picture screenshotBitmap,
                                    std::unique_ptr<FirstEncoding> firstEncoding, bool saveLocally) {
     UploadJobInput input;
+    input.screenshotFile = platform_.files->TempDir() + "screen.jpg";
     // From here on the job owns the picture.
     input.picture = std::move(screenshotBitmap);
     input.firstEncoding = std::move(firstEncoding);
-    input.screenshotFile = state_.ScreenshotFile;
     input.saveLocal = saveLocally;
     input.uploadUrl = protocol::UploadUrl(hosts_.upload);
     input.proposedName = state_.ProposedName;

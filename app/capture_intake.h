@@ -6,6 +6,7 @@
 #include "app/window_views.h"
 #include "imaging/picture.h"
 #include "platform/monitor.h"
+#include "upload/server_protocol.h"
 
 #include <memory>
 #include <vector>
@@ -13,6 +14,7 @@
 namespace glimmerly {
 
 struct SharedState;
+class CaptureGate;
 class FirstEncoding;
 class PictureEditor;
 class UploadView;
@@ -26,7 +28,7 @@ struct Platform;
 class CaptureIntake {
 public:
     CaptureIntake(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-                  const ServiceHosts& hosts, CaptureView& view, UploadView& jobView);
+                  ServiceHosts hosts, CaptureGate& gate, CaptureView& view, UploadView& jobView);
 
     void SetEditor(PictureEditor* editor) { editor_ = editor; }
 
@@ -58,7 +60,8 @@ private:
     SharedState& state_;
     platform::Platform& platform_;
     net::HttpClient& http_;
-    const ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
+    CaptureGate& gate_;
     CaptureView& view_;
     UploadView& jobView_;
     PictureEditor* editor_ = nullptr;

@@ -102,16 +102,16 @@ int main(int argc, char** argv) {
     } else {
         std::fputs(glimmerly::NoCaptureChannelText(), stderr);
     }
-    // The connection and the hosts outlive the window and the job; the window ends the job
-    // before it goes, and owns the commands, which see it through its views.
+    // The connection outlives the window and the job; the window ends the job before it goes,
+    // and owns the commands, which see it through its views. The hosts are the build's.
     glimmerly::net::HttpClient http;
-    glimmerly::ServiceHosts hosts = glimmerly::BuiltInHosts();
+    const glimmerly::ServiceHosts hosts = glimmerly::BuiltInHosts();
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform, http, hosts);
     glimmerly::NewSessionForm sessionForm(&mainForm);
     glimmerly::ImageEditorForm editor(&mainForm);
-    mainForm.SetCommands(
-        std::make_unique<glimmerly::MainFormCommands>(state, *platform, http, hosts, mainForm));
+    mainForm.SetCommands(std::make_unique<glimmerly::MainFormCommands>(state, *platform, http,
+                                                                       hosts, mainForm.Views()));
     mainForm.SetDialogs(&sessionForm, &editor);
     app.SetMessageHook(
         [&editor](QObject* receiver, QEvent* event) { return editor.AppMessage(receiver, event); });

@@ -39,8 +39,8 @@ QString MainForm::Caption() {
 }
 
 MainForm::MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-                   ServiceHosts& hosts, QWidget* parent)
-    : QWidget(parent), state_(state), platform_(platform), http_(http), hosts_(hosts),
+                   ServiceHosts hosts, QWidget* parent)
+    : QWidget(parent), state_(state), platform_(platform), http_(http), hosts_(std::move(hosts)),
       ui_(std::make_unique<Ui::MainForm>()), windowThread_(this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -87,12 +87,6 @@ MainForm::~MainForm() {
     http_.OnWorkBegin = nullptr; // the client outlives the window
     http_.OnWork = nullptr;
     http_.OnWorkEnd = nullptr;
-}
-
-void MainForm::SetHostsForTesting(std::string uploadHost, std::string serviceHost) {
-    hosts_.upload = std::move(uploadHost);
-    hosts_.service = std::move(serviceHost);
-    ui_->Label5->setText(cp1252::ToQString(protocol::HomePageUrl(hosts_.service)));
 }
 
 void MainForm::SetDialogs(NewSessionForm* sessionForm, ImageEditorForm* editor) {
@@ -227,7 +221,7 @@ void MainForm::FormShow() {
     setWindowTitle(Caption());
     state_.CaptureReady = true;
     state_.NewScreenshotName.clear();
-    state_.WorkCountMax = 0;
+    workCountMax_ = 0;
     ui_->Notebook1->setCurrentIndex(0);
     renameIsDefault_ = false;
     ui_->Label1->setText(QString());

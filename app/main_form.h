@@ -8,7 +8,7 @@
 #include "app/window_thread.h"
 #include "app/window_views.h"
 #include "imaging/picture.h"
-#include "upload/upload_view.h"
+#include "upload/server_protocol.h"
 
 #include <QWidget>
 
@@ -47,19 +47,21 @@ inline constexpr int kHotKeyOther = 103;
 inline constexpr int kIdleTimeoutMs = 60000;
 
 class MainForm : public QWidget,
-                 public UploadView,
                  public RenameView,
                  public SessionView,
-                 public DropView {
+                 public DropView,
+                 public JobWindowView {
     Q_OBJECT
 
 public:
-    // The client's progress events move the progress bar from now on. `http` and `hosts` outlive
-    // the window; its commands are handed over (SetCommands) before it is shown.
+    // The client's progress events move the progress bar from now on. `http` outlives the window;
+    // its commands are handed over (SetCommands) before it is shown.
     MainForm(SharedState& state, platform::Platform& platform, net::HttpClient& http,
-             ServiceHosts& hosts, QWidget* parent = nullptr);
+             ServiceHosts hosts, QWidget* parent = nullptr);
     ~MainForm() override;
 
+    // The window as its commands see it.
+    WindowViews Views() { return {*this, *this, *this, *this, windowThread_}; }
     void SetCommands(std::unique_ptr<MainFormCommands> commands) {
         commands_ = std::move(commands);
     }
@@ -101,21 +103,13 @@ public:
     // Ends everything that may outlive the window: the job, the connection, the hot keys.
     void FormDestroy();
 
-    // The upload job's view of the window (any thread): each call is carried to the window thread.
+    // JobWindowView: what the upload job's reports show besides the status line.
     void ShowNewVersion(const std::string& version) override;
-    void CompleteUpload(const std::string& address, const std::string& status) override;
-    void ShowUploadError(const std::string& text) override;
     std::optional<std::string> AskSaveFileName() override;
-    void FinishJob() override;
-    void FailJob(const std::string& status) override;
 
     // Replaces the save dialog (tests). Returns the chosen path, nullopt for cancel.
     using SaveDialog = std::function<std::optional<QString>()>;
     void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
-
-    // Points the window and its commands at other hosts than the build's (tests with loopback
-    // servers).
-    void SetHostsForTesting(std::string uploadHost, std::string serviceHost);
 
     // Hot keys that could not be registered at start (ids).
     const std::vector<int>& MissingHotKeys() const { return missingHotKeys_; }
@@ -171,7 +165,7 @@ private:
     SharedState& state_;
     platform::Platform& platform_;
     net::HttpClient& http_;
-    ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
     std::unique_ptr<Ui::MainForm> ui_;
     WindowThread windowThread_;
     std::unique_ptr<MainFormCommands> commands_;
@@ -181,6 +175,8 @@ private:
     // Files dropped on the window come as WM_DROPFILES, not as Qt's drop events.
     std::unique_ptr<platform::win32::Win32FileDrops> fileDrops_;
 #endif
+    // The size of the body being sent, as its first progress event announced it.
+    std::int32_t workCountMax_ = 0;
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     bool closed_ = false; // no capture, drop or job starts any more

@@ -1,21 +1,18 @@
 #include "main_form_commands.h"
 
-#include "app/main_form.h"
 #include "platform/platform.h"
-#include "upload/server_protocol.h"
 
 namespace glimmerly {
 
-ServiceHosts BuiltInHosts() {
-    return {std::string(protocol::UploadHost()), std::string(protocol::ServiceHost())};
-}
-
 MainFormCommands::MainFormCommands(SharedState& state, platform::Platform& platform,
-                                   net::HttpClient& http, const ServiceHosts& hosts,
-                                   MainForm& window)
-    : gate(state, *platform.hotKeys, [&window] { window.LockOptions(false); }),
-      rename(state, http, hosts, gate, window), session(state, http, platform, hosts, gate, window),
-      intake(state, platform, http, hosts, window, window), drop(state, gate, intake, window),
-      completion(state, rename, gate, window) {}
+                                   net::HttpClient& http, ServiceHosts hosts,
+                                   const WindowViews& window)
+    : gate(state, *platform.hotKeys, [&capture = window.capture] { capture.LockOptions(false); }),
+      rename(state, http, hosts, gate, window.rename),
+      session(state, http, platform, hosts, gate, window.session),
+      completion(state, rename, gate, window.rename),
+      reports(window.thread, window.job, completion),
+      intake(state, platform, http, std::move(hosts), gate, window.capture, reports),
+      drop(state, gate, intake, window.capture) {}
 
 } // namespace glimmerly

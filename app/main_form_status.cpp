@@ -64,7 +64,7 @@ void MainForm::IdHTTP1WorkBegin(int workMode, std::int64_t workCountMax) {
     // failure): once the window closes they quietly do nothing instead of throwing. They are
     // queued, so that the body goes out without waiting for the window to paint.
     windowThread_.Post([this, workCountMax] {
-        state_.WorkCountMax = static_cast<std::int32_t>(
+        workCountMax_ = static_cast<std::int32_t>(
             std::min<std::int64_t>(workCountMax, std::numeric_limits<std::int32_t>::max()));
     });
 }
@@ -76,11 +76,10 @@ void MainForm::IdHTTP1Work(int workMode, std::int64_t workCount) {
     windowThread_.Post([this, workCount, busy] {
         if (SurfaceGone())
             return; // the progress bar paints itself as its value changes
-        if (state_.WorkCountMax <= 0)
+        if (workCountMax_ <= 0)
             return; // no scale announced: nothing sensible to show
         // Extended precision, rounded to nearest with halves to even (the default mode).
-        const long double percent =
-            static_cast<long double>(workCount) / state_.WorkCountMax * 100.0L;
+        const long double percent = static_cast<long double>(workCount) / workCountMax_ * 100.0L;
         ui_->ProgressBar1->setValue(static_cast<int>(std::nearbyint(percent)));
         if (busy && !closed_)
             ui_->ProgressBar1->repaint();

@@ -8,9 +8,9 @@
 
 namespace glimmerly {
 
-RenameCommand::RenameCommand(SharedState& state, net::HttpClient& http, const ServiceHosts& hosts,
+RenameCommand::RenameCommand(SharedState& state, net::HttpClient& http, ServiceHosts hosts,
                              CaptureGate& gate, RenameView& view)
-    : state_(state), http_(http), hosts_(hosts), gate_(gate), view_(view) {}
+    : state_(state), http_(http), hosts_(std::move(hosts)), gate_(gate), view_(view) {}
 
 void RenameCommand::ButtonClick() {
     state_.NewScreenshotName = view_.RenameText();

@@ -5,6 +5,7 @@
 
 #include "app/capture_gate.h"
 #include "app/window_views.h"
+#include "upload/server_protocol.h"
 
 namespace glimmerly {
 
@@ -15,8 +16,8 @@ class HttpClient;
 
 class RenameCommand {
 public:
-    RenameCommand(SharedState& state, net::HttpClient& http, const ServiceHosts& hosts,
-                  CaptureGate& gate, RenameView& view);
+    RenameCommand(SharedState& state, net::HttpClient& http, ServiceHosts hosts, CaptureGate& gate,
+                  RenameView& view);
 
     // The button (or Enter in the name field).
     void ButtonClick();
@@ -27,7 +28,7 @@ public:
 private:
     SharedState& state_;
     net::HttpClient& http_;
-    const ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
     CaptureGate& gate_;
     RenameView& view_;
 };

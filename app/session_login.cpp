@@ -11,8 +11,9 @@
 namespace glimmerly {
 
 SessionLogin::SessionLogin(SharedState& state, net::HttpClient& http, platform::Platform& platform,
-                           const ServiceHosts& hosts, CaptureGate& gate, SessionView& view)
-    : state_(state), http_(http), platform_(platform), hosts_(hosts), gate_(gate), view_(view) {}
+                           ServiceHosts hosts, CaptureGate& gate, SessionView& view)
+    : state_(state), http_(http), platform_(platform), hosts_(std::move(hosts)), gate_(gate),
+      view_(view) {}
 
 void SessionLogin::CheckBoxChanged(bool checked) {
     if (checked)

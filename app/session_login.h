@@ -4,6 +4,7 @@
 
 #include "app/capture_gate.h"
 #include "app/window_views.h"
+#include "upload/server_protocol.h"
 
 namespace glimmerly {
 
@@ -18,7 +19,7 @@ struct Platform;
 class SessionLogin {
 public:
     SessionLogin(SharedState& state, net::HttpClient& http, platform::Platform& platform,
-                 const ServiceHosts& hosts, CaptureGate& gate, SessionView& view);
+                 ServiceHosts hosts, CaptureGate& gate, SessionView& view);
 
     // Runs on every change of the check box; `checked` is its new state.
     void CheckBoxChanged(bool checked);
@@ -30,7 +31,7 @@ private:
     SharedState& state_;
     net::HttpClient& http_;
     platform::Platform& platform_;
-    const ServiceHosts& hosts_;
+    const ServiceHosts hosts_;
     CaptureGate& gate_;
     SessionView& view_;
 };

@@ -1,18 +1,13 @@
 #pragma once
 // What the commands of the main window need of it: narrow views of its controls, so that the
-// rename, the session login, the capture intake and the drop can run against a stand-in in
-// tests. Every call happens on the window thread; texts are Windows-1252.
+// rename, the session login, the capture intake, the drop and the upload job's reports can run
+// against a stand-in in tests. Every call happens on the window thread unless it says otherwise;
+// texts are Windows-1252.
 
 #include <optional>
 #include <string>
 
 namespace glimmerly {
-
-// The two hosts of the web service the commands talk to.
-struct ServiceHosts {
-    std::string upload;
-    std::string service;
-};
 
 class RenameView {
 public:
@@ -69,6 +64,19 @@ class DropView : public CaptureView {
 public:
     // Ticks or unticks "Nur aktives Fenster speichern".
     virtual void TickActiveWindow(bool ticked) = 0;
+};
+
+// What the upload job's reports need of the window besides the end of the job.
+class JobWindowView {
+public:
+    virtual ~JobWindowView() = default;
+    // Any thread: queued for the window thread, not waited for. Throws JobStopped once the window
+    // has begun to close.
+    virtual void ShowStatus(const std::string& text) = 0;
+    // The notice that `version`, which is not the program's own, is available.
+    virtual void ShowNewVersion(const std::string& version) = 0;
+    // The save dialog; the chosen path, or nullopt when the user cancels.
+    virtual std::optional<std::string> AskSaveFileName() = 0;
 };
 
 } // namespace glimmerly

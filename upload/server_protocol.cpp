@@ -3,6 +3,14 @@
 #include "text/text_routines.h"
 #include "upload/build_hosts.h"
 
+namespace glimmerly {
+
+ServiceHosts BuiltInHosts() {
+    return {std::string(protocol::kBuildUploadHost), std::string(protocol::kBuildServiceHost)};
+}
+
+} // namespace glimmerly
+
 namespace glimmerly::protocol {
 namespace {
 
@@ -14,13 +22,6 @@ std::string Address(std::string_view host, std::string_view pathAndQuery) {
 }
 
 } // namespace
-
-std::string_view UploadHost() {
-    return kBuildUploadHost;
-}
-std::string_view ServiceHost() {
-    return kBuildServiceHost;
-}
 
 std::string UploadUrl(std::string_view uploadHost) {
     return Address(uploadHost, "/upload.php");

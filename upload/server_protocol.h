@@ -6,25 +6,32 @@
 #include <string_view>
 #include <vector>
 
+namespace glimmerly {
+
+// The two hosts of the web service the program talks to (host, or host:port).
+struct ServiceHosts {
+    std::string upload;
+    std::string service;
+};
+
+// The two hosts the build names.
+ServiceHosts BuiltInHosts();
+
+} // namespace glimmerly
+
 namespace glimmerly::protocol {
 
 // The program's version text: sent with every upload and compared with the server's.
 inline constexpr std::string_view kProgramVersion = "3.2";
 
-// Host names fixed at build time (host, or host:port).
-std::string_view UploadHost();
-std::string_view ServiceHost();
-
-std::string UploadUrl(std::string_view uploadHost = UploadHost());
+std::string UploadUrl(std::string_view uploadHost);
 // F is every character of `screenshotUrl` after its last "/" (all of it when it has none).
 std::string RenameUrl(std::string_view screenshotUrl, std::string_view newName,
-                      std::string_view serviceHost = ServiceHost());
-std::string SessionLoginUrl(std::string_view sessionName,
-                            std::string_view serviceHost = ServiceHost());
-std::string SessionPageUrl(std::string_view sessionName,
-                           std::string_view serviceHost = ServiceHost());
-std::string DownloadPageUrl(std::string_view serviceHost = ServiceHost());
-std::string HomePageUrl(std::string_view serviceHost = ServiceHost());
+                      std::string_view serviceHost);
+std::string SessionLoginUrl(std::string_view sessionName, std::string_view serviceHost);
+std::string SessionPageUrl(std::string_view sessionName, std::string_view serviceHost);
+std::string DownloadPageUrl(std::string_view serviceHost);
+std::string HomePageUrl(std::string_view serviceHost);
 
 struct FormField {
     std::string name;

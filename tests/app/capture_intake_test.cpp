@@ -68,7 +68,7 @@ protected:
 
     PaintingEditor editor;
     testing::JobEnd job;
-    CaptureIntake intake{state, *platform, http, hosts, window, job};
+    CaptureIntake intake{state, *platform, http, hosts, gate, window, job};
 };
 
 TEST_F(CaptureIntakeTest, TheEditedClipOfTheActiveWindowIsUploaded) {

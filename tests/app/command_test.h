@@ -14,6 +14,7 @@
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
 #include "text/cp1252.h"
+#include "upload/server_protocol.h"
 #include "upload/upload_view.h"
 
 #include <QDir>

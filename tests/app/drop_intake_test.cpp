@@ -56,7 +56,7 @@ protected:
     QTemporaryDir folder;
     testing::JobEnd job;
     WholeEditor editor;
-    CaptureIntake intake{state, *platform, http, hosts, window, job};
+    CaptureIntake intake{state, *platform, http, hosts, gate, window, job};
     DropIntake drop{state, gate, intake, window};
 };
 

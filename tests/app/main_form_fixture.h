@@ -82,15 +82,26 @@ protected:
 
     // The window with its commands, built as the program builds them.
     std::unique_ptr<RecordingMainForm> MakeForm(platform::Platform& parts) {
-        auto window = std::make_unique<RecordingMainForm>(state, parts, http, hosts);
-        window->SetCommands(std::make_unique<MainFormCommands>(state, parts, http, hosts, *window));
+        auto window = std::make_unique<RecordingMainForm>(state, parts, *http, hosts);
+        window->SetCommands(
+            std::make_unique<MainFormCommands>(state, parts, *http, hosts, window->Views()));
         return window;
     }
+    // The window built again for other hosts than the build's: those of a loopback stand-in. The
+    // old window cancelled its connection on its way out; the new one gets a connection of its own.
+    void UseHosts(ServiceHosts other) {
+        hosts = std::move(other);
+        form.reset();
+        http = std::make_unique<net::HttpClient>();
+        form = MakeForm(*platform);
+        form->show();
+    }
+    void UseHost(const std::string& host) { UseHosts({host, host}); }
 
     void UploadHostAnswers(std::string reply) {
         stub = std::make_unique<LoopbackServer>(
             [reply](const RecordedRequest&) { return LoopbackServer::Ok(reply); });
-        form->SetHostsForTesting(stub->Host(), stub->Host());
+        UseHost(stub->Host());
     }
 
     // Print, then wait until the job has re-armed the hot keys.
@@ -122,7 +133,7 @@ protected:
                 return LoopbackServer::Ok(loginReply);
             return std::string("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n");
         });
-        form->SetHostsForTesting(stub->Host(), stub->Host());
+        UseHost(stub->Host());
     }
     void HoldUploads(bool hold) {
         std::lock_guard lock(serviceMutex);
@@ -143,7 +154,7 @@ protected:
 
     testing::FakePlatform desktop;
     std::unique_ptr<platform::Platform> platform;
-    net::HttpClient http;
+    std::unique_ptr<net::HttpClient> http = std::make_unique<net::HttpClient>();
     ServiceHosts hosts = BuiltInHosts();
     SharedState state;
     std::unique_ptr<RecordingMainForm> form;

@@ -37,13 +37,14 @@ TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     ui().ProgressBar1->setValue(40);
     form->setWindowTitle("other");
     state.NewScreenshotName = "pending";
-    state.WorkCountMax = 9;
+    form->IdHTTP1WorkBegin(1, 9);
     state.CaptureReady = false;
     form->FormShow();
     EXPECT_EQ(form->windowTitle(), "Glimmerly 3.2");
     EXPECT_TRUE(state.CaptureReady);
     EXPECT_EQ(state.NewScreenshotName, "");
-    EXPECT_EQ(state.WorkCountMax, 0);
+    form->IdHTTP1Work(1, 9); // the last body's size is forgotten: no progress to show
+    EXPECT_EQ(ui().ProgressBar1->value(), 0);
     EXPECT_EQ(ui().Notebook1->currentIndex(), 0);
     EXPECT_EQ(ui().Label1->text(), "");
     EXPECT_EQ(ui().ProgressBar1->value(), 0);
@@ -97,7 +98,6 @@ TEST_F(MainFormTest, StartShowsTheInstructionTheChoicesAndTheirHints) {
 
 TEST_F(MainFormTest, ProgressRoundsHalvesToEven) {
     form->IdHTTP1WorkBegin(1, 8);
-    EXPECT_EQ(state.WorkCountMax, 8);
     form->IdHTTP1Work(1, 1);
     EXPECT_EQ(ui().ProgressBar1->value(), 12);
     form->IdHTTP1Work(1, 3);
@@ -106,8 +106,9 @@ TEST_F(MainFormTest, ProgressRoundsHalvesToEven) {
     EXPECT_EQ(ui().ProgressBar1->value(), 100);
     form->IdHTTP1Work(0, 1); // reading is ignored
     EXPECT_EQ(ui().ProgressBar1->value(), 100);
-    form->IdHTTP1WorkBegin(0, 2);
-    EXPECT_EQ(state.WorkCountMax, 8);
+    form->IdHTTP1WorkBegin(0, 2); // reading announces no size either
+    form->IdHTTP1Work(1, 4);
+    EXPECT_EQ(ui().ProgressBar1->value(), 50);
     form->IdHTTP1WorkEnd(1);
     EXPECT_EQ(ui().Label1->text(), "Warte auf Antwort vom Server...");
 }
@@ -152,7 +153,7 @@ TEST_F(MainFormTest, OkUploadShowsTheAddressAfterTheStatusTexts) {
     EXPECT_EQ(ui().ProgressBar1->value(), 100);
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(desktop.windows().broughtToFront.empty());
-    EXPECT_FALSE(desktop.files().Exists(state.ScreenshotFile));
+    EXPECT_FALSE(desktop.files().Exists(desktop.files().folder() + "screen.jpg"));
 
     // The picture is the foreground window's area of the screen.
     const auto requests = stub->Requests();
@@ -220,7 +221,7 @@ TEST_F(MainFormTest, TheScreenIsGrabbedBeforeTheWindowPaintsItsReset) {
 TEST_F(MainFormTest, SecondPrintWhileBusyIsDropped) {
     stub = std::make_unique<LoopbackServer>(
         [](const RecordedRequest&) { return std::string(); }); // stall
-    form->SetHostsForTesting(stub->Host(), stub->Host());
+    UseHost(stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
     ASSERT_SOON(stub->Requests().size() == 1);
@@ -286,7 +287,7 @@ TEST_F(MainFormTest, ServerTextsAreShownWordForWordNeverAsMarkup) {
 }
 
 TEST_F(MainFormTest, FailedUploadReArmsAndSaysWhat) {
-    form->SetHostsForTesting("127.0.0.1:1", "127.0.0.1:1"); // nobody listens
+    UseHost("127.0.0.1:1"); // nobody listens
     CaptureAndWait();
     EXPECT_EQ(ui().Label1->text(),
               "Hochladen fehlgeschlagen: Socket Error # 10061 Connection refused.");
@@ -330,7 +331,7 @@ TEST_F(MainFormTest, LocalSaveStaysOnTheFirstPage) {
 
 TEST_F(MainFormTest, ClosingDuringAStalledUploadEndsPromptly) {
     stub = std::make_unique<LoopbackServer>([](const RecordedRequest&) { return std::string(); });
-    form->SetHostsForTesting(stub->Host(), stub->Host());
+    UseHost(stub->Host());
     ASSERT_TRUE(desktop.hotKeys().Press(kHotKeyPrint));
     // The job reaches the window through its event loop: keep it turning while waiting.
     ASSERT_SOON(stub->Requests().size() == 1);

@@ -77,11 +77,12 @@ TEST_F(RenameCommandTest, AnEmptyLastSegmentAndAnEmptyNameGoOutEmpty) {
 }
 
 TEST_F(RenameCommandTest, AFailedRequestKeepsTheNameAndReArms) {
-    hosts.service = "127.0.0.1:" + std::to_string(testing::UnusedPort());
+    const ServiceHosts nobody{hosts.upload, "127.0.0.1:" + std::to_string(testing::UnusedPort())};
+    RenameCommand refused{state, http, nobody, gate, window};
     Uploaded();
     window.renameText = "plan";
     try {
-        rename.ButtonClick();
+        refused.ButtonClick();
         ADD_FAILURE() << "no error";
     } catch (const std::exception& e) {
         EXPECT_EQ(std::string(e.what()).rfind("Socket Error # 10061", 0), 0u) << e.what();

@@ -103,9 +103,9 @@ class SessionTest : public MainFormTest {
 protected:
     void SetUp() override {
         MainFormTest::SetUp();
+        StartService(); // before the dialog: it builds the window again
         sessionForm = std::make_unique<NewSessionForm>(form.get());
         form->SetDialogs(sessionForm.get(), nullptr);
-        StartService();
     }
     void TearDown() override {
         sessionForm.reset();
@@ -221,17 +221,17 @@ TEST_F(MainFormTest, AdvancedPanelFoldsOutAndBack) {
 }
 
 TEST_F(MainFormTest, LinkOpensTheWebSite) {
-    form->SetHostsForTesting("up:1", "svc:2");
+    UseHosts({"up:1", "svc:2"});
     QTest::mouseClick(ui().Label5, Qt::LeftButton);
     EXPECT_EQ(desktop.shell().opened, std::vector<std::string>{"http://svc:2/"});
 }
 
 TEST_F(MainFormTest, DontBringToFrontChangesOnlyItsMark) {
-    ui().DontBringToFrontCheckbox->click();
-    EXPECT_TRUE(ui().DontBringToFrontCheckbox->isChecked());
     stub = std::make_unique<LoopbackServer>(
         [](const RecordedRequest&) { return LoopbackServer::Ok("toobig"); });
-    form->SetHostsForTesting(stub->Host(), stub->Host());
+    UseHost(stub->Host());
+    ui().DontBringToFrontCheckbox->click();
+    EXPECT_TRUE(ui().DontBringToFrontCheckbox->isChecked());
     CaptureAndWait();
     EXPECT_FALSE(desktop.windows().broughtToFront.empty());
 }

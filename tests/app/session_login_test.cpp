@@ -104,9 +104,11 @@ TEST_F(SessionLoginTest, NoCaptureStartsWhileTheDialogOrTheRequestRuns) {
 }
 
 TEST_F(SessionLoginTest, ALoginErrorKeepsTheBoxChecked) {
-    hosts.service = "127.0.0.1:" + std::to_string(testing::UnusedPort());
+    const ServiceHosts nobody{hosts.upload, "127.0.0.1:" + std::to_string(testing::UnusedPort())};
+    SessionLogin refused{state, http, *platform, nobody, gate, window};
+    window.sessionAnswer = "demo";
     try {
-        LogIn("demo");
+        refused.CheckBoxChanged(true);
         ADD_FAILURE() << "no error";
     } catch (const std::exception& e) {
         EXPECT_EQ(std::string(e.what()).rfind("Socket Error # 10061", 0), 0u) << e.what();

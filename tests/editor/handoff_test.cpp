@@ -2,6 +2,7 @@
 // rectangle is what the job compresses; when the user marked nothing of the picture, nothing is
 // uploaded, the status line says so and captures are allowed again.
 
+#include "app/capture_gate.h"
 #include "app/capture_intake.h"
 #include "app/shared_state.h"
 #include "codecs/jpeg_decoder.h"
@@ -68,7 +69,8 @@ struct Capture {
     // Runs the capture through `editor`, with the options `view` gives.
     void Run(CaptureView& view, PictureEditor& editor) {
         platform = desktop.MakePlatform();
-        CaptureIntake intake(state, *platform, http, hosts, view, job);
+        CaptureGate gate(state, *platform->hotKeys, [&view] { view.LockOptions(false); });
+        CaptureIntake intake(state, *platform, http, hosts, gate, view, job);
         intake.SetEditor(&editor);
         intake.Capture();
     }

@@ -64,8 +64,13 @@ TEST(Addresses, SessionAndPages) {
     EXPECT_EQ(SessionPageUrl("demo", "svc"), "http://svc/~demo");
     EXPECT_EQ(DownloadPageUrl("svc"), "http://svc/download.htm");
     EXPECT_EQ(UploadUrl("up:8461"), "http://up:8461/upload.php");
-    EXPECT_EQ(UploadHost(), "localhost:8461");
-    EXPECT_EQ(ServiceHost(), "localhost:8460");
+}
+
+// The hosts the build was configured with, whichever they are.
+TEST(Addresses, BuiltInHostsAreTheConfiguredOnes) {
+    const ServiceHosts hosts = BuiltInHosts();
+    EXPECT_EQ(hosts.upload, GLIMMERLY_CONFIGURED_UPLOAD_HOST);
+    EXPECT_EQ(hosts.service, GLIMMERLY_CONFIGURED_SERVICE_HOST);
 }
 
 TEST(UploadFields, OptionalFieldsFollowTheRememberedPairAndSession) {
