@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "service/open_storage.h"
+#include "service/rules/picture_store.h"
 #include "tests/service/service_fixture.h"
 #include "tests/support/cp1252_literal.h"
 
@@ -260,6 +262,34 @@ TEST_P(ServiceTest, TheUploaderDeletesAPicture) {
     EXPECT_EQ(ClientGet(sp(), target, kOwnerCookie).body.rfind("Der Screenshot wurde nicht", 0),
               0u);
     EXPECT_EQ(ClientGet(sp(), "/deletepicture.php", kOwnerCookie).body.rfind("Fehlende", 0), 0u);
+}
+
+// Pictures stored before uploads had owners have none: a request without the owner cookie (which
+// has no owner either) neither deletes nor renames them.
+TEST_P(ServiceTest, APictureWithoutOwnerStaysWithoutTheCookie) {
+    service_.reset();
+    {
+        StoreOptions options;
+        options.folder = (temp_.Root() / "data").string();
+        options.database = database_;
+        std::string error;
+        std::unique_ptr<StorageBackend> storage = OpenStorage(options, error);
+        ASSERT_TRUE(storage) << error;
+        PictureStore store(std::move(storage));
+        ASSERT_EQ(
+            store
+                .AddPicture(jpeg_, JpegSize{64, 48}, "Von früher"_cp1252, "", std::chrono::hours(1))
+                .name,
+            "von_frueher");
+    }
+    Restart();
+    EXPECT_EQ(ClientGet(sp(), "/deletepicture.php?filename=von_frueher.jpg").body,
+              "Nur wer den Screenshot hochgeladen hat, kann ihn löschen."_cp1252);
+    EXPECT_EQ(ClientGet(sp(), "/setname.php?filename=von_frueher.jpg&newfilename=Neu").body,
+              "Nur wer den Screenshot hochgeladen hat, kann ihn umbenennen."_cp1252);
+    HttpResponse picture = ClientGet(sp(), "/von_frueher.jpg");
+    EXPECT_EQ(picture.status, 200);
+    EXPECT_EQ(picture.body, jpeg_);
 }
 
 TEST_P(ServiceTest, SessionLoginAcceptsOnlySimpleNames) {

@@ -114,6 +114,38 @@ TEST_P(ServiceShutdownTest, UploadInFlightAtSigtermIsAnsweredAndStored) {
               std::vector<std::string>{"letztes_bild"});
 }
 
+// A balancer keeps sending on its kept-alive connections until its health check has seen the
+// instance go: for a second after SIGTERM such a request is still answered (closing the
+// connection), and the health check says the instance is stopping.
+TEST_P(ServiceShutdownTest, KeptAliveConnectionsAreServedShortlyAfterSigterm) {
+    ServiceProcess service(temp_.Root() / "data", Args());
+    ASSERT_TRUE(service.ok());
+    const std::uint16_t port = service.servicePort();
+    const std::string login = "GET /loginsession.php?sessionname=Nah HTTP/1.1\r\nHost: x\r\n\r\n";
+    int request = Connect(port);
+    int health = Connect(port);
+    ASSERT_GE(request, 0);
+    ASSERT_GE(health, 0);
+    for (int fd : {request, health}) {
+        ASSERT_TRUE(SendAll(fd, login));
+        ASSERT_EQ(ReadReply(fd), "ok Nah");
+    }
+
+    ASSERT_EQ(::kill(service.pid(), SIGTERM), 0);
+    ASSERT_TRUE(RefusedWithin(port, 5s)); // draining now
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(SendAll(request, login));
+    ASSERT_TRUE(SendAll(health, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n"));
+    std::string head;
+    EXPECT_EQ(ReadReply(request, 5000, &head), "ok Nah");
+    EXPECT_NE(head.find("Connection: close"), std::string::npos) << head;
+    EXPECT_EQ(ReadReply(health, 5000, &head), "stopping");
+    EXPECT_EQ(head.rfind("HTTP/1.1 503", 0), 0u) << head;
+    EXPECT_NE(head.find("Retry-After: 5\r\n"), std::string::npos) << head;
+    ::close(request);
+    ::close(health);
+}
+
 TEST_P(ServiceShutdownTest, RequestOutlastingTheDrainDeadlineIsCutOff) {
     ServiceProcess service(temp_.Root() / "data",
                            Args({"--drain-timeout", "1", "--body-timeout", "60"}));
