@@ -8,7 +8,6 @@
 
 #include "service/open_storage.h"
 #include "service/rules/picture_store.h"
-#include "service/sqlite/sqlite_storage.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
 
@@ -257,58 +256,6 @@ TEST_P(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
     EXPECT_EQ(changed[0].name, "drei");
     store->Shutdown();
     EXPECT_EQ(store->WaitForChange(store->LastSeq(), 10s), store->LastSeq()); // returns at once
-}
-
-// The SQLite storage's files: what an interrupted run leaves is cleaned up on opening.
-class SqliteStorageTest : public ::testing::Test {
-protected:
-    std::unique_ptr<SqliteStorage> OpenStorage() {
-        std::string error;
-        auto storage = SqliteStorage::Open(temp_.Root() / "data", error);
-        EXPECT_TRUE(storage) << error;
-        return storage;
-    }
-    test::TempDir temp_{"glimmerly-store"};
-    std::string jpeg_ = test::MakeJpeg(20, 10, 7);
-    JpegSize size_{20, 10};
-};
-
-TEST_F(SqliteStorageTest, OpeningRepairsWhatAnInterruptedRunLeft) {
-    std::string keptName;
-    {
-        auto storage = OpenStorage();
-        SqliteStorage* files = storage.get();
-        PictureStore store(std::move(storage));
-        keptName = store.AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
-        EXPECT_EQ(files->PictureFile(keptName)->parent_path(),
-                  fs::absolute(temp_.Root() / "data" / "pictures"));
-        EXPECT_FALSE(files->PictureFile("../glimmerly"));
-        store.AddPicture(jpeg_, size_, "verschwindet", "", 1h);
-        fs::remove(*files->PictureFile("verschwindet"));
-        // A second service cannot open the folder while this one holds it.
-        std::string error;
-        EXPECT_FALSE(SqliteStorage::Open(temp_.Root() / "data", error));
-        EXPECT_NE(error.find("in use"), std::string::npos);
-    }
-    fs::path pictures = temp_.Root() / "data" / "pictures";
-    std::ofstream(pictures / ".tmp-0123456789abcdef0123456789abcdef") << "half";
-    std::ofstream(pictures / "fedcba9876543210fedcba9876543210.jpg") << jpeg_;
-    auto storage = OpenStorage();
-    using Names = std::vector<std::string>;
-    EXPECT_EQ(storage->Repairs().temporaryFiles, Names{".tmp-0123456789abcdef0123456789abcdef"});
-    EXPECT_EQ(storage->Repairs().orphanFiles, Names{"fedcba9876543210fedcba9876543210.jpg"});
-    EXPECT_EQ(storage->Repairs().missingFiles, Names{"verschwindet"});
-    EXPECT_TRUE(storage->FindPicture(keptName));
-    EXPECT_FALSE(storage->FindPicture("verschwindet"));
-    int files = 0;
-    for (auto& e : fs::directory_iterator(pictures)) {
-        (void)e;
-        ++files;
-    }
-    EXPECT_EQ(files, 1);
-    // Nothing is left for the next start to repair.
-    storage.reset();
-    EXPECT_TRUE(OpenStorage()->Repairs().Empty());
 }
 
 } // namespace

@@ -46,6 +46,23 @@ TEST(ProxyProtocolTest, VersionOneGivesTheClientAddressAndLeavesTheRequestBehind
     EXPECT_EQ(h.family, 0);
 }
 
+// The longest version 1 line is 107 bytes with its CR LF ("PROXY UNKNOWN" and two IPv6 addresses
+// and ports); a connection whose first 107 bytes hold no line end is no balancer's.
+TEST(ProxyProtocolTest, VersionOneLinesUpToTheLongestThereIs) {
+    const std::string longest = "PROXY UNKNOWN " + std::string(91, 'f') + "\r\n";
+    ASSERT_EQ(longest.size(), 107u);
+    ProxyHeader h = ParseProxyHeader(longest + "GET / HTTP/1.1\r\n");
+    ASSERT_EQ(h.status, Status::Complete);
+    EXPECT_EQ(h.length, 107u);
+    const std::string tooLong = "PROXY UNKNOWN " + std::string(92, 'f') + "\r\n";
+    EXPECT_EQ(ParseProxyHeader(tooLong + "GET / HTTP/1.1\r\n").status, Status::Invalid);
+
+    // Without its line end so far: worth waiting for while the line can still end in time.
+    EXPECT_EQ(ParseProxyHeader(longest.substr(0, 106)).status, Status::Incomplete);
+    EXPECT_EQ(ParseProxyHeader(tooLong.substr(0, 106)).status, Status::Incomplete);
+    EXPECT_EQ(ParseProxyHeader(tooLong.substr(0, 107)).status, Status::Invalid);
+}
+
 TEST(ProxyProtocolTest, VersionTwoCarriesAddressesOrNoneForTheBalancersOwnChecks) {
     std::string v4 = {'\xc6', '\x33', '\x64', '\x09', 10, 0, 0, 11, '\x1f', '\x90', 0x21, 0x0d};
     std::string header = V2(1, 0x11, v4);
