@@ -31,6 +31,20 @@ TEST(MultipartTest, ReadsTheClientsBodyLayout) {
     EXPECT_EQ(FindPart(*parts, "nothing"), nullptr);
 }
 
+// A part's head (its header lines) may take 8192 bytes, not one more.
+TEST(MultipartTest, PartHeadsUpToTheirLimit) {
+    auto body = [](std::size_t headSize) {
+        std::string head = "Content-Disposition: form-data; name=\"a\"\r\nX-Pad: ";
+        head.resize(headSize, 'p');
+        return "--" + std::string(kBoundary) + "\r\n" + head + "\r\n\r\nwert\r\n--" +
+               std::string(kBoundary) + "--\r\n";
+    };
+    auto parts = ParseMultipart(body(8192), kBoundary);
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(FindPart(*parts, "a")->data, "wert");
+    EXPECT_FALSE(ParseMultipart(body(8193), kBoundary));
+}
+
 TEST(MultipartTest, BoundaryFromContentType) {
     EXPECT_EQ(MultipartBoundary("multipart/form-data; boundary=--------120626134507089"),
               "--------120626134507089");

@@ -21,6 +21,14 @@ TEST(JpegCheckTest, AcceptsCompleteJpegsOnly) {
     EXPECT_FALSE(CheckJpeg(std::string("\xFF\xD8\xFF\xE0\x00\x02\xFF\xD9", 8)));
     std::string truncatedHeader = jpeg.substr(0, 30) + std::string("\xFF\xD9", 2);
     EXPECT_FALSE(CheckJpeg(truncatedHeader));
+    // libjpeg reads past bytes between the start marker and the next one, and reads no further
+    // than the headers: the check itself looks at both ends.
+    std::string afterStart = jpeg;
+    afterStart.insert(2, 1, '\0');
+    EXPECT_FALSE(CheckJpeg(afterStart));
+    std::string noEnd = jpeg;
+    noEnd[noEnd.size() - 2] = '\0';
+    EXPECT_FALSE(CheckJpeg(noEnd));
 }
 
 } // namespace

@@ -43,6 +43,9 @@ TEST(PictureNameTest, ValidNamesAndSessions) {
     EXPECT_FALSE(IsPictureName("a.b"));
     EXPECT_FALSE(IsPictureName("../a"));
     EXPECT_FALSE(IsPictureName("%2e"));
+    // The longest name with the longest suffix a series can reach, and not a byte more.
+    EXPECT_TRUE(IsPictureName(std::string(80, 'a')));
+    EXPECT_FALSE(IsPictureName(std::string(81, 'a')));
     EXPECT_TRUE(IsSessionName("Team_1-a"));
     EXPECT_TRUE(IsSessionName(std::string(40, 'Z')));
     EXPECT_FALSE(IsSessionName(std::string(41, 'Z')));
@@ -53,6 +56,13 @@ TEST(PictureNameTest, ValidNamesAndSessions) {
     EXPECT_EQ(random.size(), 8u);
     EXPECT_TRUE(IsPictureName(random));
     EXPECT_NE(RandomToken(), RandomToken());
+    EXPECT_TRUE(IsToken(RandomToken()));
+    EXPECT_TRUE(IsToken("0123456789abcdef0123456789abcdef"));
+    for (const char* bad : {"0123456789abcdef0123456789abcdeg", "0123456789ABCDEF0123456789abcdef",
+                            "0123456789abcdef0123456789abcde", "0123456789abcdef0123456789abcdef0",
+                            "0123456789abcdef0123456789abcde/"}) {
+        EXPECT_FALSE(IsToken(bad)) << bad;
+    }
 }
 
 } // namespace
