@@ -156,6 +156,33 @@ TEST_F(PictureStoreTest, AnUploadGoesOnlyIntoAnOpenSessionAndExtendsIt) {
     EXPECT_FALSE(store_->FindPicture("c"));
 }
 
+// Sessions are deleted only once they expired longer ago than the retention, by the store's
+// clock.
+TEST_F(PictureStoreTest, ExpiredSessionsGoOnlyAfterTheRetention) {
+    store_->OpenSession("alt", 1h);
+    now_ += 1h + 30min; // expired half an hour ago
+    EXPECT_EQ(store_->PurgeSessions(30min), 0);
+    EXPECT_EQ(store_->GetSession("alt"), PictureStore::SessionState::Expired);
+    now_ += 1ms;
+    EXPECT_EQ(store_->PurgeSessions(30min), 1);
+    EXPECT_EQ(store_->GetSession("alt"), PictureStore::SessionState::Unknown);
+}
+
+// A live stream takes a place of its session's and of its client's; one beyond either limit is
+// refused until another leaves.
+TEST_F(PictureStoreTest, LiveStreamsHaveLimitedPlaces) {
+    ChangeSignal& changes = store_->Changes();
+    EXPECT_TRUE(changes.Admit("s", "1.2.3.4", 2, 3));
+    EXPECT_TRUE(changes.Admit("s", "1.2.3.5", 2, 3));
+    EXPECT_FALSE(changes.Admit("s", "1.2.3.6", 2, 3)) << "the session's places are taken";
+    EXPECT_TRUE(changes.Admit("t", "1.2.3.4", 2, 3));
+    EXPECT_TRUE(changes.Admit("u", "1.2.3.4", 2, 3));
+    EXPECT_FALSE(changes.Admit("v", "1.2.3.4", 2, 3)) << "the address's places are taken";
+    changes.Leave("s", "1.2.3.4");
+    EXPECT_TRUE(changes.Admit("s", "1.2.3.6", 2, 3));
+    EXPECT_TRUE(changes.Admit("v", "1.2.3.4", 2, 3));
+}
+
 TEST_F(PictureStoreTest, AStorageFailureFailsTheUploadAndTakesBackItsBytes) {
     fake_->stageFails = true;
     EXPECT_EQ(Upload("a").status, PictureStore::UploadStatus::Failed);
