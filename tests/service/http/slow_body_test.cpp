@@ -77,6 +77,8 @@ TEST(ServiceSlowBodyTest, ServiceHostRefusesABodyBeforeReadingIt) {
              Case{"GET /loginsession.php?sessionname=Demo HTTP/1.1\r\nTransfer-Encoding: "
                   "chunked\r\n",
                   "HTTP/1.1 413"},
+             Case{"GET /loginsession.php?sessionname=Demo HTTP/1.1\r\nContent-Length: 1\r\n",
+                  "HTTP/1.1 413"},
          }) {
         int fd = ConnectFrom("127.0.0.1", port);
         ASSERT_GE(fd, 0);
@@ -88,9 +90,36 @@ TEST(ServiceSlowBodyTest, ServiceHostRefusesABodyBeforeReadingIt) {
         EXPECT_TRUE(WaitForClose(fd, 5000)) << c.head;
         ::close(fd);
     }
-    // The refused requests did nothing; the client's own GET works as always.
+    // The refused requests did nothing; the client's own GET works as always, also when it
+    // announces an empty body.
     EXPECT_EQ(ClientGet(port, "/loginsession.php?sessionname=Demo").body, "ok Demo");
+    EXPECT_EQ(RawRequest(port, "GET /loginsession.php?sessionname=Demo HTTP/1.1\r\nHost: x\r\n"
+                               "Content-Length: 0\r\nConnection: close\r\n\r\n")
+                  .body,
+              "ok Demo");
     EXPECT_EQ(ListedNames(ClientGet(port, "/~Demo").body).size(), 0u);
+}
+
+// An upload that announces more than 64 MiB is refused before a byte of it is read; one of
+// exactly 64 MiB is read (and answered toobig once it is in).
+TEST(ServiceSlowBodyTest, UploadHostRefusesAnnouncedBodiesBeyondTheLimitAtOnce) {
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data");
+    ASSERT_TRUE(service.ok());
+    auto announce = [&](const std::string& length) {
+        int fd = Connect(service.uploadPort());
+        EXPECT_GE(fd, 0);
+        EXPECT_TRUE(SendAll(fd, "POST /upload.php HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                "multipart/form-data; boundary=" +
+                                    std::string(kBoundary) + "\r\nContent-Length: " + length +
+                                    "\r\n\r\n"));
+        std::string head;
+        ReadReply(fd, 500, &head);
+        ::close(fd);
+        return head.substr(0, 12);
+    };
+    EXPECT_EQ(announce("67108865"), "HTTP/1.1 413");
+    EXPECT_EQ(announce("67108864"), "") << "waits for the body";
 }
 
 std::string ProxyLine(const std::string& client) {
