@@ -63,6 +63,19 @@ TEST(ProxyProtocolTest, VersionOneLinesUpToTheLongestThereIs) {
     EXPECT_EQ(ParseProxyHeader(tooLong.substr(0, 107)).status, Status::Invalid);
 }
 
+// A version 2 header with its extensions may take 536 bytes, which the listener reads at most.
+TEST(ProxyProtocolTest, VersionTwoHeadersUpToTheLargestTaken) {
+    const std::string v4 = {'\xc6', '\x33', '\x64', '\x09', 10, 0, 0, 11, 0, 80, 0, 80};
+    ProxyHeader h = ParseProxyHeader(V2(1, 0x11, v4 + std::string(508, '\0')));
+    ASSERT_EQ(h.status, Status::Complete);
+    EXPECT_EQ(h.length, kMaxProxyHeader);
+    EXPECT_EQ(h.family, 4);
+    EXPECT_EQ(ParseProxyHeader(V2(1, 0x11, v4 + std::string(509, '\0'))).status, Status::Invalid);
+    // Already known from its length field, before the rest arrives.
+    EXPECT_EQ(ParseProxyHeader(V2(1, 0x11, v4 + std::string(509, '\0')).substr(0, 16)).status,
+              Status::Invalid);
+}
+
 TEST(ProxyProtocolTest, VersionTwoCarriesAddressesOrNoneForTheBalancersOwnChecks) {
     std::string v4 = {'\xc6', '\x33', '\x64', '\x09', 10, 0, 0, 11, '\x1f', '\x90', 0x21, 0x0d};
     std::string header = V2(1, 0x11, v4);
@@ -129,7 +142,7 @@ TEST(ProxyProtocolTest, AnythingElseIsRefused) {
              std::string("PROXY TCP4 ") + std::string(120, '1'),        // a line without end
              V2(2, 0x11, std::string(12, '\x01')),                      // no such command
              V2(1, 0x11, std::string(11, '\x01')),                      // addresses cut short
-             V2(1, 0x21, std::string(30, '\x01')),                      // IPv6 cut short
+             V2(1, 0x21, std::string(35, '\x01')),                      // IPv6 cut short
              V2(1, 0x11, std::string(600, '\x01')),                     // longer than we wait for
              std::string("\r\n\r\n\0\r\nQUIT\n\x11\x11\0\0", 16),       // version 1 in binary
          }) {
