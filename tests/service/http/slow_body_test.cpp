@@ -171,5 +171,22 @@ TEST(ServiceSlowBodyTest, BehindABalancerTheLimitCountsTheAddressesThePROXYHeade
     }
 }
 
+// Behind a balancer the PROXY header counts as part of the request head: a connection that has
+// not sent all of it by the head's deadline is closed, not handed on.
+TEST(ServiceSlowBodyTest, AConnectionWithoutItsPROXYHeaderIsClosedAtTheHeadDeadline) {
+    TempDir temp{"glimmerly-service"};
+    ServiceProcess service(temp.Root() / "data", {"--proxy-protocol", "--header-timeout", "1"});
+    ASSERT_TRUE(service.ok());
+    int fd = ConnectFrom("127.0.0.1", service.uploadPort());
+    ASSERT_GE(fd, 0);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SendAll(fd, "PROXY TCP4 203.0.113.5 "));
+    EXPECT_TRUE(WaitForClose(fd, 5000));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 3s);
+    ::close(fd);
+}
+
 } // namespace
 } // namespace glimmerly::service::test
