@@ -79,6 +79,24 @@ TEST_P(ServiceTest, UploadLimitIsExactly307200Bytes) {
     std::string over = WithComment(big, 99, 1).substr(0, 307200) + std::string("\xFF\xD9", 2);
     ASSERT_EQ(over.size(), 307202u);
     EXPECT_EQ(Upload(up(), over).body, "toobig");
+    // Around the largest picture the form may take 64 KiB more; a body beyond that is not kept.
+    for (std::size_t extra : {0, 1}) {
+        std::string body = UploadBody(big);
+        const std::string close = std::string("--") + kBoundary + "--";
+        std::string pad = std::string("--") + kBoundary +
+                          "\r\nContent-Disposition: form-data; name=\"pad\"\r\n\r\n";
+        const std::size_t size = body.size() + pad.size() + 2;
+        ASSERT_LT(size, 307200u + 64 * 1024);
+        pad += std::string(307200 + 64 * 1024 - size + extra, 'p') + "\r\n";
+        body.insert(body.rfind(close), pad);
+        ASSERT_EQ(body.size(), 307200u + 64 * 1024 + extra);
+        HttpResponse r = RawRequest(up(), UploadRequest(body, up()));
+        if (extra) {
+            EXPECT_EQ(r.body, "toobig");
+        } else {
+            EXPECT_EQ(NameFromReply(r.body).size(), 8u) << r.body;
+        }
+    }
     // Far larger bodies are read to the end and answered the same way.
     std::string huge(2 * 1024 * 1024, 'x');
     HttpResponse r = Upload(up(), huge);
