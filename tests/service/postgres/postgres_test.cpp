@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "service/postgres/postgres_schema.h"
 #include "service/postgres/postgres_storage.h"
 #include "service/rules/picture_store.h"
 #include "tests/service/harness.h"
@@ -180,12 +181,13 @@ TEST_F(PostgresTest, RefusesADatabaseItCannotUse) {
         auto store = Open(); // creates the schema
     }
     // A newer program has upgraded the database: this one must not touch it.
+    const std::string newer = std::to_string(pg::kSchemaVersion + 1);
     ASSERT_EQ(cluster_->Sql(database_.substr(database_.rfind('/') + 1),
-                            "UPDATE glimmerly_schema SET version = 99"),
+                            "UPDATE glimmerly_schema SET version = " + newer),
               "");
     std::string error;
     EXPECT_FALSE(PostgresStorage::Open(database_, 2, error));
-    EXPECT_NE(error.find("schema version 99"), std::string::npos) << error;
+    EXPECT_NE(error.find("schema version " + newer), std::string::npos) << error;
     EXPECT_NE(error.find("too old"), std::string::npos) << error;
 
     // Nobody listens on the port: the service says so and exits.

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "service/rules/picture_store.h"
 #include "service/sqlite/sqlite_storage.h"
 #include "tests/service/harness.h"
@@ -101,6 +103,36 @@ TEST_F(SqliteStorageTest, OrphansOfOneNameFromTwoStartsAreBothKept) {
     EXPECT_EQ(Contents(data / "quarantine" / (leaf + ".2")), second);
     EXPECT_FALSE(fs::exists(data / "pictures" / leaf));
     EXPECT_EQ(OpenStorage()->DescribeRepairs(), "");
+}
+
+// A database a newer program has upgraded is left alone; one at this program's version opens.
+TEST_F(SqliteStorageTest, RefusesADatabaseOfANewerSchema) {
+    ASSERT_TRUE(OpenStorage());
+    const std::string file = (temp_.Root() / "data" / "glimmerly.db").string();
+    auto version = [&](int set) {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* read = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &read, nullptr);
+        int current = sqlite3_step(read) == SQLITE_ROW ? sqlite3_column_int(read, 0) : -1;
+        sqlite3_finalize(read);
+        if (set >= 0) {
+            sqlite3_exec(db, ("PRAGMA user_version = " + std::to_string(set)).c_str(), nullptr,
+                         nullptr, nullptr);
+        }
+        sqlite3_close(db);
+        return current;
+    };
+    const int current = version(-1);
+    ASSERT_GT(current, 0);
+    version(current + 1);
+    std::string error;
+    EXPECT_FALSE(SqliteStorage::Open(temp_.Root() / "data", error));
+    EXPECT_NE(error.find("schema version " + std::to_string(current + 1)), std::string::npos)
+        << error;
+    EXPECT_NE(error.find("too old"), std::string::npos) << error;
+    EXPECT_EQ(version(current), current + 1) << "the refused start changed the version";
+    EXPECT_TRUE(OpenStorage());
 }
 
 } // namespace
