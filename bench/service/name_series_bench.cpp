@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "service/store.h"
+#include "service/open_storage.h"
+#include "service/rules/picture_store.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
 
@@ -36,15 +37,15 @@ struct Ends {
 };
 
 // Per-upload times of the first and last window of `uploads` uploads named "Besprechung".
-bool Measure(Store& store, int uploads, int window, Ends& ends) {
+bool Measure(PictureStore& store, int uploads, int window, Ends& ends) {
     const std::string jpeg = test::MakeJpeg(64, 48, 5);
     std::vector<double> ms;
     ms.reserve(static_cast<std::size_t>(uploads));
     for (int i = 0; i < uploads; ++i) {
         auto start = Clock::now();
-        Store::UploadResult r = store.AddPicture(jpeg, {64, 48}, "Besprechung", "", 1h);
+        PictureStore::UploadResult r = store.AddPicture(jpeg, {64, 48}, "Besprechung", "", 1h);
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        if (r.status != Store::UploadStatus::Stored) {
+        if (r.status != PictureStore::UploadStatus::Stored) {
             std::fprintf(stderr, "upload %d was not stored\n", i + 1);
             return false;
         }
@@ -93,7 +94,9 @@ int main(int argc, char** argv) {
             options.folder = (temp->Root() / "data").string();
         }
         std::string error;
-        std::unique_ptr<Store> store = OpenStore(options, error);
+        std::unique_ptr<StorageBackend> storage = OpenStorage(options, error);
+        std::unique_ptr<PictureStore> store =
+            storage ? std::make_unique<PictureStore>(std::move(storage)) : nullptr;
         Ends ends;
         if (!store || !Measure(*store, uploads, window, ends)) {
             std::fprintf(stderr, "%s\n", error.c_str());

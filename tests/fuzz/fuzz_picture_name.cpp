@@ -2,7 +2,7 @@
 // is empty or a name the service accepts, also with the "-2", "-3", ... it appends; the rule
 // leaves its own names as they are and does not care how a letter is cased.
 
-#include "service/names.h"
+#include "service/rules/names.h"
 
 #include <cstdint>
 #include <cstdlib>

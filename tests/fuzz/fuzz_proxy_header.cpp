@@ -2,7 +2,7 @@
 // within the bytes and the size it waits for, reads the same from its own bytes alone, and stays
 // the same whatever follows it; what it refuses stays refused however many bytes follow.
 
-#include "service/proxy_protocol.h"
+#include "service/http/proxy_protocol.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // Content-Type value, the rest the body. A Content-Type without a usable boundary still has its
 // body read, with the client's usual boundary. Every part must lie inside the body.
 
-#include "service/multipart.h"
+#include "service/http/multipart.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Arbitrary request targets into the stand-in service's target splitting and query parsing. Every
 // value handed back must be the raw bytes of the target, never decoded or invented.
 
-#include "service/request.h"
+#include "service/http/request.h"
 
 #include <cstdint>
 #include <cstdlib>

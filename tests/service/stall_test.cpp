@@ -21,9 +21,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "service/picture_store.h"
-#include "service/postgres_pool.h"
-#include "service/postgres_storage.h"
+#include "service/postgres/postgres_pool.h"
+#include "service/postgres/postgres_storage.h"
+#include "service/rules/picture_store.h"
 #include "tests/service/service_fixture.h"
 #include "tests/support/cp1252_literal.h"
 
@@ -299,8 +299,8 @@ TEST(LostCommitTest, AnUploadIsAnsweredByWhatTheDatabaseDidWithItsCommit) {
     // Stored although its client never heard the COMMIT's reply: a refusal would have the
     // picture sent and stored again.
     cutter.Arm(CommitCutter::Cut::Reply);
-    Store::UploadResult landed = store.AddPicture(jpeg, {20, 10}, "Angekommen", "", 1h);
-    EXPECT_EQ(landed.status, Store::UploadStatus::Stored);
+    PictureStore::UploadResult landed = store.AddPicture(jpeg, {20, 10}, "Angekommen", "", 1h);
+    EXPECT_EQ(landed.status, PictureStore::UploadStatus::Stored);
     EXPECT_EQ(landed.name, "angekommen");
 
     // The COMMIT never reached the server: nothing stored, and the refusal says "try again".

@@ -6,8 +6,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include "service/picture_store.h"
-#include "service/sqlite_storage.h"
+#include "service/open_storage.h"
+#include "service/rules/picture_store.h"
 #include "tests/service/harness.h"
 #include "tests/service/pg_cluster.h"
 
@@ -22,15 +22,16 @@ constexpr std::string_view kOwner = "the uploader's key";
 // The rules every store keeps, run against SQLite and against PostgreSQL.
 class StoreTest : public test::BackendTest {
 protected:
-    std::unique_ptr<Store> OpenStore(Store::Now now = Store::Clock::now) {
+    std::unique_ptr<PictureStore> OpenStore(PictureStore::Now now = PictureStore::Clock::now) {
         std::string error;
         StoreOptions options;
         options.folder = (temp_.Root() / "data").string();
         options.database = database_;
         options.poolSize = 4;
-        auto store = service::OpenStore(options, error, std::move(now));
-        EXPECT_TRUE(store) << error;
-        return store;
+        std::unique_ptr<StorageBackend> storage = service::OpenStorage(options, error);
+        EXPECT_TRUE(storage) << error;
+        return storage ? std::make_unique<PictureStore>(std::move(storage), std::move(now))
+                       : nullptr;
     }
     std::size_t StoredFiles() {
         std::size_t files = 0;
@@ -52,16 +53,20 @@ TEST_P(StoreTest, NamesPicturesUniquelyAndRenamesThem) {
     auto store = OpenStore();
     auto a = store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner);
     auto b = store->AddPicture(jpeg_, size_, "plan", "", 1h, kOwner);
-    ASSERT_EQ(a.status, Store::UploadStatus::Stored);
+    ASSERT_EQ(a.status, PictureStore::UploadStatus::Stored);
     EXPECT_EQ(a.name, "plan");
     EXPECT_EQ(b.name, "plan-2");
     std::string renamed;
-    EXPECT_EQ(store->Rename("plan", "plan-2", renamed, kOwner), Store::RenameStatus::NameTaken);
-    EXPECT_EQ(store->Rename("plan", "Neuer Plan", renamed, kOwner), Store::RenameStatus::Renamed);
+    EXPECT_EQ(store->Rename("plan", "plan-2", renamed, kOwner),
+              PictureStore::RenameStatus::NameTaken);
+    EXPECT_EQ(store->Rename("plan", "Neuer Plan", renamed, kOwner),
+              PictureStore::RenameStatus::Renamed);
     EXPECT_EQ(renamed, "neuer_plan");
     EXPECT_EQ(store->FindPicture("neuer_plan")->title, "Neuer Plan");
-    EXPECT_EQ(store->Rename("plan", "x", renamed, kOwner), Store::RenameStatus::UnknownPicture);
-    EXPECT_EQ(store->Rename("neuer_plan", "!!", renamed, kOwner), Store::RenameStatus::InvalidName);
+    EXPECT_EQ(store->Rename("plan", "x", renamed, kOwner),
+              PictureStore::RenameStatus::UnknownPicture);
+    EXPECT_EQ(store->Rename("neuer_plan", "!!", renamed, kOwner),
+              PictureStore::RenameStatus::InvalidName);
     auto content = store->ReadPicture("neuer_plan");
     ASSERT_TRUE(content);
     if (content->fd >= 0) {
@@ -83,9 +88,10 @@ TEST_P(StoreTest, ANameOnceGivenOutNeverLeadsToAnotherPicture) {
     std::string renamed;
     for (std::string_view other : {std::string_view(), std::string_view("someone else")}) {
         EXPECT_EQ(store->Rename("quartalszahlen", "weg", renamed, other),
-                  Store::RenameStatus::NotOwner);
+                  PictureStore::RenameStatus::NotOwner);
     }
-    ASSERT_EQ(store->Rename("quartalszahlen", "Q2", renamed, kOwner), Store::RenameStatus::Renamed);
+    ASSERT_EQ(store->Rename("quartalszahlen", "Q2", renamed, kOwner),
+              PictureStore::RenameStatus::Renamed);
     EXPECT_EQ(store->CurrentName("quartalszahlen"), "q2");
 
     const std::string other = test::MakeJpeg(20, 10, 99);
@@ -93,10 +99,11 @@ TEST_P(StoreTest, ANameOnceGivenOutNeverLeadsToAnotherPicture) {
               "quartalszahlen-2");
     auto mine = store->AddPicture(other, size_, "Mein Bild", "", 1h, "x");
     EXPECT_EQ(store->Rename(mine.name, "quartalszahlen", renamed, "x"),
-              Store::RenameStatus::NameTaken);
+              PictureStore::RenameStatus::NameTaken);
     EXPECT_FALSE(store->FindPicture("quartalszahlen"));
     // Its own earlier name is free for the picture itself; the later one stays given to it.
-    EXPECT_EQ(store->Rename("q2", "Quartalszahlen", renamed, kOwner), Store::RenameStatus::Renamed);
+    EXPECT_EQ(store->Rename("q2", "Quartalszahlen", renamed, kOwner),
+              PictureStore::RenameStatus::Renamed);
     EXPECT_EQ(store->CurrentName("q2"), "quartalszahlen");
 
     // The same after a restart, and a name typed like a later member of a series is passed.
@@ -117,9 +124,9 @@ TEST_P(StoreTest, TheUploaderDeletesAPictureAndItsNamesStayGivenOut) {
     store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner);
     auto kept = store->AddPicture(jpeg_, size_, "Bleibt", "", 1h, kOwner);
     std::string renamed;
-    ASSERT_EQ(store->Rename("plan", "Neu", renamed, kOwner), Store::RenameStatus::Renamed);
+    ASSERT_EQ(store->Rename("plan", "Neu", renamed, kOwner), PictureStore::RenameStatus::Renamed);
     ASSERT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 2u : 0u);
-    using Status = Store::DeleteStatus;
+    using Status = PictureStore::DeleteStatus;
     EXPECT_EQ(store->Delete("neu", ""), Status::NotOwner);
     EXPECT_EQ(store->Delete("neu", "someone else"), Status::NotOwner);
     EXPECT_EQ(store->Delete("plan", kOwner), Status::UnknownPicture) << "an earlier name";
@@ -187,30 +194,33 @@ TEST_P(StoreTest, AnOlderStoreKeepsItsNamesAfterTheUpgrade) {
     ASSERT_TRUE(store);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner).name, "plan-3");
     std::string renamed;
-    EXPECT_EQ(store->Rename("plan-2", "Neu", renamed, kOwner), Store::RenameStatus::NotOwner);
-    ASSERT_EQ(store->Rename("plan-3", "Neu", renamed, kOwner), Store::RenameStatus::Renamed);
+    EXPECT_EQ(store->Rename("plan-2", "Neu", renamed, kOwner),
+              PictureStore::RenameStatus::NotOwner);
+    ASSERT_EQ(store->Rename("plan-3", "Neu", renamed, kOwner), PictureStore::RenameStatus::Renamed);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "Plan", "", 1h, kOwner).name, "plan-4");
     EXPECT_EQ(store->CurrentName("plan-3"), "neu");
 }
 
 TEST_P(StoreTest, SessionsExpireAndUploadsExtendThem) {
-    const Store::Clock::time_point start = std::chrono::sys_days{std::chrono::December / 6 / 2026};
-    Store::Clock::time_point now = start;
+    const PictureStore::Clock::time_point start =
+        std::chrono::sys_days{std::chrono::December / 6 / 2026};
+    PictureStore::Clock::time_point now = start;
     auto store = OpenStore([&now] { return now; });
-    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Unknown);
+    EXPECT_EQ(store->GetSession("s"), PictureStore::SessionState::Unknown);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 1h).status,
-              Store::UploadStatus::WrongSession);
+              PictureStore::UploadStatus::WrongSession);
     store->OpenSession("s", 600ms);
-    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
+    EXPECT_EQ(store->GetSession("s"), PictureStore::SessionState::Active);
     now += 400ms;
     // An upload keeps the session open for another ttl, from the upload on.
-    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status, Store::UploadStatus::Stored);
-    now += 599ms;
-    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
-    now += 1ms; // the expiry time itself is past
-    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Expired);
     EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status,
-              Store::UploadStatus::WrongSession);
+              PictureStore::UploadStatus::Stored);
+    now += 599ms;
+    EXPECT_EQ(store->GetSession("s"), PictureStore::SessionState::Active);
+    now += 1ms; // the expiry time itself is past
+    EXPECT_EQ(store->GetSession("s"), PictureStore::SessionState::Expired);
+    EXPECT_EQ(store->AddPicture(jpeg_, size_, "", "s", 600ms).status,
+              PictureStore::UploadStatus::WrongSession);
     EXPECT_EQ(store->SessionPictures("s").size(), 1u);
     // No file was left behind by the refused uploads.
     EXPECT_EQ(StoredFiles(), GetParam() == test::Backend::Sqlite ? 1u : 0u);
@@ -220,7 +230,7 @@ TEST_P(StoreTest, SessionsExpireAndUploadsExtendThem) {
         std::chrono::duration_cast<std::chrono::milliseconds>((start + 400ms).time_since_epoch())
             .count());
     store->OpenSession("s", 600ms);
-    EXPECT_EQ(store->GetSession("s"), Store::SessionState::Active);
+    EXPECT_EQ(store->GetSession("s"), PictureStore::SessionState::Active);
 }
 
 TEST_P(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
@@ -246,58 +256,6 @@ TEST_P(StoreTest, ChangesWakeWaitersAndOrderTheSessionList) {
     EXPECT_EQ(changed[0].name, "drei");
     store->Shutdown();
     EXPECT_EQ(store->WaitForChange(store->LastSeq(), 10s), store->LastSeq()); // returns at once
-}
-
-// The SQLite storage's files: what an interrupted run leaves is cleaned up on opening.
-class SqliteStorageTest : public ::testing::Test {
-protected:
-    std::unique_ptr<SqliteStorage> OpenStorage() {
-        std::string error;
-        auto storage = SqliteStorage::Open(temp_.Root() / "data", error);
-        EXPECT_TRUE(storage) << error;
-        return storage;
-    }
-    test::TempDir temp_{"glimmerly-store"};
-    std::string jpeg_ = test::MakeJpeg(20, 10, 7);
-    JpegSize size_{20, 10};
-};
-
-TEST_F(SqliteStorageTest, OpeningRepairsWhatAnInterruptedRunLeft) {
-    std::string keptName;
-    {
-        auto storage = OpenStorage();
-        SqliteStorage* files = storage.get();
-        PictureStore store(std::move(storage));
-        keptName = store.AddPicture(jpeg_, size_, "bleibt", "", 1h).name;
-        EXPECT_EQ(files->PictureFile(keptName)->parent_path(),
-                  fs::absolute(temp_.Root() / "data" / "pictures"));
-        EXPECT_FALSE(files->PictureFile("../glimmerly"));
-        store.AddPicture(jpeg_, size_, "verschwindet", "", 1h);
-        fs::remove(*files->PictureFile("verschwindet"));
-        // A second service cannot open the folder while this one holds it.
-        std::string error;
-        EXPECT_FALSE(SqliteStorage::Open(temp_.Root() / "data", error));
-        EXPECT_NE(error.find("in use"), std::string::npos);
-    }
-    fs::path pictures = temp_.Root() / "data" / "pictures";
-    std::ofstream(pictures / ".tmp-0123456789abcdef0123456789abcdef") << "half";
-    std::ofstream(pictures / "fedcba9876543210fedcba9876543210.jpg") << jpeg_;
-    auto storage = OpenStorage();
-    using Names = std::vector<std::string>;
-    EXPECT_EQ(storage->Repairs().temporaryFiles, Names{".tmp-0123456789abcdef0123456789abcdef"});
-    EXPECT_EQ(storage->Repairs().orphanFiles, Names{"fedcba9876543210fedcba9876543210.jpg"});
-    EXPECT_EQ(storage->Repairs().missingFiles, Names{"verschwindet"});
-    EXPECT_TRUE(storage->FindPicture(keptName));
-    EXPECT_FALSE(storage->FindPicture("verschwindet"));
-    int files = 0;
-    for (auto& e : fs::directory_iterator(pictures)) {
-        (void)e;
-        ++files;
-    }
-    EXPECT_EQ(files, 1);
-    // Nothing is left for the next start to repair.
-    storage.reset();
-    EXPECT_TRUE(OpenStorage()->Repairs().Empty());
 }
 
 } // namespace
