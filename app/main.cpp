@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform, http, hosts);
     glimmerly::NewSessionForm sessionForm(&mainForm);
-    glimmerly::ImageEditorForm editor(&mainForm);
+    glimmerly::ImageEditorForm editor(&mainForm, platform->dialogs.get());
     mainForm.SetCommands(
         std::make_unique<glimmerly::MainFormCommands>(state, *platform, http, hosts, mainForm));
     mainForm.SetDialogs(&sessionForm, &editor);

@@ -33,11 +33,6 @@ class HttpClient;
 }
 namespace platform {
 struct Platform;
-#ifdef _WIN32
-namespace win32 {
-class Win32FileDrops;
-}
-#endif
 } // namespace platform
 
 inline constexpr int kHotKeyPrint = 101;
@@ -109,10 +104,6 @@ public:
     void FinishJob() override;
     void FailJob(const std::string& status) override;
 
-    // Replaces the save dialog (tests). Returns the chosen path, nullopt for cancel.
-    using SaveDialog = std::function<std::optional<QString>()>;
-    void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
-
     // Points the window and its commands at other hosts than the build's (tests with loopback
     // servers).
     void SetHostsForTesting(std::string uploadHost, std::string serviceHost);
@@ -123,8 +114,6 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -176,11 +165,6 @@ private:
     WindowThread windowThread_;
     std::unique_ptr<MainFormCommands> commands_;
     NewSessionForm* sessionForm_ = nullptr;
-    SaveDialog saveDialog_;
-#ifdef _WIN32
-    // Files dropped on the window come as WM_DROPFILES, not as Qt's drop events.
-    std::unique_ptr<platform::win32::Win32FileDrops> fileDrops_;
-#endif
     bool renameIsDefault_ = false;
     bool destroyed_ = false;
     bool closed_ = false; // no capture, drop or job starts any more
