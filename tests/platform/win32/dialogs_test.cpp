@@ -116,8 +116,8 @@ TEST_F(DialogTest, TheProgramsColourIsShownAndGivenBackUnchanged) {
     Win32Dialogs dialogs;
     EXPECT_EQ(dialogs.ChooseColour(Owner(), Colour{0x12, 0x80, 0xE0}), (Colour{0x12, 0x80, 0xE0}));
     EXPECT_TRUE(sawDialog_);
-    EXPECT_EQ(red, 0x12u);
-    EXPECT_EQ(blue, 0xE0u);
+    EXPECT_EQ(red.load(), 0x12u);
+    EXPECT_EQ(blue.load(), 0xE0u);
 }
 
 } // namespace
