@@ -6,14 +6,7 @@ CaptureRequests::CaptureRequests(platform::CaptureChannelServer& server,
                                  std::function<bool()> accepts,
                                  std::function<void(const std::string&)> capture)
     : server_(server), accepts_(std::move(accepts)), capture_(std::move(capture)),
-#ifdef _WIN32
-      notifier_(server_.Event()) {
-    QObject::connect(&notifier_, &QWinEventNotifier::activated, [this] { TakeWaiting(); });
-#else
-      notifier_(server_.Fd(), QSocketNotifier::Read) {
-    QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { TakeWaiting(); });
-#endif
-}
+      notifier_(server_.Wake(), [this] { TakeWaiting(); }) {}
 
 void CaptureRequests::TakeWaiting() {
     std::vector<platform::CaptureRequest> batch = server_.TakeRequests();

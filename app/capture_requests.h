@@ -5,12 +5,7 @@
 
 #include "platform/capture_channel.h"
 #include "platform/platform.h"
-
-#ifdef _WIN32
-#include <QWinEventNotifier>
-#else
-#include <QSocketNotifier>
-#endif
+#include "platform/qt/wake_notifier.h"
 
 #include <functional>
 #include <memory>
@@ -35,11 +30,7 @@ private:
     std::function<bool()> accepts_;
     std::function<void(const std::string&)> capture_;
     // Wakes the window thread while requests read in full wait.
-#ifdef _WIN32
-    QWinEventNotifier notifier_;
-#else
-    QSocketNotifier notifier_;
-#endif
+    platform::WakeNotifier notifier_;
 };
 
 // The desktop's hot keys, with the channel's waiting requests dropped together with the waiting

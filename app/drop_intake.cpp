@@ -45,14 +45,6 @@ std::string RefusalText(PictureRefusal reason, bool jpeg) {
     return picture + " kann nicht gelesen werden.";
 }
 
-// Where a folder's name ends in a path. A "\" or a ":" is an ordinary character of a file name
-// on the other systems.
-#ifdef _WIN32
-constexpr std::string_view kFolderSeparators = "\\/:";
-#else
-constexpr std::string_view kFolderSeparators = "/";
-#endif
-
 // Unticks "Nur aktives Fenster speichern" however the editor ends.
 struct UntickAfterwards {
     DropView& view;
@@ -72,7 +64,7 @@ std::string DropExtension(std::string_view path) {
 
 std::string DropNameSource(std::string_view path) {
     const std::string before = TextBefore(path, ".");
-    const std::size_t slash = before.find_last_of(kFolderSeparators);
+    const std::size_t slash = before.find_last_of(platform::FolderSeparators());
     return slash == std::string::npos ? before : before.substr(slash + 1);
 }
 

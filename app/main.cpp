@@ -2,8 +2,6 @@
 
 #include "app/capture_requests.h"
 #include "app/command_line.h"
-#include "app/crash_report.h"
-#include "app/desktop_check.h"
 #include "app/glimmerly_application.h"
 #include "app/main_form.h"
 #include "app/message_box.h"
@@ -12,7 +10,9 @@
 #include "editor/image_editor_form.h"
 #include "net/http_client.h"
 #include "platform/capture_channel.h"
+#include "platform/crash_report.h"
 #include "platform/create_platform.h"
+#include "platform/desktop_session.h"
 #include "text/cp1252.h"
 
 #include <QTimer>
@@ -27,7 +27,7 @@ using glimmerly::platform::CaptureRequestResult;
 // glimmerly --capture while another copy runs: hand the request over and end.
 int RequestCapture() {
     switch (glimmerly::platform::SendCaptureRequest(glimmerly::platform::CaptureChannelPath(), 5000,
-                                                    glimmerly::ActivationToken())) {
+                                                    glimmerly::platform::ActivationToken())) {
     case CaptureRequestResult::Taken:
     case CaptureRequestResult::Dropped: // busy, as a press of Print would be
         return 0;
@@ -44,7 +44,7 @@ int RequestCapture() {
 } // namespace
 
 int main(int argc, char** argv) {
-    glimmerly::ConnectConsole();
+    glimmerly::platform::ConnectConsole();
     const glimmerly::CommandLine commandLine =
         glimmerly::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (commandLine.action) {
@@ -77,12 +77,12 @@ int main(int argc, char** argv) {
         return captureOnce ? RequestCapture() : 0;
 
     // The toolkit aborts without a display; say so plainly instead.
-    if (!glimmerly::DisplayReachable()) {
-        std::fputs(glimmerly::NoDisplayText(), stderr);
+    if (!glimmerly::platform::DisplayReachable()) {
+        std::fputs(glimmerly::platform::NoDisplayText(), stderr);
         return 1;
     }
 
-    glimmerly::InstallCrashReport();
+    glimmerly::platform::InstallCrashReport();
     glimmerly::GlimmerlyApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
 
@@ -93,14 +93,14 @@ int main(int argc, char** argv) {
     try {
         platform = glimmerly::platform::CreatePlatform();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", glimmerly::DesktopFailedText(), e.what());
+        std::fprintf(stderr, "%s: %s\n", glimmerly::platform::DesktopFailedText(), e.what());
         return 1;
     }
     if (channel) {
         platform->hotKeys =
             std::make_unique<glimmerly::HotKeysWithChannel>(std::move(platform->hotKeys), *channel);
     } else {
-        std::fputs(glimmerly::NoCaptureChannelText(), stderr);
+        std::fputs(glimmerly::platform::NoCaptureChannelText(), stderr);
     }
     // The connection outlives the window and the job; the window ends the job before it goes,
     // and owns the commands, which see it through its views. The hosts are the build's.
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     glimmerly::SharedState state;
     glimmerly::MainForm mainForm(state, *platform, http, hosts);
     glimmerly::NewSessionForm sessionForm(&mainForm);
-    glimmerly::ImageEditorForm editor(&mainForm);
+    glimmerly::ImageEditorForm editor(&mainForm, platform->dialogs.get());
     mainForm.SetCommands(std::make_unique<glimmerly::MainFormCommands>(state, *platform, http,
                                                                        hosts, mainForm.Views()));
     mainForm.SetDialogs(&sessionForm, &editor);
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         requests = std::make_unique<glimmerly::CaptureRequests>(
             *channel, [&mainForm] { return mainForm.TakesHotKeys(); },
             [&print](const std::string& activationToken) {
-                glimmerly::WithActivationToken(activationToken, print);
+                glimmerly::platform::WithActivationToken(activationToken, print);
             });
     }
 

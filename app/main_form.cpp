@@ -14,18 +14,11 @@
 
 #include "ui_main_form.h"
 
-#ifdef _WIN32
-#include "platform/win32/win32_file_drops.h"
-#endif
-
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDropEvent>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -59,10 +52,8 @@ MainForm::MainForm(SharedState& state, platform::Platform& platform, net::HttpCl
     // Files dropped anywhere on the window are the window's, also over a text field.
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->setAcceptDrops(false);
-#ifdef _WIN32
-    fileDrops_ = std::make_unique<platform::win32::Win32FileDrops>(
+    platform_.fileDrops->SetHandler(
         [this](const std::vector<std::string>& paths) { Guarded([&] { WMDropFiles(paths); }); });
-#endif
 
     http_.SetIdleTimeout(kIdleTimeoutMs);
     http_.OnWorkBegin = [this](int mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
@@ -123,6 +114,7 @@ void MainForm::FormDestroy() {
     platform_.hotKeys->Unregister(kHotKeyCtrlEnd);
     platform_.hotKeys->SetHandler({});
     platform_.notices->SetHandler({});
+    platform_.fileDrops->SetHandler({});
 }
 
 void MainForm::showEvent(QShowEvent* event) {
@@ -142,30 +134,9 @@ void MainForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-void MainForm::dragEnterEvent(QDragEnterEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && urls.front().isLocalFile())
-        event->acceptProposedAction();
-}
-
-void MainForm::dropEvent(QDropEvent* event) {
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    }
-    event->acceptProposedAction();
-    // The drag source gets its answer first; the editor may be about to open.
-    QTimer::singleShot(0, this, [this, paths] { Guarded([&] { WMDropFiles(paths); }); });
-}
-
 void MainForm::AcceptDroppedFiles(bool on) {
-#ifdef _WIN32
     // The window exists once it has been shown; every show arms it again.
-    fileDrops_->Accept(static_cast<std::uintptr_t>(internalWinId()), on);
-#else
-    setAcceptDrops(on);
-#endif
+    platform_.fileDrops->Accept(static_cast<std::uintptr_t>(internalWinId()), on);
 }
 
 void MainForm::FormClose() {

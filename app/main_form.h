@@ -33,11 +33,6 @@ class HttpClient;
 }
 namespace platform {
 struct Platform;
-#ifdef _WIN32
-namespace win32 {
-class Win32FileDrops;
-}
-#endif
 } // namespace platform
 
 inline constexpr int kHotKeyPrint = 101;
@@ -107,18 +102,12 @@ public:
     void ShowNewVersion(const std::string& version) override;
     std::optional<std::string> AskSaveFileName() override;
 
-    // Replaces the save dialog (tests). Returns the chosen path, nullopt for cancel.
-    using SaveDialog = std::function<std::optional<QString>()>;
-    void SetSaveDialog(SaveDialog dialog) { saveDialog_ = std::move(dialog); }
-
     // Hot keys that could not be registered at start (ids).
     const std::vector<int>& MissingHotKeys() const { return missingHotKeys_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -170,11 +159,6 @@ private:
     WindowThread windowThread_;
     std::unique_ptr<MainFormCommands> commands_;
     NewSessionForm* sessionForm_ = nullptr;
-    SaveDialog saveDialog_;
-#ifdef _WIN32
-    // Files dropped on the window come as WM_DROPFILES, not as Qt's drop events.
-    std::unique_ptr<platform::win32::Win32FileDrops> fileDrops_;
-#endif
     // The size of the body being sent, as its first progress event announced it.
     std::int32_t workCountMax_ = 0;
     bool renameIsDefault_ = false;

@@ -3,18 +3,12 @@
 
 #include "app/main_form.h"
 
+#include "platform/platform.h"
 #include "text/cp1252.h"
 #include "text/qt_cp1252.h"
 #include "upload/server_protocol.h"
 
 #include "ui_main_form.h"
-
-#include <QFile>
-#include <QFileDialog>
-
-#ifdef _WIN32
-#include "platform/win32/dialogs.h"
-#endif
 
 namespace glimmerly {
 
@@ -25,37 +19,8 @@ void MainForm::ShowNewVersion(const std::string& version) {
 }
 
 std::optional<std::string> MainForm::AskSaveFileName() {
-    std::optional<std::string> chosen;
-    OnWindowThread([this, &chosen] {
-        std::optional<QString> path;
-        if (saveDialog_) {
-            path = saveDialog_();
-        } else {
-#ifdef _WIN32
-            // The system's own dialog, owned by this window; its path is UTF-8 already.
-            chosen = platform::win32::AskJpegSaveFileName(static_cast<std::uintptr_t>(winId()));
-            return;
-#else
-            QFileDialog dialog(this);
-            dialog.setAcceptMode(QFileDialog::AcceptSave);
-            dialog.setFileMode(QFileDialog::AnyFile); // a new file name must be allowed
-            dialog.setDefaultSuffix(QStringLiteral("jpg"));
-            dialog.setNameFilter(QStringLiteral("JPEG-Dateien (*.jpg)"));
-            dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-            dialog.setSizeGripEnabled(true);
-            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-                path = dialog.selectedFiles().constFirst();
-#endif
-        }
-        if (path) {
-#ifdef _WIN32
-            chosen = path->toStdString(); // paths are UTF-8 inside the program on Windows
-#else
-            chosen = QFile::encodeName(*path).toStdString();
-#endif
-        }
-    });
-    return chosen;
+    // The system's dialog, owned by this window (the reports call this on the window thread).
+    return platform_.dialogs->AskJpegSaveFileName(static_cast<std::uintptr_t>(winId()));
 }
 
 } // namespace glimmerly

@@ -4,9 +4,9 @@
 #include "editor/editor_geometry.h"
 #include "editor/monitor_overview.h"
 #include "imaging/qt/picture_qimage.h"
+#include "platform/platform.h"
 #include "ui_image_editor_form.h"
 
-#include <QColorDialog>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
@@ -14,10 +14,6 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <algorithm>
-
-#ifdef _WIN32
-#include "platform/win32/dialogs.h"
-#endif
 
 namespace glimmerly {
 namespace {
@@ -52,10 +48,23 @@ void FillWith(QWidget* widget, const QColor& colour) {
 
 } // namespace
 
-ImageEditorForm::ImageEditorForm(QWidget* parent)
+ImageEditorForm::ImageEditorForm(QWidget* parent, platform::Dialogs* dialogs)
     : QDialog(parent), ui_(std::make_unique<Ui::ImageEditorForm>()) {
     ui_->setupUi(this);
     FormCreate();
+    if (!dialogs)
+        return;
+    // The system's colour chooser, owned by the editor.
+    chooser_ = [this, dialogs](QColor initial) -> std::optional<QColor> {
+        const std::optional<platform::Colour> chosen =
+            dialogs->ChooseColour(static_cast<std::uintptr_t>(winId()),
+                                  platform::Colour{static_cast<std::uint8_t>(initial.red()),
+                                                   static_cast<std::uint8_t>(initial.green()),
+                                                   static_cast<std::uint8_t>(initial.blue())});
+        if (!chosen)
+            return std::nullopt;
+        return QColor(chosen->red, chosen->green, chosen->blue);
+    };
 }
 
 ImageEditorForm::~ImageEditorForm() = default;
@@ -113,21 +122,6 @@ void ImageEditorForm::FormCreate() {
              ui_->ScrollBox1->viewport(), static_cast<QWidget*>(ui_->Edit1)})
         watched->installEventFilter(this);
     connect(ui_->Edit1, &QLineEdit::textChanged, this, [this] { text_->Changed(); });
-    chooser_ = [this](QColor initial) -> std::optional<QColor> {
-#ifdef _WIN32
-        // The system's colour chooser, owned by the editor; colours as 0x00BBGGRR.
-        const std::optional<std::uint32_t> chosen = platform::win32::ChooseColour(
-            static_cast<std::uintptr_t>(winId()),
-            static_cast<std::uint32_t>(initial.red() | initial.green() << 8 |
-                                       initial.blue() << 16));
-        if (!chosen)
-            return std::nullopt;
-        return QColor(*chosen & 0xFF, *chosen >> 8 & 0xFF, *chosen >> 16 & 0xFF);
-#else
-        const QColor chosen = QColorDialog::getColor(initial, this);
-        return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
-#endif
-    };
 }
 
 void ImageEditorForm::LoadCursors() {

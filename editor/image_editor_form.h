@@ -31,6 +31,9 @@ class ImageEditorForm;
 namespace glimmerly {
 
 class MonitorOverview;
+namespace platform {
+class Dialogs;
+}
 
 enum ToolCursor : int {
     kNoTool = 0,
@@ -45,7 +48,9 @@ class ImageEditorForm : public QDialog, public PictureEditor {
     Q_OBJECT
 
 public:
-    explicit ImageEditorForm(QWidget* parent = nullptr);
+    // `dialogs` has the colour chooser the editor opens; without one the chooser is cancelled at
+    // once unless SetColourChooser gives another.
+    explicit ImageEditorForm(QWidget* parent = nullptr, platform::Dialogs* dialogs = nullptr);
     ~ImageEditorForm() override;
 
     // Loads the picture, runs the editor modally, and hands back the edited picture with

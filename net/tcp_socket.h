@@ -5,11 +5,13 @@
 //
 // Two implementations behind this header: tcp_socket_posix.cpp (poll() and an eventfd; SIGPIPE is
 // never raised) and tcp_socket_winsock.cpp (Windows Sockets 2: an event per socket and a cancel
-// event waited for together; the error numbers are the system's own).
+// event waited for together; the error numbers are the system's own). What is the same on both,
+// the waiting around one send() or recv() and the open check, is in tcp_socket.cpp.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace glimmerly::net {
@@ -85,6 +87,10 @@ private:
     // Waits until the socket is ready for `what`; the cancel signal closes the socket and raises
     // SocketError(kCancelled).
     WaitResult Wait(Await what, int timeoutMs);
+    // One send() or recv() that does not wait (an interrupted call is made again): the bytes
+    // moved, nullopt when the socket is not ready for it. Other errors close and throw (Fail).
+    std::optional<std::size_t> TrySend(const char* data, std::size_t n, bool more);
+    std::optional<std::size_t> TryReceive(char* data, std::size_t n);
     // Closes and raises the SocketError for a system error value (errno or WSAGetLastError()).
     // Throws "Not Connected" unless a socket is open.
     void RequireOpen() const;

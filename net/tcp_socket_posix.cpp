@@ -113,8 +113,7 @@ void TcpSocket::Adopt(NativeSocket fd) {
     ::fcntl(socket_, F_SETFL, ::fcntl(socket_, F_GETFL) | O_NONBLOCK);
 }
 
-std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool more) {
-    RequireOpen();
+std::optional<std::size_t> TcpSocket::TrySend(const char* data, std::size_t n, bool more) {
     const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
     while (true) {
         const ssize_t sent = ::send(socket_, data, n, flags);
@@ -127,15 +126,11 @@ std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, 
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail(errno);
         }
-        if (Wait(Await::Write, timeoutMs) == WaitResult::TimedOut) {
-            Close();
-            throw SocketError(10060);
-        }
+        return std::nullopt;
     }
 }
 
-std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
-    RequireOpen();
+std::optional<std::size_t> TcpSocket::TryReceive(char* data, std::size_t n) {
     while (true) {
         const ssize_t got = ::recv(socket_, data, n, 0);
         if (got >= 0) {
@@ -147,7 +142,7 @@ std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail(errno);
         }
-        Wait(Await::Read, 0);
+        return std::nullopt;
     }
 }
 

@@ -166,39 +166,28 @@ void TcpSocket::Adopt(NativeSocket socket) {
     }
 }
 
-std::size_t TcpSocket::SendSome(const char* data, std::size_t n, int timeoutMs, bool) {
-    RequireOpen();
-    const int piece = int(std::min<std::size_t>(n, INT_MAX));
-    while (true) {
-        const int sent = ::send(Handle(socket_), data, piece, 0);
-        if (sent != SOCKET_ERROR) {
-            return std::size_t(sent);
-        }
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            Fail(error);
-        }
-        if (Wait(Await::Write, timeoutMs) == WaitResult::TimedOut) {
-            Close();
-            throw SocketError(10060);
-        }
+std::optional<std::size_t> TcpSocket::TrySend(const char* data, std::size_t n, bool) {
+    const int sent = ::send(Handle(socket_), data, int(std::min<std::size_t>(n, INT_MAX)), 0);
+    if (sent != SOCKET_ERROR) {
+        return std::size_t(sent);
     }
+    const int error = ::WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+        Fail(error);
+    }
+    return std::nullopt;
 }
 
-std::size_t TcpSocket::ReceiveSome(char* data, std::size_t n) {
-    RequireOpen();
-    const int piece = int(std::min<std::size_t>(n, INT_MAX));
-    while (true) {
-        const int got = ::recv(Handle(socket_), data, piece, 0);
-        if (got != SOCKET_ERROR) {
-            return std::size_t(got);
-        }
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            Fail(error);
-        }
-        Wait(Await::Read, 0);
+std::optional<std::size_t> TcpSocket::TryReceive(char* data, std::size_t n) {
+    const int got = ::recv(Handle(socket_), data, int(std::min<std::size_t>(n, INT_MAX)), 0);
+    if (got != SOCKET_ERROR) {
+        return std::size_t(got);
     }
+    const int error = ::WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+        Fail(error);
+    }
+    return std::nullopt;
 }
 
 void TcpSocket::Close() {

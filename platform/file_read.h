@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace glimmerly::platform {
 
@@ -19,5 +20,9 @@ struct FileRead {
 // of at most `maxBytes` before a byte is read, so a named pipe, a device or a folder is refused
 // at once.
 FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes);
+
+// The characters that end a folder's name in such a path: a backslash, "/" and ":" on Windows,
+// only "/" elsewhere, where the others are ordinary characters of a file name.
+std::string_view FolderSeparators();
 
 } // namespace glimmerly::platform

@@ -1,8 +1,10 @@
 #pragma once
 // What the program needs of the desktop, as small interfaces with no toolkit or window-system
-// types in them. platform/x11 and platform/wayland implement them for Linux desktops;
-// tests/support has a scripted fake. A Windows backend would map each onto its Win32 calls one
-// to one.
+// types in them; the program reaches every backend through them and through the calls of
+// platform/create_platform.h, platform/desktop_session.h and platform/capture_channel.h.
+// platform/x11 and platform/wayland implement them for Linux desktops, with platform/qt for
+// what the toolkit does the same on both (the dialogs, the drops); platform/win32 maps each onto
+// its Win32 calls. tests/support has a scripted fake.
 
 #include "imaging/picture.h"
 #include "platform/monitor.h"
@@ -22,11 +24,6 @@ public:
     virtual ~Screen() = default;
     // Every monitor in the system's order, with its full rectangle.
     virtual std::vector<Monitor> Monitors() = 0;
-    // Height of the primary monitor (SM_CYSCREEN).
-    int PrimaryHeight() { return PrimaryMonitorHeight(Monitors()); }
-    // Width and height of the virtual desktop (SM_CXVIRTUALSCREEN, SM_CYVIRTUALSCREEN).
-    int VirtualWidth() { return MonitorUnion(Monitors()).Width(); }
-    int VirtualHeight() { return MonitorUnion(Monitors()).Height(); }
     // The screen area `band` (desktop coordinates) as a picture of band's size; parts that lie
     // off the screen are black. Throws std::runtime_error when the screen cannot be read.
     virtual Picture Grab(const Rect& band) = 0;
@@ -80,15 +77,47 @@ public:
     // The per-user private temporary folder (created 0700 when missing, owner and mode checked),
     // with a trailing '/'. Throws std::runtime_error when no safe folder can be had.
     virtual std::string TempDir() = 0;
-    // Size in bytes, or 0 when the file does not exist or cannot be examined.
-    virtual std::uint64_t FileSizeOf(const std::string& path) = 0;
-    virtual bool Exists(const std::string& path) = 0;
     // Creates or replaces the file with `bytes`. Throws std::runtime_error (naming the file) when
     // it cannot be written; a partly written file is removed then.
     virtual void WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) = 0;
     virtual bool DeleteFile(const std::string& path) = 0;
     // Moves (renames, or copies and deletes across file systems); false on failure.
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+};
+
+// A colour as the dialogs take and give it.
+struct Colour {
+    std::uint8_t red = 0, green = 0, blue = 0;
+    bool operator==(const Colour&) const = default;
+};
+
+// The system's dialogs. Each is modal to the program's window `owner` (its window system id,
+// QWidget::winId()) and runs until the user closes it. Window thread.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // The file for storing a JPEG locally: the one filter "JPEG-Dateien (*.jpg)", "jpg" added to
+    // a name without an extension, asks before an existing file is replaced. The chosen path as
+    // the program names files (UTF-8 on Windows, the file system's bytes elsewhere); nullopt when
+    // the user cancels.
+    virtual std::optional<std::string> AskJpegSaveFileName(std::uintptr_t owner) = 0;
+    // The colour chooser opened on `initial`; any colour may be chosen. nullopt when the user
+    // cancels.
+    virtual std::optional<Colour> ChooseColour(std::uintptr_t owner, Colour initial) = 0;
+};
+
+// Files dragged from elsewhere and dropped on a window of the program.
+class FileDrops {
+public:
+    virtual ~FileDrops() = default;
+    // Arms (or disarms) the program's window `window` (its window system id; 0, a window not
+    // made yet, is passed by) for drops of files. A drop of anything but files is refused.
+    virtual void Accept(std::uintptr_t window, bool on) = 0;
+    // The paths of each drop on the armed window, as the program names files, in the order of
+    // the drop. Called from the event loop after the drop has been answered, so the handler may
+    // open modal windows; a drop still on its way when the handler is replaced goes to the new
+    // one (an empty handler drops it). Window thread.
+    virtual void SetHandler(std::function<void(const std::vector<std::string>& paths)> onDrop) = 0;
 };
 
 // Held for the life of the process; released when destroyed or when the process dies.
@@ -118,6 +147,8 @@ struct Platform {
     std::unique_ptr<HotKeys> hotKeys;
     std::unique_ptr<Shell> shell;
     std::unique_ptr<Files> files;
+    std::unique_ptr<Dialogs> dialogs;
+    std::unique_ptr<FileDrops> fileDrops;
 };
 
 } // namespace glimmerly::platform

@@ -1,5 +1,8 @@
-#include "platform/posix/capture_channel.h"
+// The capture channel on POSIX: a Unix stream socket in the program's private folder, read by a
+// thread of its own, which wakes the window thread through a pipe.
+#include "platform/capture_channel.h"
 
+#include "platform/posix/peer_user.h"
 #include "platform/posix/posix_files.h"
 
 #include <algorithm>
@@ -7,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -14,6 +18,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace glimmerly::platform {
@@ -49,6 +54,13 @@ void WriteAll(int fd, std::string_view text, int flags = 0) {
 void AnswerAndClose(int fd, std::string_view answer) {
     WriteAll(fd, answer, MSG_DONTWAIT);
     ::close(fd);
+}
+
+void CloseAll(std::initializer_list<int> fds) {
+    for (int fd : fds) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 // Reads up to one line (at most `limit` bytes); what came before a timeout or the end.
@@ -128,23 +140,42 @@ bool PeerIsOwnUser(int fd) {
 
 // ---- CaptureRequest ----
 
-CaptureRequest::~CaptureRequest() {
-    Answer(false);
-}
-
-CaptureRequest::CaptureRequest(CaptureRequest&& other) noexcept
-    : client_(other.client_), activationToken_(std::move(other.activationToken_)) {
-    other.client_ = -1;
-}
-
-void CaptureRequest::Answer(bool taken) {
-    if (client_ < 0)
-        return;
-    AnswerAndClose(client_, taken ? "ok\n" : "busy\n");
-    client_ = -1;
+void CaptureRequest::AnswerAndClose(std::intptr_t connection, std::string_view answer) {
+    platform::AnswerAndClose(static_cast<int>(connection), answer);
 }
 
 // ---- CaptureChannelServer ----
+
+struct CaptureChannelServer::Reader {
+    Reader(int listener, std::string path, int deadlineMs)
+        : listener(listener), path(std::move(path)), deadlineMs(deadlineMs) {
+        if (::pipe2(ready, O_CLOEXEC | O_NONBLOCK) != 0)
+            ready[0] = ready[1] = -1;
+        if (::pipe2(stop, O_CLOEXEC) != 0)
+            stop[0] = stop[1] = -1;
+    }
+    ~Reader() {
+        ::close(listener);
+        ::unlink(path.c_str());
+        CloseAll({ready[0], ready[1], stop[0]});
+    }
+    // Ends the reader thread.
+    void Stop() {
+        if (stop[1] >= 0)
+            ::close(stop[1]);
+        stop[1] = -1;
+        if (thread.joinable())
+            thread.join();
+    }
+    void ReadClients(CaptureChannelServer& server);
+
+    int listener;
+    std::string path;
+    int deadlineMs;
+    int ready[2] = {-1, -1}; // readable end for the window thread, written by the reader
+    int stop[2] = {-1, -1};  // closing the write end ends the reader
+    std::thread thread;
+};
 
 std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::string& path,
                                                                    int requestDeadlineMs) {
@@ -166,41 +197,42 @@ std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::st
         ::close(fd);
         return nullptr;
     }
-    std::unique_ptr<CaptureChannelServer> server(
-        new CaptureChannelServer(fd, path, requestDeadlineMs));
-    if (server->ready_[0] < 0 || server->stop_[0] < 0)
+    std::unique_ptr<CaptureChannelServer> server(new CaptureChannelServer);
+    server->reader_ = std::make_unique<Reader>(fd, path, requestDeadlineMs);
+    Reader& reader = *server->reader_;
+    if (reader.ready[0] < 0 || reader.stop[0] < 0)
         return nullptr;
-    server->reader_ = std::thread([s = server.get()] { s->ReadClients(); });
+    reader.thread = std::thread([&reader, s = server.get()] { reader.ReadClients(*s); });
     return server;
 }
 
-CaptureChannelServer::CaptureChannelServer(int listener, std::string path, int deadlineMs)
-    : listener_(listener), path_(std::move(path)), deadlineMs_(deadlineMs) {
-    if (::pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0)
-        ready_[0] = ready_[1] = -1;
-    if (::pipe2(stop_, O_CLOEXEC) != 0)
-        stop_[0] = stop_[1] = -1;
+CaptureChannelServer::~CaptureChannelServer() {
+    if (reader_)
+        reader_->Stop();
+    requests_.clear(); // answered "busy"
+    reader_.reset();
 }
 
-CaptureChannelServer::~CaptureChannelServer() {
-    if (stop_[1] >= 0)
-        ::close(stop_[1]);
-    if (reader_.joinable())
-        reader_.join();
-    requests_.clear(); // answered "busy"
-    ::close(listener_);
-    ::unlink(path_.c_str());
-    for (int fd : {ready_[0], ready_[1], stop_[0]}) {
-        if (fd >= 0)
-            ::close(fd);
+WakeHandle CaptureChannelServer::Wake() const {
+    return {reader_->ready[0]};
+}
+
+void CaptureChannelServer::SetWake() {
+    const char one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(reader_->ready[1], &one, 1);
+}
+
+void CaptureChannelServer::ClearWake() {
+    char drain[64];
+    while (::read(reader_->ready[0], drain, sizeof drain) > 0) {
     }
 }
 
-void CaptureChannelServer::ReadClients() {
+void CaptureChannelServer::Reader::ReadClients(CaptureChannelServer& server) {
     std::vector<Reading> reading;
     std::vector<pollfd> watched;
     for (;;) {
-        watched.assign({{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+        watched.assign({{stop[0], POLLIN, 0}, {listener, POLLIN, 0}});
         int timeoutMs = -1;
         const Clock::time_point now = Clock::now();
         for (const Reading& client : reading) {
@@ -223,16 +255,12 @@ void CaptureChannelServer::ReadClients() {
             if (progress == Progress::Gone) {
                 ::close(client.fd);
             } else if (progress == Progress::Line) {
-                if (std::optional<std::string> token = ParseCaptureRequest(client.line)) {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    requests_.emplace_back(client.fd, std::move(*token));
-                    const char one = 1;
-                    [[maybe_unused]] const ssize_t n = ::write(ready_[1], &one, 1);
-                } else {
-                    AnswerAndClose(client.fd, "?\n");
-                }
+                if (std::optional<std::string> token = ParseCaptureRequest(client.line))
+                    server.Deliver(CaptureRequest(client.fd, std::move(*token)));
+                else
+                    platform::AnswerAndClose(client.fd, "?\n");
             } else if (after >= client.deadline) {
-                AnswerAndClose(client.fd, "busy\n"); // not read in time: dropped
+                platform::AnswerAndClose(client.fd, "busy\n"); // not read in time: dropped
             } else {
                 still.push_back(std::move(client));
             }
@@ -241,39 +269,22 @@ void CaptureChannelServer::ReadClients() {
         if (watched[1].revents == 0)
             continue;
         for (;;) {
-            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (client < 0) {
                 if (errno == EINTR || errno == ECONNABORTED)
                     continue;
                 break; // EAGAIN: nothing more waits
             }
             if (!PeerIsOwnUser(client))
-                AnswerAndClose(client, "refused\n");
+                platform::AnswerAndClose(client, "refused\n");
             else if (reading.size() >= kMaxReading)
-                AnswerAndClose(client, "busy\n");
+                platform::AnswerAndClose(client, "busy\n");
             else
-                reading.push_back({client, {}, after + std::chrono::milliseconds(deadlineMs_)});
+                reading.push_back({client, {}, after + std::chrono::milliseconds(deadlineMs)});
         }
     }
     for (const Reading& client : reading)
         ::close(client.fd);
-}
-
-std::vector<CaptureRequest> CaptureChannelServer::TakeRequests() {
-    std::vector<CaptureRequest> taken;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    char drain[64];
-    while (::read(ready_[0], drain, sizeof drain) > 0) {
-    }
-    for (CaptureRequest& request : requests_)
-        taken.push_back(std::move(request));
-    requests_.clear();
-    return taken;
-}
-
-void CaptureChannelServer::DropPending() {
-    for (CaptureRequest& request : TakeRequests())
-        request.Answer(false);
 }
 
 CaptureRequestResult SendCaptureRequest(const std::string& path, int connectWaitMs,

@@ -181,19 +181,6 @@ std::string PosixFiles::TempDir() {
     return WithSlash(ProgramFolder(places_));
 }
 
-std::uint64_t PosixFiles::FileSizeOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(st.st_size);
-}
-
-bool PosixFiles::Exists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
-}
-
 void PosixFiles::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {

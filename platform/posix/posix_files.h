@@ -47,8 +47,6 @@ public:
     PosixFiles(std::string runtimeDir, std::string cacheDir);
 
     std::string TempDir() override;
-    std::uint64_t FileSizeOf(const std::string& path) override;
-    bool Exists(const std::string& path) override;
     void WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) override;
     bool DeleteFile(const std::string& path) override;
     bool MoveFile(const std::string& from, const std::string& to) override;

@@ -117,6 +117,10 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     return *this;
 }
 
+std::string_view FolderSeparators() {
+    return "/";
+}
+
 FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {
     const UniqueFd file(::open(path.c_str(), kReadFlags));
     struct stat info {};

@@ -1,6 +1,6 @@
 #include "platform/wayland/activation.h"
 
-#include "platform/posix/capture_channel.h"
+#include "platform/capture_request.h"
 #include "platform/wayland/wayland_wire.h"
 
 #include <QByteArray>

@@ -1,11 +1,15 @@
-#include "platform/win32/capture_channel.h"
+// The capture channel on Windows: a named pipe of the user's session, read by a thread of its
+// own, which wakes the window thread through a manual-reset event.
+#include "platform/capture_channel.h"
 
 #include "platform/win32/pipe_parts.h"
 
 #include <sddl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string_view>
+#include <thread>
 
 namespace glimmerly::platform {
 
@@ -43,26 +47,16 @@ std::string CaptureChannelPath() {
 
 // ---- CaptureRequest ----
 
-CaptureRequest::~CaptureRequest() {
-    Answer(false);
-}
-
-CaptureRequest::CaptureRequest(CaptureRequest&& other) noexcept
-    : pipe_(other.pipe_), activationToken_(std::move(other.activationToken_)) {
-    other.pipe_ = nullptr;
-}
-
-void CaptureRequest::Answer(bool taken) {
-    if (!pipe_)
-        return;
-    AnswerAndClose(pipe_, taken ? kCaptureAnswerTaken : kCaptureAnswerBusy);
-    pipe_ = nullptr;
+void CaptureRequest::AnswerAndClose(std::intptr_t connection, std::string_view answer) {
+    platform::AnswerAndClose(reinterpret_cast<HANDLE>(connection), answer);
 }
 
 // ---- CaptureChannelServer ----
 
+namespace {
+
 // A connected client being read: what it sent so far and until when it may send the rest.
-struct CaptureChannelServer::Client {
+struct Client {
     HANDLE pipe;
     Clock::time_point deadline;
     Overlapped read;
@@ -100,10 +94,38 @@ struct CaptureChannelServer::Client {
     }
 };
 
-struct CaptureChannelServer::Listener {
+struct Listener {
     HANDLE pipe = nullptr;
     Overlapped connect;
     bool connectedAtOnce = false; // ConnectNamedPipe found its client there already
+};
+
+} // namespace
+
+struct CaptureChannelServer::Reader {
+    Reader(std::string path, int deadlineMs, void* security)
+        : path(std::move(path)), deadlineMs(deadlineMs), security(security),
+          ready(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Reader();
+    // Ends the reader thread.
+    void Stop() {
+        if (stop)
+            ::SetEvent(stop);
+        if (thread.joinable())
+            thread.join();
+    }
+    bool StartListening(bool first);
+    void ReadClients(CaptureChannelServer& server);
+    void Accept(std::vector<std::unique_ptr<Client>>& reading, Clock::time_point now);
+
+    std::string path;
+    int deadlineMs;
+    void* security;    // the pipe's security descriptor (LocalFree)
+    Listener listener; // the instance waiting for the next client
+    HANDLE ready;      // set by the reader, reset by TakeRequests()
+    HANDLE stop;       // set to end the reader
+    std::thread thread;
 };
 
 std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::string& path,
@@ -117,50 +139,59 @@ std::unique_ptr<CaptureChannelServer> CaptureChannelServer::Listen(const std::st
             ("D:P(A;;GA;;;" + sid + ")").c_str(), SDDL_REVISION_1, &security, nullptr)) {
         return nullptr;
     }
-    std::unique_ptr<CaptureChannelServer> server(
-        new CaptureChannelServer(path, requestDeadlineMs, security));
-    if (!server->ready_ || !server->stop_ || !server->StartListening(true))
+    std::unique_ptr<CaptureChannelServer> server(new CaptureChannelServer);
+    server->reader_ = std::make_unique<Reader>(path, requestDeadlineMs, security);
+    Reader& reader = *server->reader_;
+    if (!reader.ready || !reader.stop || !reader.StartListening(true))
         return nullptr;
-    server->reader_ = std::thread([s = server.get()] { s->ReadClients(); });
+    reader.thread = std::thread([&reader, s = server.get()] { reader.ReadClients(*s); });
     return server;
 }
 
-CaptureChannelServer::CaptureChannelServer(std::string path, int deadlineMs, void* security)
-    : path_(std::move(path)), deadlineMs_(deadlineMs), security_(security),
-      listener_(std::make_unique<Listener>()),
-      ready_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      stop_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-
 CaptureChannelServer::~CaptureChannelServer() {
-    if (stop_)
-        ::SetEvent(stop_);
-    if (reader_.joinable())
-        reader_.join();
+    if (reader_)
+        reader_->Stop();
     requests_.clear(); // answered "busy"
-    if (listener_->pipe) {
-        if (!listener_->connectedAtOnce) {
-            ::CancelIoEx(listener_->pipe, &listener_->connect.ov);
+    reader_.reset();
+}
+
+CaptureChannelServer::Reader::~Reader() {
+    if (listener.pipe) {
+        if (!listener.connectedAtOnce) {
+            ::CancelIoEx(listener.pipe, &listener.connect.ov);
             DWORD n = 0;
-            ::GetOverlappedResult(listener_->pipe, &listener_->connect.ov, &n, TRUE);
+            ::GetOverlappedResult(listener.pipe, &listener.connect.ov, &n, TRUE);
         }
-        ::CloseHandle(listener_->pipe);
+        ::CloseHandle(listener.pipe);
     }
-    for (HANDLE event : {ready_, stop_}) {
+    for (HANDLE event : {ready, stop}) {
         if (event)
             ::CloseHandle(event);
     }
-    ::LocalFree(security_);
+    ::LocalFree(security);
 }
 
-bool CaptureChannelServer::StartListening(bool first) {
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, security_, FALSE};
+WakeHandle CaptureChannelServer::Wake() const {
+    return {reinterpret_cast<std::intptr_t>(reader_->ready)};
+}
+
+void CaptureChannelServer::SetWake() {
+    ::SetEvent(reader_->ready);
+}
+
+void CaptureChannelServer::ClearWake() {
+    ::ResetEvent(reader_->ready);
+}
+
+bool CaptureChannelServer::Reader::StartListening(bool first) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
     const DWORD openMode =
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     const DWORD pipeMode =
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-    HANDLE pipe = ::CreateNamedPipeA(path_.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES,
+    HANDLE pipe = ::CreateNamedPipeA(path.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES,
                                      kPipeBuffer, kPipeBuffer, 0, &attributes);
-    listener_->pipe = nullptr;
+    listener.pipe = nullptr;
     if (pipe == INVALID_HANDLE_VALUE)
         return false;
     // Where FILE_FLAG_FIRST_PIPE_INSTANCE is not enforced (wine), instances somebody else made
@@ -172,33 +203,33 @@ bool CaptureChannelServer::StartListening(bool first) {
         ::CloseHandle(pipe);
         return false;
     }
-    ::ResetEvent(listener_->connect.ov.hEvent);
-    listener_->connectedAtOnce = false;
-    if (!::ConnectNamedPipe(pipe, &listener_->connect.ov)) {
+    ::ResetEvent(listener.connect.ov.hEvent);
+    listener.connectedAtOnce = false;
+    if (!::ConnectNamedPipe(pipe, &listener.connect.ov)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
             // A client came between the two calls (and may have gone again: its read fails).
-            listener_->connectedAtOnce = true;
-            ::SetEvent(listener_->connect.ov.hEvent);
+            listener.connectedAtOnce = true;
+            ::SetEvent(listener.connect.ov.hEvent);
         } else if (error != ERROR_IO_PENDING) {
             ::CloseHandle(pipe);
             return false;
         }
     }
-    listener_->pipe = pipe;
+    listener.pipe = pipe;
     return true;
 }
 
-void CaptureChannelServer::ReadClients() {
+void CaptureChannelServer::Reader::ReadClients(CaptureChannelServer& server) {
     std::vector<std::unique_ptr<Client>> reading;
     std::vector<HANDLE> watched;
     for (;;) {
-        watched.assign({stop_});
-        if (!listener_->pipe)
+        watched.assign({stop});
+        if (!listener.pipe)
             StartListening(false); // a new instance could not be made last time
         DWORD timeoutMs = INFINITE;
-        if (listener_->pipe)
-            watched.push_back(listener_->connect.ov.hEvent);
+        if (listener.pipe)
+            watched.push_back(listener.connect.ov.hEvent);
         else
             timeoutMs = 100; // and try again soon
         const Clock::time_point now = Clock::now();
@@ -224,22 +255,21 @@ void CaptureChannelServer::ReadClients() {
                 ::CloseHandle(client->pipe);
             } else if (progress == Progress::Line) {
                 if (std::optional<std::string> token = ParseCaptureRequest(client->line)) {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    requests_.emplace_back(client->pipe, std::move(*token));
-                    ::SetEvent(ready_);
+                    server.Deliver(CaptureRequest(reinterpret_cast<std::intptr_t>(client->pipe),
+                                                  std::move(*token)));
                 } else {
-                    AnswerAndClose(client->pipe, kCaptureAnswerUnknown);
+                    platform::AnswerAndClose(client->pipe, kCaptureAnswerUnknown);
                 }
             } else if (after >= client->deadline) {
                 client->StopReading();
-                AnswerAndClose(client->pipe, kCaptureAnswerBusy); // not read in time: dropped
+                platform::AnswerAndClose(client->pipe,
+                                         kCaptureAnswerBusy); // not read in time: dropped
             } else {
                 still.push_back(std::move(client));
             }
         }
         reading = std::move(still);
-        if (listener_->pipe &&
-            ::WaitForSingleObject(listener_->connect.ov.hEvent, 0) == WAIT_OBJECT_0)
+        if (listener.pipe && ::WaitForSingleObject(listener.connect.ov.hEvent, 0) == WAIT_OBJECT_0)
             Accept(reading, after);
     }
     for (auto& client : reading) {
@@ -249,44 +279,29 @@ void CaptureChannelServer::ReadClients() {
 }
 
 // The listening instance has a client: it is read (or told "busy"), and a new instance listens.
-void CaptureChannelServer::Accept(std::vector<std::unique_ptr<Client>>& reading,
-                                  Clock::time_point now) {
-    HANDLE pipe = listener_->pipe;
+void CaptureChannelServer::Reader::Accept(std::vector<std::unique_ptr<Client>>& reading,
+                                          Clock::time_point now) {
+    HANDLE pipe = listener.pipe;
     DWORD n = 0;
-    const bool connected = listener_->connectedAtOnce ||
-                           ::GetOverlappedResult(pipe, &listener_->connect.ov, &n, FALSE);
+    const bool connected =
+        listener.connectedAtOnce || ::GetOverlappedResult(pipe, &listener.connect.ov, &n, FALSE);
     StartListening(false); // when it fails, the reader tries again shortly
     if (!connected) {
         ::CloseHandle(pipe);
         return;
     }
     if (reading.size() >= kMaxReading) {
-        AnswerAndClose(pipe, kCaptureAnswerBusy);
+        platform::AnswerAndClose(pipe, kCaptureAnswerBusy);
         return;
     }
     auto client = std::make_unique<Client>();
     client->pipe = pipe;
-    client->deadline = now + std::chrono::milliseconds(deadlineMs_);
+    client->deadline = now + std::chrono::milliseconds(deadlineMs);
     if (!client->ReadMore()) {
         ::CloseHandle(pipe);
         return;
     }
     reading.push_back(std::move(client));
-}
-
-std::vector<CaptureRequest> CaptureChannelServer::TakeRequests() {
-    std::vector<CaptureRequest> taken;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    ::ResetEvent(ready_);
-    for (CaptureRequest& request : requests_)
-        taken.push_back(std::move(request));
-    requests_.clear();
-    return taken;
-}
-
-void CaptureChannelServer::DropPending() {
-    for (CaptureRequest& request : TakeRequests())
-        request.Answer(false);
 }
 
 } // namespace glimmerly::platform

@@ -1,5 +1,5 @@
 // The asking copy's end of the capture pipe: connect, check who listens, send, read the answer.
-#include "platform/win32/capture_channel.h"
+#include "platform/capture_channel.h"
 #include "platform/win32/pipe_parts.h"
 
 #include <algorithm>

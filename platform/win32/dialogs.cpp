@@ -1,6 +1,7 @@
 #include "platform/win32/dialogs.h"
 
 #include "platform/win32/wide_path.h"
+#include "platform/win32/win32_parts.h"
 
 #include "platform/win32/windows_api.h"
 // After <windows.h>, which it needs.
@@ -43,6 +44,20 @@ std::optional<std::uint32_t> ChooseColour(std::uintptr_t owner, std::uint32_t in
     if (!::ChooseColorA(&dialog))
         return std::nullopt;
     return static_cast<std::uint32_t>(dialog.rgbResult);
+}
+
+std::optional<std::string> Win32Dialogs::AskJpegSaveFileName(std::uintptr_t owner) {
+    return win32::AskJpegSaveFileName(owner);
+}
+
+std::optional<Colour> Win32Dialogs::ChooseColour(std::uintptr_t owner, Colour initial) {
+    const std::optional<std::uint32_t> chosen = win32::ChooseColour(
+        owner, static_cast<std::uint32_t>(initial.red | initial.green << 8 | initial.blue << 16));
+    if (!chosen)
+        return std::nullopt;
+    return Colour{static_cast<std::uint8_t>(*chosen & 0xFF),
+                  static_cast<std::uint8_t>(*chosen >> 8 & 0xFF),
+                  static_cast<std::uint8_t>(*chosen >> 16 & 0xFF)};
 }
 
 } // namespace glimmerly::platform::win32

@@ -67,18 +67,6 @@ std::string Win32Files::TempDir() {
     return path;
 }
 
-std::uint64_t Win32Files::FileSizeOf(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path.empty() || !::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-bool Win32Files::Exists(const std::string& path) {
-    return !path.empty() && ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void Win32Files::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     const std::optional<std::wstring> wide = WidePath(path);
     if (!wide)

@@ -29,6 +29,10 @@ std::string ErrorText(DWORD error) {
 
 } // namespace
 
+std::string_view FolderSeparators() {
+    return "\\/:";
+}
+
 FileRead ReadRegularFile(const std::string& path, std::uint64_t maxBytes) {
     const std::optional<std::wstring> wide = WidePath(path);
     if (!wide)

@@ -1,5 +1,6 @@
 #include "platform/create_platform.h"
 
+#include "platform/win32/win32_file_drops.h"
 #include "platform/win32/win32_hotkeys.h"
 #include "platform/win32/win32_parts.h"
 
@@ -12,6 +13,8 @@ std::unique_ptr<Platform> CreatePlatform() {
     platform->hotKeys = std::make_unique<win32::Win32HotKeys>();
     platform->shell = std::make_unique<win32::Win32Shell>();
     platform->files = std::make_unique<win32::Win32Files>();
+    platform->dialogs = std::make_unique<win32::Win32Dialogs>();
+    platform->fileDrops = std::make_unique<win32::Win32FileDrops>();
     return platform;
 }
 

@@ -10,7 +10,7 @@
 
 namespace glimmerly::platform::win32 {
 
-Win32FileDrops::Win32FileDrops(Handler onDrop) : onDrop_(std::move(onDrop)) {
+Win32FileDrops::Win32FileDrops() {
     QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
@@ -50,7 +50,11 @@ bool Win32FileDrops::nativeEventFilter(const QByteArray& eventType, void* messag
         // Handed on from the event loop rather than from inside the filter, so the handler may
         // open modal windows (the editor).
         QMetaObject::invokeMethod(
-            receiver_.get(), [this, paths = std::move(paths)] { onDrop_(paths); },
+            receiver_.get(),
+            [this, paths = std::move(paths)] {
+                if (onDrop_)
+                    onDrop_(paths);
+            },
             Qt::QueuedConnection);
     }
     return true;

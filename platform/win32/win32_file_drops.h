@@ -3,6 +3,8 @@
 // DragAcceptFiles, and Qt's event loop shows each posted drop to the native event filter here,
 // which reads the paths, releases the drop and hands the paths on from the event loop.
 
+#include "platform/platform.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 
@@ -14,21 +16,24 @@
 
 namespace glimmerly::platform::win32 {
 
-class Win32FileDrops : public QAbstractNativeEventFilter {
+class Win32FileDrops : public QAbstractNativeEventFilter, public FileDrops {
 public:
     using Handler = std::function<void(const std::vector<std::string>& paths)>;
 
-    // Installs itself as a native event filter of the running application. `onDrop` gets the
+    // Installs itself as a native event filter of the running application. The handler gets the
     // UTF-8 paths of each drop on the window, called from the event loop after the message.
-    explicit Win32FileDrops(Handler onDrop);
+    Win32FileDrops();
+    explicit Win32FileDrops(Handler onDrop) : Win32FileDrops() { onDrop_ = std::move(onDrop); }
     ~Win32FileDrops() override;
+
+    void SetHandler(Handler onDrop) override { onDrop_ = std::move(onDrop); }
 
     // DragAcceptFiles(window, on). Arming also revokes the OLE drop target that Qt registers for
     // every top-level window: while one is registered, drops go to it and WM_DROPFILES never
     // comes (so the window must not take Qt's drops, setAcceptDrops, either). Drops still queued
     // for the window after it stopped accepting are handed on all the same; drops on other
     // windows pass by.
-    void Accept(std::uintptr_t window, bool on);
+    void Accept(std::uintptr_t window, bool on) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

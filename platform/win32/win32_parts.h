@@ -43,13 +43,18 @@ class Win32Files : public Files {
 public:
     // GetTempPathW as UTF-8, with a trailing '\' added when missing.
     std::string TempDir() override;
-    std::uint64_t FileSizeOf(const std::string& path) override;
-    bool Exists(const std::string& path) override;
     void WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) override;
     bool DeleteFile(const std::string& path) override;
     // Replaces an existing `to`, as rename does on the other systems; across drives the file is
     // copied and the original removed.
     bool MoveFile(const std::string& from, const std::string& to) override;
+};
+
+// The common dialogs (dialogs.h) as the program's dialogs.
+class Win32Dialogs : public Dialogs {
+public:
+    std::optional<std::string> AskJpegSaveFileName(std::uintptr_t owner) override;
+    std::optional<Colour> ChooseColour(std::uintptr_t owner, Colour initial) override;
 };
 
 // The named mutex `name`, held while this is the only running copy; nullptr when the mutex

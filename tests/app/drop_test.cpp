@@ -11,11 +11,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUrl>
 
 #include <filesystem>
 
@@ -31,20 +28,16 @@ protected:
         return path;
     }
 
-    // The drag enters the window and lets go; the drop is handled once the event loop turns.
+    // The files are dropped on the armed window; the drop is handled once the event loop turns.
     void Drop(const QStringList& paths) {
-        QMimeData data;
-        QList<QUrl> urls;
+        std::vector<std::string> dropped;
         for (const QString& p : paths)
-            urls.push_back(QUrl::fromLocalFile(p));
-        data.setUrls(urls);
-        const QPoint at(200, 40);
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(form.get(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(form.get(), &drop);
+            dropped.push_back(testing::ProgramPath(p));
+        // Handed on from the event loop, as the window system's drops are.
+        bool armed = false;
+        QTimer::singleShot(0, form.get(), [&] { armed = desktop.fileDrops().Drop(dropped); });
         QApplication::processEvents();
+        ASSERT_TRUE(armed);
     }
 
     // Drops and waits for the job's end (the file was taken once the status line says so).
@@ -84,13 +77,13 @@ TEST_F(DropTest, SavingLocallyShowsTheNamePageAndAsksForTheFile) {
     ui().SaveLocalCheckBox->setChecked(true);
     const QString target = folder.filePath("gespeichert.jpg");
     int asked = 0;
-    form->SetSaveDialog([&]() -> std::optional<QString> {
+    desktop.dialogs().saveAs = [&]() -> std::optional<std::string> {
         ++asked;
         EXPECT_EQ(ui().Notebook1->currentIndex(), 1);
         EXPECT_TRUE(ui().ProgressBar1->isVisible());
         EXPECT_TRUE(ui().RenameEdit->hasFocus());
-        return target;
-    });
+        return testing::ProgramPath(target);
+    };
     DropAndWait(Write("karte.bmp", 40, 20, "BMP"));
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(ui().Notebook1->currentIndex(), 1);
@@ -119,6 +112,17 @@ TEST_F(DropTest, TheEditorOpensOnTheWholePictureAndTheCheckBoxIsUntickedAfterwar
     ASSERT_EQ(stub->Requests().size(), 2u);
     const Picture up = Uploaded(1); // the whole picture, not a monitor's part
     EXPECT_EQ(std::make_pair(up.width, up.height), std::make_pair(90, 70));
+}
+
+// The close disarms the window: a drop that comes after it starts nothing.
+TEST_F(DropTest, AClosedWindowTakesNoDrops) {
+    StartService();
+    const std::string path = testing::ProgramPath(Write("spaet.bmp", 16, 16, "BMP"));
+    form->close();
+    EXPECT_FALSE(desktop.fileDrops().Drop({path}));
+    QApplication::processEvents();
+    EXPECT_TRUE(stub->Requests().empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(DropTest, AFileThatCannotBeReadShowsOneErrorAndReArms) {

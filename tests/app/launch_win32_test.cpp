@@ -1,7 +1,7 @@
 // The Windows program started as a process: what reaches the starter's output, what ends a start
 // silently, and a capture request handed to the running copy over the pipe.
 
-#include "platform/win32/capture_channel.h"
+#include "platform/capture_channel.h"
 #include "platform/win32/windows_api.h"
 
 #include <gtest/gtest.h>

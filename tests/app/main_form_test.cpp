@@ -52,9 +52,7 @@ TEST_F(MainFormTest, CreationRegistersHotKeysAndShowResets) {
     EXPECT_EQ(ui().RenameEdit->text(), "");
     EXPECT_EQ(ui().DisplayURLEdit->text(), "");
     EXPECT_FALSE(ui().RenameButton->isHidden());
-#ifndef _WIN32 // there a drop is a window message (tests/platform/win32)
-    EXPECT_TRUE(form->acceptDrops());
-#endif
+    EXPECT_EQ(desktop.fileDrops().armed, static_cast<std::uintptr_t>(form->internalWinId()));
     EXPECT_EQ(form->pos(), QPoint(411, 239));
     const QSize size = form->size(); // a fixed border: the window keeps its size
     form->resize(size + QSize(100, 60));
@@ -318,12 +316,15 @@ TEST_F(MainFormTest, LocalSaveStaysOnTheFirstPage) {
     ui().SaveLocalCheckBox->setChecked(true);
     const std::string target = desktop.files().folder() + "bild.jpg";
     int asked = 0;
-    form->SetSaveDialog([&]() -> std::optional<QString> {
+    desktop.dialogs().saveAs = [&]() -> std::optional<std::string> {
         ++asked;
-        return QString::fromStdString(target);
-    });
+        return target;
+    };
     CaptureAndWait();
     EXPECT_EQ(asked, 1);
+    // The dialog belongs to the window.
+    EXPECT_EQ(desktop.dialogs().owners,
+              std::vector<std::uintptr_t>{static_cast<std::uintptr_t>(form->winId())});
     EXPECT_EQ(ui().Notebook1->currentIndex(), 0);
     EXPECT_EQ(form->Statuses().back(), "Screenshot wurde gespeichert (nicht hochgeladen).");
     EXPECT_TRUE(desktop.files().Exists(target));

@@ -1,6 +1,7 @@
 // Pen, line, text, colour, undo all and Escape, asserted on the picture's pixels.
 
 #include "editor_fixture.h"
+#include "platform/platform.h"
 #include "tests/support/offscreen_text.h"
 
 #include "editor/line_preview.h"
@@ -273,6 +274,34 @@ TEST_F(DrawingTest, ColourDialogStartsBlackThenAtTheLastChoiceAndCancelChangesNo
     EXPECT_EQ(Child<QWidget>("ColorPanel")->palette().color(QPalette::Window), blue);
     Key(Qt::Key_Return);
     EXPECT_EQ(RedPixels(), 0);
+}
+
+// The system's chooser as the program opens it: owned by the editor, the colour handed over and
+// back channel by channel.
+TEST_F(DrawingTest, ThePlatformsChooserBelongsToTheEditorAndKeepsEachChannel) {
+    struct Chooser : platform::Dialogs {
+        std::optional<std::string> AskJpegSaveFileName(std::uintptr_t) override {
+            return std::nullopt;
+        }
+        std::optional<platform::Colour> ChooseColour(std::uintptr_t owner,
+                                                     platform::Colour initial) override {
+            owners.push_back(owner);
+            offered.push_back(initial);
+            return platform::Colour{0x10, 0x20, 0x30};
+        }
+        std::vector<std::uintptr_t> owners;
+        std::vector<platform::Colour> offered;
+    } chooser;
+    form = std::make_unique<ImageEditorForm>(nullptr, &chooser);
+    form->Prepare(Pattern(400, 300), true, {MonitorAt(0, 1920, 1080)});
+    form->show();
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(Child<QWidget>("ColorPanel"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(form->DrawColor(), QColor(0x10, 0x20, 0x30));
+    EXPECT_EQ(chooser.offered,
+              (std::vector<platform::Colour>{{0, 0, 0}, platform::Colour{0x10, 0x20, 0x30}}));
+    const auto editor = static_cast<std::uintptr_t>(form->winId());
+    EXPECT_EQ(chooser.owners, (std::vector<std::uintptr_t>{editor, editor}));
 }
 
 TEST_F(DrawingTest, EscapeWhileTypingClosesAndTheTextIsLost) {

@@ -1,7 +1,8 @@
 // The capture channel on POSIX: the socket file, the peer's credentials and a copy of the program
 // from before activation tokens.
 
-#include "platform/posix/capture_channel.h"
+#include "platform/capture_channel.h"
+#include "platform/posix/peer_user.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ protected:
     std::size_t Serve(CaptureChannelServer& server, std::future<CaptureRequestResult>& client) {
         std::size_t taken = 0;
         while (client.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-            pollfd p{server.Fd(), POLLIN, 0};
+            pollfd p{static_cast<int>(server.Wake().native), POLLIN, 0};
             if (::poll(&p, 1, 50) != 1)
                 continue;
             for (CaptureRequest& request : server.TakeRequests()) {
@@ -137,7 +138,7 @@ TEST_F(PosixCaptureChannel, AnotherUsersProcessIsRefused) {
     std::size_t taken = 0;
     int status = 0;
     while (::waitpid(child, &status, WNOHANG) == 0) {
-        pollfd p{server->Fd(), POLLIN, 0};
+        pollfd p{static_cast<int>(server->Wake().native), POLLIN, 0};
         if (::poll(&p, 1, 100) == 1)
             taken += server->TakeRequests().size();
     }

@@ -1,7 +1,7 @@
 // The capture channel's named pipe on Windows: its name, who may open it, a name somebody took
 // first, and a copy of the program from before activation tokens.
 
-#include "platform/win32/capture_channel.h"
+#include "platform/capture_channel.h"
 #include "platform/win32/windows_api.h"
 #include "tests/platform/channel_client.h"
 

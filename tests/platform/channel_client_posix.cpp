@@ -59,7 +59,7 @@ void RawChannelClient::Close() {
 }
 
 bool WaitForRequests(const platform::CaptureChannelServer& server, int ms) {
-    pollfd p{server.Fd(), POLLIN, 0};
+    pollfd p{static_cast<int>(server.Wake().native), POLLIN, 0};
     return ::poll(&p, 1, ms) == 1;
 }
 

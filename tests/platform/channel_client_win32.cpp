@@ -98,7 +98,8 @@ void RawChannelClient::Close() {
 }
 
 bool WaitForRequests(const platform::CaptureChannelServer& server, int ms) {
-    return ::WaitForSingleObject(server.Event(), static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(server.Wake().native),
+                                 static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
 }
 
 } // namespace glimmerly::testing

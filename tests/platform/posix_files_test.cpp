@@ -184,27 +184,6 @@ TEST_F(PrivateFolder, PlacesComeFromTheBaseDirectoryVariables) {
 
 using FileOps = Scratch;
 
-TEST_F(FileOps, FileSizeOfCountsBytesAndIsZeroForWhatIsNoFile) {
-    PosixFiles files("", dir_);
-    EXPECT_EQ(files.FileSizeOf(Path("missing")), 0u);
-    Write(Path("empty"), "");
-    EXPECT_EQ(files.FileSizeOf(Path("empty")), 0u);
-    Write(Path("jpeg"), std::string(307201, 'x'));
-    EXPECT_EQ(files.FileSizeOf(Path("jpeg")), 307201u);
-    EXPECT_EQ(files.FileSizeOf(dir_), 0u);
-    EXPECT_EQ(files.FileSizeOf(""), 0u);
-
-    // Past 4 GiB the count must not wrap (a sparse file takes no space).
-    const int fd = ::open(Path("huge").c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    const off_t huge = (off_t{1} << 32) + 5;
-    const bool sized = ::ftruncate(fd, huge) == 0;
-    ::close(fd);
-    if (sized) {
-        EXPECT_EQ(files.FileSizeOf(Path("huge")), static_cast<std::uint64_t>(huge));
-    }
-}
-
 TEST_F(FileOps, WriteFileReplacesTheWholeFileAndNamesItWhenItCannot) {
     PosixFiles files("", dir_);
     Write(Path("screen.jpg"), std::string(100000, 'x'));
@@ -239,14 +218,13 @@ TEST_F(FileOps, WriteFileReplacesTheWholeFileAndNamesItWhenItCannot) {
     }
 }
 
-TEST_F(FileOps, ExistsAndDeleteFile) {
+TEST_F(FileOps, DeleteFileRemovesFilesOnly) {
     PosixFiles files("", dir_);
     Write(Path("screen.jpg"), "jpeg");
-    EXPECT_TRUE(files.Exists(Path("screen.jpg")));
+    EXPECT_TRUE(fs::exists(Path("screen.jpg")));
     EXPECT_TRUE(files.DeleteFile(Path("screen.jpg")));
-    EXPECT_FALSE(files.Exists(Path("screen.jpg")));
+    EXPECT_FALSE(fs::exists(Path("screen.jpg")));
     EXPECT_FALSE(files.DeleteFile(Path("screen.jpg")));
-    EXPECT_FALSE(files.Exists(""));
 
     // Folders are not deleted by a file operation.
     ASSERT_EQ(::mkdir(Path("folder").c_str(), 0700), 0);
@@ -258,7 +236,7 @@ TEST_F(FileOps, MoveFileRenamesAndReplacesAndFailsWithoutLosingTheSource) {
     PosixFiles files("", dir_);
     Write(Path("screen.jpg"), "picture");
     EXPECT_TRUE(files.MoveFile(Path("screen.jpg"), Path("Urlaub.jpg")));
-    EXPECT_FALSE(files.Exists(Path("screen.jpg")));
+    EXPECT_FALSE(fs::exists(Path("screen.jpg")));
     EXPECT_EQ(Read(Path("Urlaub.jpg")), "picture");
 
     Write(Path("screen.jpg"), "newer");

@@ -3,7 +3,7 @@
 // names a folder, lock file names that are no plain names, and a capture channel path one byte too
 // long for a socket or taken by a file that is no socket.
 
-#include "platform/posix/capture_channel.h"
+#include "platform/capture_channel.h"
 #include "platform/posix/safe_open.h"
 #include "platform/posix/single_instance.h"
 #include "tests/support/temp_dir.h"

@@ -156,14 +156,26 @@ std::string FakeFiles::TempDir() {
     return folder_;
 }
 
-std::uint64_t FakeFiles::FileSizeOf(const std::string& path) {
-    calls.push_back("FileSizeOf " + path);
-    return real_->FileSizeOf(path);
+namespace {
+
+std::filesystem::path OnDisk(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end())); // UTF-8 everywhere
 }
 
-bool FakeFiles::Exists(const std::string& path) {
-    calls.push_back("Exists " + path);
-    return real_->Exists(path);
+} // namespace
+
+bool FakeFiles::Exists(const std::string& path) const {
+    std::error_code error;
+    return !path.empty() &&
+           std::filesystem::exists(std::filesystem::symlink_status(OnDisk(path), error));
+}
+
+std::uint64_t FakeFiles::FileSizeOf(const std::string& path) const {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(OnDisk(path), error))
+        return 0;
+    const std::uintmax_t size = std::filesystem::file_size(OnDisk(path), error);
+    return error ? 0 : static_cast<std::uint64_t>(size);
 }
 
 void FakeFiles::WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) {
@@ -181,6 +193,36 @@ bool FakeFiles::MoveFile(const std::string& from, const std::string& to) {
     return !failMove && real_->MoveFile(from, to);
 }
 
+// ---- Dialogs and drops ----
+
+std::optional<std::string> FakeDialogs::AskJpegSaveFileName(std::uintptr_t owner) {
+    owners.push_back(owner);
+    return saveAs ? saveAs() : std::nullopt;
+}
+
+std::optional<platform::Colour> FakeDialogs::ChooseColour(std::uintptr_t owner,
+                                                          platform::Colour initial) {
+    owners.push_back(owner);
+    return colour ? colour(initial) : std::nullopt;
+}
+
+void FakeFileDrops::Accept(std::uintptr_t window, bool on) {
+    if (window == 0)
+        return;
+    if (on)
+        armed = window;
+    else if (armed == window)
+        armed = 0;
+}
+
+bool FakeFileDrops::Drop(const std::vector<std::string>& paths) {
+    if (armed == 0)
+        return false;
+    if (onDrop_)
+        onDrop_(paths);
+    return true;
+}
+
 // ---- Platform ----
 
 FakePlatform::FakePlatform() : parts_(std::make_unique<platform::Platform>()) {
@@ -189,16 +231,22 @@ FakePlatform::FakePlatform() : parts_(std::make_unique<platform::Platform>()) {
     auto hotKeys = std::make_unique<FakeHotKeys>();
     auto shell = std::make_unique<FakeShell>();
     auto files = std::make_unique<FakeFiles>();
+    auto dialogs = std::make_unique<FakeDialogs>();
+    auto fileDrops = std::make_unique<FakeFileDrops>();
     screen_ = screen.get();
     windows_ = windows.get();
     hotKeys_ = hotKeys.get();
     shell_ = shell.get();
     files_ = files.get();
+    dialogs_ = dialogs.get();
+    fileDrops_ = fileDrops.get();
     parts_->screen = std::move(screen);
     parts_->windows = std::move(windows);
     parts_->hotKeys = std::move(hotKeys);
     parts_->shell = std::move(shell);
     parts_->files = std::move(files);
+    parts_->dialogs = std::move(dialogs);
+    parts_->fileDrops = std::move(fileDrops);
 }
 
 FakePlatform::~FakePlatform() = default;

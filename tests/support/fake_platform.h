@@ -119,12 +119,14 @@ public:
     FakeFiles& operator=(const FakeFiles&) = delete;
 
     std::string TempDir() override;
-    std::uint64_t FileSizeOf(const std::string& path) override;
-    bool Exists(const std::string& path) override;
     void WriteFile(const std::string& path, std::span<const std::uint8_t> bytes) override;
     bool DeleteFile(const std::string& path) override;
     bool MoveFile(const std::string& from, const std::string& to) override;
 
+    // What the code under test left behind, looked at directly (not recorded in `calls`): whether
+    // anything is at `path`, and a regular file's size (0 for anything else).
+    bool Exists(const std::string& path) const;
+    std::uint64_t FileSizeOf(const std::string& path) const;
     // The folder TempDir() hands out, with its trailing '/'.
     const std::string& folder() const { return folder_; }
 
@@ -138,6 +140,36 @@ private:
     glimmerly::testing::TempDir dir_{"glimmerly-files"};
     std::string folder_;
     std::unique_ptr<platform::Files> real_;
+};
+
+// The dialogs answer as the test says; an unset answer is a cancel.
+class FakeDialogs : public platform::Dialogs {
+public:
+    std::optional<std::string> AskJpegSaveFileName(std::uintptr_t owner) override;
+    std::optional<platform::Colour> ChooseColour(std::uintptr_t owner,
+                                                 platform::Colour initial) override;
+
+    std::function<std::optional<std::string>()> saveAs;
+    std::function<std::optional<platform::Colour>(platform::Colour initial)> colour;
+    // The owner window of each opening, in order.
+    std::vector<std::uintptr_t> owners;
+};
+
+// Drops as the window system hands them: only on the window armed last, to the handler of the
+// moment.
+class FakeFileDrops : public platform::FileDrops {
+public:
+    void Accept(std::uintptr_t window, bool on) override;
+    void SetHandler(std::function<void(const std::vector<std::string>& paths)> onDrop) override {
+        onDrop_ = std::move(onDrop);
+    }
+    // Drops `paths` on the armed window; false (and nothing handed on) while none is armed.
+    bool Drop(const std::vector<std::string>& paths);
+
+    std::uintptr_t armed = 0; // the window armed for drops; 0 for none
+
+private:
+    std::function<void(const std::vector<std::string>&)> onDrop_;
 };
 
 class FakePlatform {
@@ -155,6 +187,8 @@ public:
     FakeHotKeys& hotKeys() { return *hotKeys_; }
     FakeShell& shell() { return *shell_; }
     FakeFiles& files() { return *files_; }
+    FakeDialogs& dialogs() { return *dialogs_; }
+    FakeFileDrops& fileDrops() { return *fileDrops_; }
     // Shorthand for hotKeys().Press(id).
     bool Press(int id) { return hotKeys_->Press(id); }
 
@@ -165,6 +199,8 @@ private:
     FakeHotKeys* hotKeys_;
     FakeShell* shell_;
     FakeFiles* files_;
+    FakeDialogs* dialogs_;
+    FakeFileDrops* fileDrops_;
 };
 
 } // namespace glimmerly::testing

@@ -3,6 +3,7 @@
 // and cancelling either gives nothing.
 
 #include "platform/win32/dialogs.h"
+#include "platform/win32/win32_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,21 @@ TEST_F(DialogTest, TheColourChooserOpensOnTheGivenColour) {
 
     Answer([](HWND dialog) { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
     EXPECT_FALSE(ChooseColour(Owner(), RGB(0, 0, 0)));
+}
+
+// The program's colours reach the chooser as red, green and blue, and come back so.
+TEST_F(DialogTest, TheProgramsColourIsShownAndGivenBackUnchanged) {
+    std::atomic<UINT> red{0}, blue{0};
+    Answer([&](HWND dialog) {
+        red = ::GetDlgItemInt(dialog, 706, nullptr, FALSE);  // the chooser's "Red" field
+        blue = ::GetDlgItemInt(dialog, 708, nullptr, FALSE); // and its "Blue" one
+        ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    Win32Dialogs dialogs;
+    EXPECT_EQ(dialogs.ChooseColour(Owner(), Colour{0x12, 0x80, 0xE0}), (Colour{0x12, 0x80, 0xE0}));
+    EXPECT_TRUE(sawDialog_);
+    EXPECT_EQ(red.load(), 0x12u);
+    EXPECT_EQ(blue.load(), 0xE0u);
 }
 
 } // namespace

@@ -1,11 +1,11 @@
-#include "app/desktop_check.h"
+#include "platform/desktop_session.h"
 
 #include "platform/win32/windows_api.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace glimmerly {
+namespace glimmerly::platform {
 
 namespace {
 
@@ -70,4 +70,4 @@ void WithActivationToken(const std::string&, const std::function<void()>& captur
     capture();
 }
 
-} // namespace glimmerly
+} // namespace glimmerly::platform

@@ -1,11 +1,11 @@
-#include "app/crash_report.h"
+#include "platform/crash_report.h"
 
 #include "platform/win32/windows_api.h"
 
 #include <cstdio>
 #include <cstring>
 
-namespace glimmerly {
+namespace glimmerly::platform {
 namespace {
 
 // Only calls that neither allocate nor lock: the heap may be what broke.
@@ -57,4 +57,4 @@ void InstallCrashReport() {
     ::SetUnhandledExceptionFilter(OnCrash);
 }
 
-} // namespace glimmerly
+} // namespace glimmerly::platform

@@ -1,13 +1,13 @@
 #pragma once
 // What the program needs of the session it was started in, settled before the toolkit starts:
 // the console, the desktop, the token that brings a window to the front, and the texts when one
-// of them is missing. One file per system: desktop_check.cpp (Linux: X11 or Wayland) and
-// desktop_check_win32.cpp.
+// of them is missing. Each system's backend has its own: platform/linux_desktop_session.cpp
+// (X11 or Wayland) and platform/win32/desktop_session.cpp.
 
 #include <functional>
 #include <string>
 
-namespace glimmerly {
+namespace glimmerly::platform {
 
 // Lets the standard output and error reach the console the program was started from where the
 // system gives a windowed program none by itself (Windows). Handles the starter passed (a pipe,
@@ -34,4 +34,4 @@ std::string ActivationToken();
 // Runs `capture` with the token a request carried in effect ("" for none).
 void WithActivationToken(const std::string& activationToken, const std::function<void()>& capture);
 
-} // namespace glimmerly
+} // namespace glimmerly::platform

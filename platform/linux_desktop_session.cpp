@@ -1,4 +1,4 @@
-#include "app/desktop_check.h"
+#include "platform/desktop_session.h"
 
 #include "platform/wayland/activation.h"
 #include "platform/wayland/wayland_globals.h"
@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-namespace glimmerly {
+namespace glimmerly::platform {
 
 namespace {
 
@@ -20,8 +20,7 @@ bool X11Reachable() {
 
 // A compositor that answers on $WAYLAND_DISPLAY.
 bool WaylandReachable() {
-    return platform::wayland::CompositorInterfaces(platform::wayland::WaylandSocketPath())
-        .has_value();
+    return wayland::CompositorInterfaces(wayland::WaylandSocketPath()).has_value();
 }
 
 } // namespace
@@ -54,7 +53,6 @@ const char* NoCaptureChannelText() {
 }
 
 std::string ActivationToken() {
-    namespace wayland = platform::wayland;
     std::string token = wayland::LauncherActivationToken();
     if (token.empty()) {
         if (const std::string socket = wayland::WaylandSocketPath(); !socket.empty())
@@ -65,8 +63,8 @@ std::string ActivationToken() {
 
 void WithActivationToken(const std::string& activationToken, const std::function<void()>& capture) {
     // Taken only while no job runs, so no other thread reads the environment yet.
-    const platform::wayland::ActivationTokenScope token(activationToken);
+    const wayland::ActivationTokenScope token(activationToken);
     capture();
 }
 
-} // namespace glimmerly
+} // namespace glimmerly::platform

@@ -1,4 +1,4 @@
-#include "app/crash_report.h"
+#include "platform/crash_report.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <execinfo.h>
 #endif
 
-namespace glimmerly {
+namespace glimmerly::platform {
 namespace {
 
 // Only async-signal-safe calls: write(), backtrace_symbols_fd() (whose library is loaded by the
@@ -81,4 +81,4 @@ void InstallCrashReport() {
     }
 }
 
-} // namespace glimmerly
+} // namespace glimmerly::platform
