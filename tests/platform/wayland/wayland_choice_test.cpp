@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 #include "platform/wayland/wayland_parts.h"
 #include "platform/wayland/wayland_platform.h"
+#include "tests/support/scoped_variable.h"
 #include "text/cp1252.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 namespace glimmerly::platform {
 namespace {
 
+using glimmerly::testing::ScopedVariable;
+
 TEST(WaylandGrabRoute, ForcedOrByCompositor) {
     using wayland::ChooseGrabRoute;
     using wayland::GrabRoute;
@@ -24,29 +27,6 @@ TEST(WaylandGrabRoute, ForcedOrByCompositor) {
     EXPECT_EQ(ChooseGrabRoute("", true), GrabRoute::Grim);
     EXPECT_EQ(ChooseGrabRoute("grim ", false), GrabRoute::Portal); // unknown: not forced
 }
-
-// An environment variable set (or, with nullptr, removed) for one scope.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // No Wayland client may take global keys: the desktop's own binding starts the program with
 // --capture instead. The platform therefore never reports Print or Ctrl+End as held by another

@@ -1,4 +1,4 @@
-// Editor widget tests run offscreen.
+// Widget tests run offscreen unless QT_QPA_PLATFORM names another platform.
 
 #include <QApplication>
 
